@@ -1,0 +1,34 @@
+# Generates include/vek/vek_status.h (in the build tree) from the status table, so that the
+# public VEK_ST_* constants and the library's lookup table share one source.
+set(VEK_STATUS_TABLE ${PROJECT_SOURCE_DIR}/src/foundation/status_table.def)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${VEK_STATUS_TABLE} ${PROJECT_SOURCE_DIR}/include/vek/vek_status.h.in)
+
+file(STRINGS ${VEK_STATUS_TABLE} _vek_status_lines REGEX "^VEK_ST_ENTRY\\(")
+set(VEK_STATUS_DEFINES "")
+foreach(_line IN LISTS _vek_status_lines)
+  if(NOT _line MATCHES "^VEK_ST_ENTRY\\(([0-9]+), *(VEK_ST_[A-Za-z0-9_]+)\\)")
+    message(FATAL_ERROR "malformed status table line: ${_line}")
+  endif()
+  set(_code ${CMAKE_MATCH_1})
+  set(_name ${CMAKE_MATCH_2})
+  string(LENGTH "${_name}" _len)
+  math(EXPR _pad "44 - ${_len}")
+  if(_pad LESS 1)
+    set(_pad 1)
+  endif()
+  string(REPEAT " " ${_pad} _spaces)
+  string(APPEND VEK_STATUS_DEFINES "#define ${_name}${_spaces}${_code}u\n")
+endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/include/vek/vek_status.h.in
+  ${VEK_GENERATED_INCLUDE_DIR}/vek/vek_status.h @ONLY)
+
+# The other public headers are copied beside it so that their sibling
+# includes ("vek_status.h") resolve in the build tree as in an installed one.
+file(GLOB VEK_PUBLIC_HEADER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/include/vek/*.h)
+set(VEK_PUBLIC_HEADERS ${VEK_GENERATED_INCLUDE_DIR}/vek/vek_status.h)
+foreach(_h IN LISTS VEK_PUBLIC_HEADER_SOURCES)
+  get_filename_component(_n ${_h} NAME)
+  configure_file(${_h} ${VEK_GENERATED_INCLUDE_DIR}/vek/${_n} COPYONLY)
+  list(APPEND VEK_PUBLIC_HEADERS ${VEK_GENERATED_INCLUDE_DIR}/vek/${_n})
+endforeach()

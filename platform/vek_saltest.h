@@ -1,0 +1,64 @@
+/*
+ * vek_saltest.h - test controls of the stand-in platform library.
+ *
+ * Not installed: only the project's own tests use these. They let a test
+ * make an allocation fail, make a release or a mutex call return a chosen
+ * status, and count the live heap and robust blocks so that it can assert
+ * that nothing leaked. All counters are process-wide and thread-safe.
+ */
+#ifndef VEK_SALTEST_H
+#define VEK_SALTEST_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <vek/vek_status.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Allocation kinds for the allocation controls. */
+#define VEK_SALTEST_HEAP    0   /* vek_malloc, vek_realloc, vek_strdup */
+#define VEK_SALTEST_ROBUST  1   /* vek_nvm_robust_malloc, vek_nvm_robust_realloc */
+#define VEK_SALTEST_ANY     2   /* both kinds, counted together */
+
+/* Calls whose status can be chosen. */
+#define VEK_SALTEST_ROBUST_FREE    0   /* vek_nvm_robust_free: block released, status returned */
+#define VEK_SALTEST_MUTEX_INIT     1   /* vek_mutex_init: mutex left uninitialised */
+#define VEK_SALTEST_MUTEX_LOCK     2   /* vek_mutex_lock: not locked, except 8000 which locks */
+#define VEK_SALTEST_MUTEX_UNLOCK   3   /* vek_mutex_unlock: unlocked all the same */
+#define VEK_SALTEST_MUTEX_DESTROY  4   /* vek_mutex_destroy: destroyed all the same */
+#define VEK_SALTEST_NUM_CALLS      5
+
+/* Disarms every fault and zeroes the call counters (live counts are kept). */
+VEK_API void vek_saltest_reset(void);
+
+/* Makes allocation calls of `kind` fail: the nth call from now (1 = the
+ * next one) and, when `count` > 1, the count - 1 calls after it; count 0
+ * makes every call from the nth on fail. nth 0 disarms. A failing heap call
+ * returns NULL; a failing robust call returns VEK_ST_NO_MEMORY. */
+VEK_API void vek_saltest_fail_alloc(int kind, uint32_t nth, uint32_t count);
+
+/* Allocation calls of `kind` made since the last reset. */
+VEK_API uint32_t vek_saltest_alloc_calls(int kind);
+
+/* Makes calls of `call` return `status`: the nth from now and, when `count`
+ * > 1, the count - 1 after it; count 0 makes every call from the nth on
+ * return it. nth 0 disarms. */
+VEK_API void vek_saltest_fail_call(int call, uint32_t nth, uint32_t count, vek_st_t status);
+
+/* Calls of `call` made since the last reset. */
+VEK_API uint32_t vek_saltest_calls(int call);
+
+/* Number of injected faults (allocation or call) that fired since the last reset. */
+VEK_API uint32_t vek_saltest_faults_fired(void);
+
+/* Live blocks: allocated and not yet released. */
+VEK_API long vek_saltest_heap_live(void);
+VEK_API long vek_saltest_robust_live(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VEK_SALTEST_H */

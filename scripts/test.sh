@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the library with its tests and runs them all (native x86_64 or
+# whatever this machine is).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+build=${VEK_BUILD_DIR:-build}
+cmake -S . -B "$build" "$@" > /dev/null
+cmake --build "$build" -j"$(nproc)"
+ctest --test-dir "$build" -j"$(nproc)" --output-on-failure

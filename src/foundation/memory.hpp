@@ -1,0 +1,65 @@
+// Sizing and allocation helpers over the platform layer.
+//
+// Byte sizes are computed in size_t from element counts; a product that
+// does not fit is treated as an allocation failure, never as a short block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <vek/vek_sal.h>
+#include <vek/vek_status.h>
+
+namespace vek {
+
+// count * elem in bytes; false when it does not fit size_t.
+inline bool array_bytes(std::size_t count, std::size_t elem, std::size_t *bytes) {
+    return !__builtin_mul_overflow(count, elem, bytes);
+}
+
+// Heap array of count elements of T, or nullptr.
+template <typename T>
+T *heap_alloc_array(std::size_t count) {
+    std::size_t bytes = 0;
+    if (!array_bytes(count, sizeof(T), &bytes)) return nullptr;
+    return static_cast<T *>(vek_malloc(bytes));
+}
+
+// Heap array resized to count elements of T, or nullptr with the old block intact.
+template <typename T>
+T *heap_realloc_array(T *old, std::size_t count) {
+    std::size_t bytes = 0;
+    if (!array_bytes(count, sizeof(T), &bytes)) return nullptr;
+    return static_cast<T *>(vek_realloc(old, bytes));
+}
+
+// Robust block of count elements of T written to *out; VEK_ST_NO_MEMORY
+// when the size does not fit, else the platform's status.
+template <typename T>
+vek_st_t robust_alloc_array(std::size_t count, T **out, std::uint32_t flag) {
+    std::size_t bytes = 0;
+    if (!array_bytes(count, sizeof(T), &bytes)) return VEK_ST_NO_MEMORY;
+    void *p = nullptr;
+    const vek_st_t st = vek_nvm_robust_malloc(bytes, &p, flag);
+    if (st != VEK_ST_SUCCESS) return st;
+    if (p == nullptr) return VEK_ST_NO_MEMORY;
+    *out = static_cast<T *>(p);
+    return VEK_ST_SUCCESS;
+}
+
+// One robust record of type T.
+template <typename T>
+vek_st_t robust_alloc(T **out, std::uint32_t flag) {
+    return robust_alloc_array<T>(1, out, flag);
+}
+
+// Releases a robust block held in *holder and nulls the holder.
+template <typename T>
+vek_st_t robust_free(T **holder) {
+    void *p = *holder;
+    const vek_st_t st = vek_nvm_robust_free(&p);
+    *holder = nullptr;
+    return st;
+}
+
+} // namespace vek

@@ -1,0 +1,44 @@
+// Trace line output.
+#include "foundation/trace.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace vek::trace {
+
+void write_line(const char *op, std::initializer_list<Field> fields) {
+    // The line is built first so that it reaches stdout in one call and lines
+    // of concurrent threads do not interleave.
+    char buf[512];
+    std::size_t len = 0;
+    bool fits = true;
+    auto append = [&](const char *fmt, auto... args) {
+        if (!fits) return;
+        const int n = std::snprintf(buf + len, sizeof buf - len, fmt, args...);
+        if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf - len) {
+            fits = false;
+        } else {
+            len += static_cast<std::size_t>(n);
+        }
+    };
+    append("%s", op);
+    for (const Field &f : fields) append(" %s=%llx", f.name, f.value);
+    append("\n");
+    if (fits) {
+        std::fwrite(buf, 1, len, stdout);
+        return;
+    }
+    std::printf("%s", op);
+    for (const Field &f : fields) std::printf(" %s=%llx", f.name, f.value);
+    std::printf("\n");
+}
+
+void raw(const char *fmt, ...) {
+    if (!on()) return;
+    va_list ap;
+    va_start(ap, fmt);
+    std::vprintf(fmt, ap);
+    va_end(ap);
+}
+
+} // namespace vek::trace
