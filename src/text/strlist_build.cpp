@@ -1,0 +1,251 @@
+// The string-list builder: walks a one-line text byte by byte and turns it
+// into a singly linked list of typed items.
+//
+// White space is dropped wherever it stands, before any other test. The
+// separator ends an item; for integer lists the range mark splits an item
+// into a start and an end, and the range expands into one item per value.
+// Items are kept in ascending order by the caller's comparison (or the
+// type's default); a new item goes before the items equal to it.
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include <vek/vek_strlist.h>
+
+namespace {
+
+constexpr std::size_t kTokenBytes = VEK_STRLIST_MAX_ITEM_LEN + 1;
+
+bool is_blank(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool is_integer_type(vek_strlist_type_t type) { return type == VEK_STRLIST_INT32 || type == VEK_STRLIST_INT64; }
+
+// Leading decimal digits with an optional sign, the rest ignored; no digits
+// give 0; values beyond 32 bits stop at the 32-bit limits.
+int32_t to_int32(const char *token) {
+    const int saved = errno;
+    const long v = std::strtol(token, nullptr, 10);
+    errno = saved;
+    if (v < INT32_MIN) return INT32_MIN;
+    if (v > INT32_MAX) return INT32_MAX;
+    return static_cast<int32_t>(v);
+}
+
+int compare_strings(const void *a, const void *b) {
+    return std::strcmp(static_cast<const char *>(a), static_cast<const char *>(b));
+}
+
+template <typename T>
+int compare_numbers(const void *a, const void *b) {
+    const T x = *static_cast<const T *>(a);
+    const T y = *static_cast<const T *>(b);
+    return (x > y) - (x < y);
+}
+
+// The comparison used for a build: the caller's, else the type's default;
+// null means items keep input order.
+vek_strlist_cmp_fn comparison_for(vek_strlist_type_t type, vek_strlist_cmp_fn cmpFn) {
+    switch (type) {
+    case VEK_STRLIST_STRING: return cmpFn != nullptr ? cmpFn : compare_strings;
+    case VEK_STRLIST_INT32: return cmpFn != nullptr ? cmpFn : compare_numbers<int32_t>;
+    case VEK_STRLIST_INT64: return cmpFn != nullptr ? cmpFn : compare_numbers<int64_t>;
+    case VEK_STRLIST_CUSVAL: return cmpFn;
+    default: return nullptr;
+    }
+}
+
+// What the comparison is called with: the string itself for string items,
+// a pointer to the payload word for every other item.
+const void *sort_key(const vek_strlist_val_t *val) {
+    if (val->type == VEK_STRLIST_STRING) return val->payload.str;
+    return &val->payload;
+}
+
+// The list under construction, with the state that keeps insertion cheap.
+class ListBuilder {
+public:
+    ListBuilder(vek_strlist_type_t type, vek_strlist_conv_fn convFn, vek_strlist_cmp_fn cmpFn)
+        : type_(type), conv_(convFn), cmp_(comparison_for(type, cmpFn)) {}
+    ~ListBuilder() { vek_strlist_list_free(head_); }
+    ListBuilder(const ListBuilder &) = delete;
+    ListBuilder &operator=(const ListBuilder &) = delete;
+
+    // One item from a token.
+    vek_st_t add_token(const char *token) {
+        if (!reserve(1)) return VEK_ST_STRLIST_ITEM_EXCEED;
+        vek_strlist_payload_t payload{};
+        if (is_integer_type(type_)) set_integer(&payload, to_int32(token));
+        return add_item(payload, token);
+    }
+
+    // One item per value from start up to and including end.
+    vek_st_t add_range(int32_t start, int32_t end) {
+        if (end < start) return VEK_ST_STRLIST_INV_RANGE;
+        if (!reserve(static_cast<uint64_t>(static_cast<int64_t>(end) - start) + 1)) {
+            return VEK_ST_STRLIST_ITEM_EXCEED;
+        }
+        for (int64_t v = start; v <= end; ++v) {
+            vek_strlist_payload_t payload{};
+            set_integer(&payload, static_cast<int32_t>(v));
+            const vek_st_t st = add_item(payload, nullptr);
+            if (st != VEK_ST_SUCCESS) return st;
+        }
+        return VEK_ST_SUCCESS;
+    }
+
+    // Hands the list over; the builder no longer owns it.
+    vek_strlist_node_t *release() {
+        vek_strlist_node_t *list = head_;
+        head_ = tail_ = last_ = nullptr;
+        return list;
+    }
+
+private:
+    // Counts n more items against the per-build limit.
+    bool reserve(uint64_t n) {
+        if (n > VEK_STRLIST_MAX_ITEMS - count_) return false;
+        count_ += n;
+        return true;
+    }
+
+    void set_integer(vek_strlist_payload_t *payload, int32_t v) const {
+        if (type_ == VEK_STRLIST_INT64) {
+            payload->i64 = v;
+        } else {
+            payload->i32 = v;
+        }
+    }
+
+    // Allocates the node and its record, fills the payload (string copy or
+    // custom value from the token), and inserts it. On failure everything
+    // allocated for this item is released and VEK_ST_NO_MEMORY returned.
+    vek_st_t add_item(vek_strlist_payload_t payload, const char *token) {
+        auto *node = static_cast<vek_strlist_node_t *>(vek_strlist_malloc(sizeof(vek_strlist_node_t)));
+        auto *val = static_cast<vek_strlist_val_t *>(vek_strlist_malloc(sizeof(vek_strlist_val_t)));
+        if (node == nullptr || val == nullptr) {
+            vek_strlist_free(val);
+            vek_strlist_free(node);
+            return VEK_ST_NO_MEMORY;
+        }
+        if (type_ == VEK_STRLIST_STRING) {
+            payload.str = vek_strlist_strdup(token);
+            if (payload.str == nullptr) {
+                vek_strlist_free(val);
+                vek_strlist_free(node);
+                return VEK_ST_NO_MEMORY;
+            }
+        } else if (type_ == VEK_STRLIST_CUSVAL) {
+            payload.cusval = conv_(token);
+        }
+        val->type = type_;
+        val->payload = payload;
+        node->value = val;
+        node->next = nullptr;
+        insert(node);
+        return VEK_ST_SUCCESS;
+    }
+
+    // Puts the node before the first item that compares equal or greater,
+    // or at the end. The list is ascending, so when the item inserted last
+    // sorts before the new one, every item up to it does too and the walk
+    // can start there: ascending input costs constant time per item.
+    void insert(vek_strlist_node_t *node) {
+        if (head_ == nullptr) {
+            head_ = tail_ = last_ = node;
+            return;
+        }
+        if (cmp_ == nullptr) {
+            tail_->next = node;
+            tail_ = last_ = node;
+            return;
+        }
+        const void *key = sort_key(node->value);
+        vek_strlist_node_t *prev = nullptr;
+        vek_strlist_node_t *cur = head_;
+        if (cmp_(sort_key(last_->value), key) < 0) {
+            prev = last_;
+            cur = last_->next;
+        }
+        while (cur != nullptr && cmp_(sort_key(cur->value), key) < 0) {
+            prev = cur;
+            cur = cur->next;
+        }
+        node->next = cur;
+        if (prev == nullptr) {
+            head_ = node;
+        } else {
+            prev->next = node;
+        }
+        if (cur == nullptr) tail_ = node;
+        last_ = node;
+    }
+
+    const vek_strlist_type_t type_;
+    const vek_strlist_conv_fn conv_;
+    const vek_strlist_cmp_fn cmp_;
+    vek_strlist_node_t *head_ = nullptr;
+    vek_strlist_node_t *tail_ = nullptr;
+    vek_strlist_node_t *last_ = nullptr;  // the item inserted last
+    uint64_t count_ = 0;
+};
+
+// The byte walk over the text.
+vek_st_t parse(const char *text, vek_strlist_type_t type, char separator, char rangeMark, ListBuilder *list) {
+    char token[kTokenBytes];
+    std::size_t len = 0;
+    bool range_open = false;
+    int32_t range_start = 0;
+    const bool ranges = is_integer_type(type);
+
+    // Ends the item in the token buffer (nothing when it is empty).
+    auto end_item = [&]() -> vek_st_t {
+        if (len == 0) return range_open ? VEK_ST_STRLIST_INV_RANGE : VEK_ST_SUCCESS;
+        token[len] = '\0';
+        const vek_st_t st = range_open ? list->add_range(range_start, to_int32(token)) : list->add_token(token);
+        len = 0;
+        range_open = false;
+        return st;
+    };
+
+    for (const char *p = text; *p != '\0'; ++p) {
+        const char c = *p;
+        if (is_blank(static_cast<unsigned char>(c))) continue;
+        if (c == separator) {
+            const vek_st_t st = end_item();
+            if (st != VEK_ST_SUCCESS) return st;
+            continue;
+        }
+        if (ranges && c == rangeMark) {
+            if (len == 0 || range_open) return VEK_ST_STRLIST_INV_RANGE;
+            token[len] = '\0';
+            range_start = to_int32(token);
+            range_open = true;
+            len = 0;
+            continue;
+        }
+        if (len == VEK_STRLIST_MAX_ITEM_LEN) return VEK_ST_STRLIST_ITEM_EXCEED;
+        token[len++] = c;
+    }
+    return end_item();
+}
+
+} // namespace
+
+extern "C" VEK_API vek_st_t vek_strlist_list_build(const char *text, vek_strlist_type_t type, char separator,
+                                                   char rangeMark, vek_strlist_conv_fn convFn,
+                                                   vek_strlist_cmp_fn cmpFn, vek_strlist_node_t **outList) {
+    if (text == nullptr) return VEK_ST_STRLIST_INV_VALUE;
+    if (outList == nullptr) return VEK_ST_STRLIST_INV_LIST;
+    if ((type == VEK_STRLIST_CUSVAL) != (convFn != nullptr)) return VEK_ST_STRLIST_INV_CONV;
+
+    *outList = nullptr;
+    ListBuilder list(type, convFn, cmpFn);
+    const vek_st_t st = parse(text, type, separator, rangeMark, &list);
+    if (st != VEK_ST_SUCCESS) return st;  // the builder releases the partial list
+    *outList = list.release();
+    return VEK_ST_SUCCESS;
+}
