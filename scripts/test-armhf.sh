@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Cross-builds the library with its tests for 32-bit ARM Linux (armhf) and
+# runs the whole suite under qemu-arm: the same tests and expectations as
+# the native suite, with 32-bit pointers and size_t.
+# Extra arguments go to the cmake configure step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh armhf
+build=build-armhf
+cmake -S . -B $build -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-armhf.cmake" "$@" > /dev/null
+cmake --build $build -j"$(nproc)"
+ctest --test-dir $build -j"$(nproc)" --output-on-failure
