@@ -1,0 +1,90 @@
+// Private interface of the typed map: the path-resolution primitives shared
+// by the model, the encoder/decoder, the queries and the dumps, and small
+// helpers over the map object and its value nodes.
+//
+// Stack use. No map operation nests one stack frame per tree level without
+// a bound:
+//   - path resolution (vek_map_find_slot) walks a dotted path in a loop, so
+//     a get or set of a path of any length uses constant stack;
+//   - releasing a tree (clear, destroy, free of a map node, replacing or
+//     deleting a map entry) walks the tree iteratively by pointer reversal
+//     (the node that leads into a child map keeps the way back while the
+//     child is released), so trees of any depth are released with constant
+//     stack and without allocating;
+//   - encoding and decoding walk the tree with an explicit stack of fixed
+//     size held in the caller's frame; they accept maps down to
+//     VEK_MAP_DECODE_MAX_DEPTH levels below the map handed in and answer
+//     VEK_ST_MAP_INTERNAL_ERROR for a deeper map.
+#pragma once
+
+#include <cstdint>
+
+#include <vek/vek_map.h>
+#include <vek/vek_sal.h>
+#include <vek/vek_status.h>
+
+extern "C" {
+
+// Finds one path component (a name, or a name with a "[field=value]"
+// selector) among the entries of `map` (no path). Cuts `component` at its
+// first '[' when it has a selector. On success *slot is the address of the
+// matching values[i]; on failure *slot is null and the status is 104, 107,
+// 103 or 2.
+vek_st_t vek_map_find_component(vek_map_t *map, char *component, vek_map_value_t ***slot);
+
+// Resolves a dotted key path. lookup: search existing entries at each
+// level; create: append missing entries (intermediate maps) and return the
+// slot of the leaf. A slot returned in create mode may hold a node or null.
+// In create mode a failure (2, 103) undoes whatever this call added.
+vek_st_t vek_map_find_slot(vek_map_t *map, const char *path, uint8_t lookup, uint8_t create,
+                           vek_map_value_t ***slot);
+
+// Set steps shared by the typed set operations and the decoder: resolves
+// `key` in create mode, releases the node the slot held, and places a new
+// node of type VEK_MAP_TYPE_NONE with a zeroed payload, handed out through
+// *node for the caller to fill. Nothing changes on failure.
+vek_st_t vek_map_alloc_value(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t **node);
+
+} // extern "C"
+
+namespace vek::map {
+
+// True for a non-null map carrying VEK_MAP_MAGIC.
+inline bool is_valid(const vek_map_t *map) { return map != nullptr && map->magic == VEK_MAP_MAGIC; }
+
+// Key comparison used everywhere in the map: case-insensitive equality.
+inline bool keys_equal(const char *a, const char *b) { return vek_stricmp(a, b) == 0; }
+
+// Type code of a node; VEK_MAP_TYPE_NONE for an entry that holds no node.
+inline int32_t node_type(const vek_map_value_t *node) {
+    return node != nullptr ? node->type : VEK_MAP_TYPE_NONE;
+}
+
+// The valid child map of a map node, or null (not a map node, no node,
+// absent or invalid child).
+inline vek_map_t *child_map(const vek_map_value_t *node) {
+    if (node == nullptr || node->type != VEK_MAP_TYPE_MAP) return nullptr;
+    return is_valid(node->payload.map) ? node->payload.map : nullptr;
+}
+
+// Releases every entry of a valid map (keys, nodes, whole subtrees) and
+// both arrays; the map stays valid and empty. Iterative; no trace lines.
+void clear_entries(vek_map_t *map);
+
+// Clears a valid map and releases the object. No trace lines.
+void destroy_tree(vek_map_t *map);
+
+// Releases the payload storage of a node (text, bytes, or the whole child
+// map tree) without releasing the node. Returns VEK_ST_MAP_INVALID_MAP for a
+// map node whose child is absent or invalid (the child is left alone), else
+// success. No trace lines.
+vek_st_t release_payload(vek_map_value_t *node);
+
+// Releases a node and its payload storage; a null node is ignored.
+// Returns release_payload's status. No trace lines.
+vek_st_t release_node(vek_map_value_t *node);
+
+// Creates an empty map (no trace lines); null when memory is exhausted.
+vek_map_t *new_map();
+
+} // namespace vek::map
