@@ -1,0 +1,189 @@
+// Enumeration of one map level by entry index, and searches for entries by
+// key (whole key or prefix, case ignored).
+//
+// Keys are compared with the keys of the given map only: these operations
+// never resolve dotted paths or selectors. The searches are built on the
+// index operations and call the exported entries vek_map_length,
+// vek_map_get_ith_key and vek_map_get_ith_value, so with tracing on their
+// lines appear nested inside the caller's entry and exit lines:
+//     vek_map_count_keys map=...
+//     vek_map_length vek_map=... length=...
+//     vek_map_length vekStatus=0 length=2
+//     vek_map_get_ith_key map=... i=0
+//     vek_map_get_ith_key vekStatus=0
+//     ...
+//     vek_map_count_keys vekStatus=0 nKeysFound=1
+//
+// Out-parameters are written only on success. A null out-parameter (other
+// than the optional ones of vek_map_count_keys and vek_map_get_all_values)
+// is refused with VEK_ST_INVALID_PARAMETER after the map check; exit lines
+// then print 0 for it.
+#include <cstdint>
+
+#include <vek/vek_map.h>
+#include <vek/vek_sal.h>
+#include <vek/vek_status.h>
+
+#include "foundation/trace.hpp"
+#include "map/map_internal.hpp"
+
+namespace {
+
+using vek::map::is_valid;
+
+bool in_range(const vek_map_t *map, int32_t i) { return i >= 0 && i < map->count; }
+
+// Current contents of an out-parameter for an exit line (0 when absent).
+template <typename T>
+T current(const T *out) {
+    return out != nullptr ? *out : T{};
+}
+
+// Common checks of the index operations: the map, then the out-parameter,
+// then the index.
+template <typename T>
+vek_st_t check_indexed(const vek_map_t *map, int32_t i, const T *out) {
+    if (!is_valid(map)) return VEK_ST_MAP_INVALID_MAP;
+    if (out == nullptr) return VEK_ST_INVALID_PARAMETER;
+    if (!in_range(map, i)) return VEK_ST_MAP_INVALID_INDEX;
+    return VEK_ST_SUCCESS;
+}
+
+// Does the key of entry i equal `key` (whole key when keyLength is 0, else
+// its first keyLength characters)? The key is read through
+// vek_map_get_ith_key; its status is passed back.
+vek_st_t key_matches(vek_map_t *map, int32_t i, const char *key, uint32_t keyLength, bool *match) {
+    char *entryKey = nullptr;
+    const vek_st_t st = vek_map_get_ith_key(map, i, &entryKey);
+    if (st != VEK_ST_SUCCESS) return st;
+    if (entryKey == nullptr) {
+        *match = false;
+    } else if (keyLength == 0u) {
+        *match = vek_stricmp(entryKey, key) == 0;
+    } else {
+        *match = vek_strincmp(entryKey, key, keyLength) == 0;
+    }
+    return VEK_ST_SUCCESS;
+}
+
+} // namespace
+
+extern "C" VEK_API vek_st_t vek_map_length(vek_map_t *map, int32_t *length) {
+    vek::trace::line("vek_map_length", {{"vek_map", map}, {"length", length}});
+    vek_st_t st = VEK_ST_SUCCESS;
+    if (!is_valid(map)) {
+        st = VEK_ST_MAP_INVALID_MAP;
+    } else if (length == nullptr) {
+        st = VEK_ST_INVALID_PARAMETER;
+    } else {
+        *length = map->count;
+    }
+    vek::trace::line("vek_map_length", {{"vekStatus", st}, {"length", current(length)}});
+    return st;
+}
+
+extern "C" VEK_API vek_st_t vek_map_get_ith_key(vek_map_t *map, int32_t i, char **key) {
+    vek::trace::line("vek_map_get_ith_key", {{"map", map}, {"i", i}});
+    const vek_st_t st = check_indexed(map, i, key);
+    if (st == VEK_ST_SUCCESS) *key = map->keys[i];
+    vek::trace::line("vek_map_get_ith_key", {{"vekStatus", st}});
+    return st;
+}
+
+extern "C" VEK_API vek_st_t vek_map_get_ith_value(vek_map_t *map, int32_t i, vek_map_value_t **value) {
+    vek::trace::line("vek_map_get_ith_value", {{"map", map}, {"i", i}, {"value", value}});
+    const vek_st_t st = check_indexed(map, i, value);
+    if (st == VEK_ST_SUCCESS) *value = map->values[i];
+    vek::trace::line("vek_map_get_ith_value", {{"vekStatus", st}, {"value", current(value)}});
+    return st;
+}
+
+// An entry that holds no node reports VEK_MAP_TYPE_NONE with status 0.
+extern "C" VEK_API vek_st_t vek_map_get_ith_type(vek_map_t *map, int32_t i, int32_t *type) {
+    vek::trace::line("vek_map_get_ith_type", {{"map", map}, {"i", i}, {"type", type}});
+    const vek_st_t st = check_indexed(map, i, type);
+    if (st == VEK_ST_SUCCESS) {
+        *type = vek::map::node_type(map->values[i]);
+    }
+    vek::trace::line("vek_map_get_ith_type", {{"vekStatus", st}, {"type", current(type)}});
+    return st;
+}
+
+// A null key matches no entry: 0 found, status 0.
+extern "C" VEK_API vek_st_t vek_map_count_keys(vek_map_t *map, const char *key, uint32_t *nKeysFound) {
+    vek::trace::line("vek_map_count_keys", {{"map", map}});
+    uint32_t found = 0;
+    int32_t length = 0;
+    vek_st_t st = vek_map_length(map, &length);
+    for (int32_t i = 0; st == VEK_ST_SUCCESS && key != nullptr && i < length; ++i) {
+        bool match = false;
+        st = key_matches(map, i, key, 0u, &match);
+        if (match) ++found;
+    }
+    if (st == VEK_ST_SUCCESS && nKeysFound != nullptr) *nKeysFound = found;
+    vek::trace::line("vek_map_count_keys", {{"vekStatus", st}, {"nKeysFound", found}});
+    return st;
+}
+
+// Collects the nodes of the entries whose key matches, in entry order, up to
+// maxValues of them; with a null array only counts. A null key matches no
+// entry.
+extern "C" VEK_API vek_st_t vek_map_get_all_values(vek_map_t *map, const char *key, vek_map_value_t **value,
+                                                   uint32_t maxValues, uint32_t *nKeysFound, uint32_t keyLength) {
+    vek::trace::line("vek_map_get_all_values", {{"map", map},
+                                                {"value", value},
+                                                {"maxValues", maxValues},
+                                                {"nKeysFound", nKeysFound},
+                                                {"keyLength", keyLength}});
+    uint32_t found = 0;
+    int32_t length = 0;
+    vek_st_t st = vek_map_length(map, &length);
+    if (st == VEK_ST_SUCCESS && key != nullptr) {
+        for (int32_t i = 0; i < length && found < maxValues; ++i) {
+            bool match = false;
+            st = key_matches(map, i, key, keyLength, &match);
+            if (st == VEK_ST_SUCCESS && match && value != nullptr) st = vek_map_get_ith_value(map, i, &value[found]);
+            if (st != VEK_ST_SUCCESS) break;
+            if (match) ++found;
+        }
+    }
+    if (st == VEK_ST_SUCCESS && nKeysFound != nullptr) *nKeysFound = found;
+    // The array holds maxValues pointers: its first element exists only
+    // when maxValues is not 0.
+    const vek_map_value_t *first = (value != nullptr && maxValues != 0u) ? value[0] : nullptr;
+    vek::trace::raw("%s vekStatus=%llx value=%llx, nKeysFound=%llx\n", "vek_map_get_all_values",
+                    vek::trace::widen(st), vek::trace::widen(first), vek::trace::widen(found));
+    return st;
+}
+
+// The node of the idx-th entry whose key equals `key`; a null or empty key
+// hands over to vek_map_get_ith_value, which then prints the exit line.
+extern "C" VEK_API vek_st_t vek_map_get_ith_key_value(vek_map_t *map, int32_t idx, const char *key,
+                                                      vek_map_value_t **value) {
+    vek::trace::line("vek_map_get_ith_key_value", {{"map", map}, {"idx", idx}, {"value", value}});
+    if (key == nullptr || key[0] == '\0') return vek_map_get_ith_value(map, idx, value);
+
+    int32_t length = 0;
+    vek_st_t st = vek_map_length(map, &length);
+    if (st == VEK_ST_SUCCESS && value == nullptr) st = VEK_ST_INVALID_PARAMETER;
+    if (st == VEK_ST_SUCCESS) {
+        st = VEK_ST_MAP_INVALID_INDEX;
+        int32_t seen = 0;
+        for (int32_t i = 0; idx >= 0 && i < length; ++i) {
+            bool match = false;
+            const vek_st_t kst = key_matches(map, i, key, 0u, &match);
+            if (kst != VEK_ST_SUCCESS) {
+                st = kst;
+                break;
+            }
+            if (!match) continue;
+            if (seen == idx) {
+                st = vek_map_get_ith_value(map, i, value);
+                break;
+            }
+            ++seen;
+        }
+    }
+    vek::trace::line("vek_map_get_ith_key_value", {{"vekStatus", st}, {"value", current(value)}});
+    return st;
+}
