@@ -20,6 +20,15 @@ extern "C" {
 VEK_API uint32_t vek_trace_level = 0;
 }
 
+// Shared robust memory of multi-process tests (shared_arena.cpp).
+namespace vek_sal_arena {
+bool routing();
+bool owns(const void *p);
+void *alloc(std::size_t size);
+void *resize(void *p, std::size_t size);
+void release(void *p);
+} // namespace vek_sal_arena
+
 namespace {
 
 // One armed fault: calls nth .. nth+count-1 (count 0: no end) counted from
@@ -92,7 +101,7 @@ void heap_release(void *ptr) {
 
 void *robust_alloc(std::size_t size) {
     if (alloc_fails(VEK_SALTEST_ROBUST)) return nullptr;
-    void *p = std::malloc(size == 0 ? 1 : size);
+    void *p = vek_sal_arena::routing() ? vek_sal_arena::alloc(size) : std::malloc(size == 0 ? 1 : size);
     if (p != nullptr) g_robust_live.fetch_add(1);
     return p;
 }
@@ -108,7 +117,11 @@ vek_st_t robust_malloc_to(std::size_t size, void **ptr, uint32_t flag) {
 void robust_release(void *ptr) {
     if (ptr == nullptr) return;
     g_robust_live.fetch_sub(1);
-    std::free(ptr);
+    if (vek_sal_arena::owns(ptr)) {
+        vek_sal_arena::release(ptr);
+    } else {
+        std::free(ptr);
+    }
 }
 
 } // namespace
@@ -151,7 +164,9 @@ VEK_API vek_st_t vek_nvm_robust_realloc(void *ptr, size_t size, void **newPtr) {
         return st;
     }
     void *p = nullptr;
-    if (!alloc_fails(VEK_SALTEST_ROBUST)) p = std::realloc(ptr, size == 0 ? 1 : size);
+    if (!alloc_fails(VEK_SALTEST_ROBUST)) {
+        p = vek_sal_arena::owns(ptr) ? vek_sal_arena::resize(ptr, size) : std::realloc(ptr, size == 0 ? 1 : size);
+    }
     *newPtr = p;
     return p == nullptr ? VEK_ST_NO_MEMORY : VEK_ST_SUCCESS;
 }

@@ -57,6 +57,22 @@ VEK_API uint32_t vek_saltest_faults_fired(void);
 VEK_API long vek_saltest_heap_live(void);
 VEK_API long vek_saltest_robust_live(void);
 
+/* Shared robust memory for multi-process tests. After a successful begin
+ * (0; -1 when an arena exists already or the mapping fails), robust blocks
+ * come from one MAP_SHARED anonymous mapping of `bytes` bytes, served under
+ * a process-shared robust lock, so processes forked afterwards share them
+ * at the same addresses. end stops serving new blocks from it and unmaps it
+ * when no block is live (0), else leaves it mapped (-1); blocks of the
+ * arena are released into it whenever they are freed. */
+VEK_API int vek_saltest_shared_robust_begin(size_t bytes);
+VEK_API int vek_saltest_shared_robust_end(void);
+
+/* Blocks live in the arena, counted across all processes; -1 without one. */
+VEK_API long vek_saltest_shared_robust_live(void);
+
+/* 1 when ptr lies in the arena. */
+VEK_API int vek_saltest_shared_robust_contains(const void *ptr);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,82 @@
+// The registry of a device handle: set-up, tear-down and the printed table.
+#include <cstdio>
+
+#include "foundation/memory.hpp"
+#include "foundation/trace.hpp"
+#include "rsrc/rsrc_internal.hpp"
+
+using namespace vek::rsrc;
+
+namespace {
+
+vek_st_t init_registry(vek_hdl_t *hdl) {
+    if (!handle_valid(hdl)) return VEK_ST_INVALID_HANDLE;
+    if (hdl->rsrcRegistry != nullptr) return VEK_ST_SUCCESS;
+
+    // Zero-filled: numRsrcs and rsrcHead start at 0.
+    vek_rsrc_registry_t *reg = nullptr;
+    vek_st_t st = vek::robust_alloc(&reg, VEK_NVM_ZERO_FILL);
+    if (st != VEK_ST_SUCCESS) return st;
+
+    st = vek_mutex_init(&reg->mutex, VEK_MUTEX_SHARED);
+    if (st != VEK_ST_SUCCESS) {
+        // A registry without a working mutex is not kept.
+        vek::merge_status(st, vek::robust_free(&reg));
+        return st;
+    }
+    hdl->rsrcRegistry = reg;
+    return VEK_ST_SUCCESS;
+}
+
+vek_st_t release_registry(vek_hdl_t *hdl) {
+    if (!handle_valid(hdl)) return VEK_ST_INVALID_HANDLE;
+    vek_rsrc_registry_t *reg = hdl->rsrcRegistry;
+    if (reg == nullptr) return VEK_ST_SUCCESS;
+
+    // Goes on whatever the lock returns; the mutex is destroyed below, so a
+    // lock that holds it (dead owner included) is unlocked first.
+    vek::MutexGuard guard(&reg->mutex);
+    vek_st_t k = guard.lock_status();
+    for (vek_rsrc_t *rec = reg->rsrcHead; rec != nullptr;) {
+        vek_rsrc_t *next = rec->next;
+        teardown_record(rec, k, Teardown::BitmapFirst);
+        rec = next;
+    }
+    reg->rsrcHead = nullptr;
+    reg->numRsrcs = 0;
+    guard.release(k);
+    vek::merge_status(k, vek_mutex_destroy(&reg->mutex));
+    vek::merge_status(k, vek::robust_free(&reg));
+    hdl->rsrcRegistry = nullptr;
+    return k;
+}
+
+vek_st_t dump_registry(vek_hdl_t *hdl, uint32_t kind) {
+    vek_st_t st = check_handle(hdl);
+    if (st != VEK_ST_SUCCESS) return st;
+    if (kind > VEK_RSRC_KIND_ALL) return VEK_ST_INVALID_PARAMETER;
+    vek_rsrc_registry_t *reg = hdl->rsrcRegistry;
+    return locked(&reg->mutex, [&] {
+        std::puts("Kind Name                            BaseId    NumElems  NumElemsFree");
+        for (const vek_rsrc_t *rec = reg->rsrcHead; rec != nullptr; rec = rec->next) {
+            if (kind != VEK_RSRC_KIND_ALL && rec->kind != kind) continue;
+            std::printf("%3d  %32s  %8d  %8d  %8d\n", static_cast<int>(rec->kind), rec->name,
+                        static_cast<int>(rec->baseId), static_cast<int>(rec->numElems),
+                        static_cast<int>(rec->numElemsFree));
+        }
+        return VEK_ST_SUCCESS;
+    });
+}
+
+} // namespace
+
+extern "C" VEK_API vek_st_t vek_rsrc_init(vek_hdl_t *inVekHdl) { return init_registry(inVekHdl); }
+
+extern "C" VEK_API vek_st_t vek_rsrc_release(vek_hdl_t *inVekHdl) { return release_registry(inVekHdl); }
+
+extern "C" VEK_API vek_st_t vek_rsrc_dump(vek_hdl_t *inVekHdl, uint32_t inKind) {
+    vek::trace::line("vek_rsrc_dump", {{"inVekHdl", inVekHdl}, {"inKind", inKind}});
+    const vek_st_t st = dump_registry(inVekHdl, inKind);
+    vek::trace::line("vek_rsrc_dump", {{"vekStatus", st}});
+    return st;
+}
