@@ -1,0 +1,193 @@
+// Hash table: unsigned 32-bit keys to one-word values through a fixed
+// number of buckets, each an open chain of nodes linked with the list
+// operations. Lookups move the node they find to the front of its chain;
+// released nodes are kept in a pool of up to VEK_HASH_MAX_FREE_NODES for
+// reuse. All memory is robust memory.
+#include <cstdio>
+
+#include <vek/vek_hash.h>
+#include <vek/vek_sal.h>
+
+#include "foundation/memory.hpp"
+#include "foundation/status_merge.hpp"
+#include "foundation/trace.hpp"
+
+namespace {
+
+// The link is the node's first member, so a link is its node and back.
+inline vek_hash_node_t *next_of(const vek_hash_node_t *node) {
+    return reinterpret_cast<vek_hash_node_t *>(node->link.next);
+}
+inline vek_llist_t *link_of(vek_hash_node_t *node) { return reinterpret_cast<vek_llist_t *>(node); }
+
+// A table that can be indexed: not null, with buckets. Creation refuses a
+// bucket count of 0, so a usable table always has one.
+inline bool usable(const vek_hash_t *ht) {
+    return ht != nullptr && ht->ht_size != 0 && ht->buckets != nullptr;
+}
+
+inline vek_hash_node_t **bucket_of(vek_hash_t *ht, uint32_t key) { return &ht->buckets[key % ht->ht_size]; }
+
+// The node holding key in the chain at *head, or null.
+vek_hash_node_t *find(vek_hash_node_t *head, uint32_t key) {
+    for (vek_hash_node_t *n = head; n != nullptr; n = next_of(n)) {
+        if (n->key == key) return n;
+    }
+    return nullptr;
+}
+
+// A node for a new entry: the most recently pooled one, else a new block.
+vek_hash_node_t *take_node(vek_hash_t *ht) {
+    vek_hash_node_t *node = ht->freeNodes;
+    if (node != nullptr) {
+        ht->freeNodes = next_of(node);
+        ht->numFreeNodes--;
+        return node;
+    }
+    if (vek::robust_alloc(&node, VEK_NVM_NO_FILL) != VEK_ST_SUCCESS) return nullptr;
+    return node;
+}
+
+// Pools a node taken out of its chain, or releases it when the pool is full.
+vek_st_t give_back_node(vek_hash_t *ht, vek_hash_node_t *node) {
+    if (ht->numFreeNodes >= VEK_HASH_MAX_FREE_NODES) return vek::robust_free(&node);
+    node->link.next = link_of(ht->freeNodes);
+    node->link.prev = nullptr;
+    ht->freeNodes = node;
+    ht->numFreeNodes++;
+    return VEK_ST_SUCCESS;
+}
+
+} // namespace
+
+extern "C" VEK_API vek_hash_t *vek_hash_create_table(uint32_t ht_size) {
+    vek::trace::line("vek_hash_create_table", {{"ht_size", ht_size}});
+    vek_hash_t *ht = nullptr;
+    vek_st_t st = VEK_ST_INVALID_VALUE;
+    if (ht_size != 0) {
+        st = vek::robust_alloc(&ht, VEK_NVM_NO_FILL);
+        if (st == VEK_ST_SUCCESS) {
+            ht->ht_size = ht_size;
+            ht->buckets = nullptr;
+            ht->freeNodes = nullptr;
+            ht->numFreeNodes = 0;
+            st = vek::robust_alloc_array(ht_size, &ht->buckets, VEK_NVM_ZERO_FILL);
+            if (st != VEK_ST_SUCCESS) {
+                vek_st_t acc = st;
+                vek::merge_status(acc, vek::robust_free(&ht));
+                st = acc;
+            }
+        }
+    }
+    vek::trace::line("vek_hash_create_table", {{"vekStatus", st}, {"hash", ht}});
+    return ht;
+}
+
+extern "C" VEK_API uintptr_t vek_hash_put(vek_hash_t *ht, uint32_t key, uintptr_t value) {
+    vek::trace::line("vek_hash_put", {{"ht", ht}, {"key", key}, {"value", value}});
+    uintptr_t old = 0;
+    if (usable(ht)) {
+        vek_hash_node_t **head = bucket_of(ht, key);
+        vek_hash_node_t *last = nullptr;
+        vek_hash_node_t *n = *head;
+        for (; n != nullptr && n->key != key; n = next_of(n)) last = n;
+        if (n != nullptr) {
+            old = n->value;
+            n->value = value;
+        } else if ((n = take_node(ht)) != nullptr) {
+            n->link.next = nullptr;
+            n->link.prev = nullptr;
+            n->key = key;
+            n->value = value;
+            if (last == nullptr) {
+                *head = n;
+            } else {
+                vek_llist_insert(&n->link, &last->link);
+            }
+        }
+    }
+    vek::trace::line("vek_hash_put", {{"old_value", old}});
+    return old;
+}
+
+extern "C" VEK_API uintptr_t vek_hash_get(vek_hash_t *ht, uint32_t key) {
+    if (!usable(ht)) return 0;
+    vek_hash_node_t **head = bucket_of(ht, key);
+    vek_hash_node_t *n = find(*head, key);
+    if (n == nullptr) return 0;
+    if (n != *head) {
+        // Move to front so that keys read often stay at the chain heads.
+        vek_llist_remove(&n->link);
+        n->link.next = link_of(*head);
+        n->link.prev = nullptr;
+        (*head)->link.prev = &n->link;
+        *head = n;
+    }
+    return n->value;
+}
+
+extern "C" VEK_API uintptr_t vek_hash_rem(vek_hash_t *ht, uint32_t key) {
+    vek::trace::line("vek_hash_rem", {{"ht", ht}, {"key", key}});
+    vek_st_t st = VEK_ST_SUCCESS;
+    uintptr_t value = 0;
+    if (usable(ht)) {
+        vek_hash_node_t **head = bucket_of(ht, key);
+        vek_hash_node_t *n = find(*head, key);
+        if (n != nullptr) {
+            value = n->value;
+            vek_llist_remove(&n->link);
+            if (n == *head) *head = next_of(n);
+            st = give_back_node(ht, n);
+        }
+    }
+    vek::trace::line("vek_hash_rem", {{"vekStatus", st}, {"value", value}});
+    return value;
+}
+
+extern "C" VEK_API uintptr_t vek_hash_first_entry(vek_hash_t *ht, uint32_t *key) {
+    if (!usable(ht)) return 0;
+    for (uint32_t b = 0; b < ht->ht_size; ++b) {
+        const vek_hash_node_t *n = ht->buckets[b];
+        if (n == nullptr) continue;
+        if (key != nullptr) *key = n->key;
+        return n->value;
+    }
+    return 0;
+}
+
+extern "C" VEK_API void vek_hash_print(vek_hash_t *ht) {
+    if (!usable(ht)) return;
+    std::puts("Dumping the hash table");
+    for (uint32_t b = 0; b < ht->ht_size; ++b) {
+        std::printf("Values at %d    ", static_cast<int>(b));
+        for (const vek_hash_node_t *n = ht->buckets[b]; n != nullptr; n = next_of(n)) {
+            std::printf("%d, ", static_cast<int>(n->key));
+        }
+        std::printf("\n");
+    }
+}
+
+extern "C" VEK_API void vek_hash_delete_nodes_and_table(vek_hash_t *ht, vek_hash_del_fn_t delFn) {
+    if (ht == nullptr) return;
+    if (ht->buckets != nullptr) {
+        for (uint32_t b = 0; b < ht->ht_size; ++b) {
+            vek_hash_node_t *n = ht->buckets[b];
+            while (n != nullptr) {
+                vek_hash_node_t *next = next_of(n);
+                if (delFn != nullptr) delFn(n->value);
+                vek::robust_free(&n);
+                n = next;
+            }
+        }
+        vek::robust_free(&ht->buckets);
+    }
+    vek_hash_node_t *n = ht->freeNodes;
+    while (n != nullptr) {
+        vek_hash_node_t *next = next_of(n);
+        vek::robust_free(&n);
+        n = next;
+    }
+    vek::robust_free(&ht);
+}
+
+extern "C" VEK_API void vek_hash_delete_table(vek_hash_t *ht) { vek_hash_delete_nodes_and_table(ht, nullptr); }

@@ -1,0 +1,47 @@
+// Intrusive doubly linked list: link operations on a two-pointer link that
+// callers embed in their own records. Two shapes are supported: an open
+// chain (the first link's prev and the last link's next are null) and a
+// ring around a sentinel head. Nothing is allocated and nothing is traced.
+//
+// A null link handed to any operation does nothing (vek_llist_empty of a
+// null head reports an empty list).
+#include <vek/vek_hash.h>
+
+extern "C" VEK_API void vek_llist_init_head(vek_llist_t *head) {
+    if (head == nullptr) return;
+    head->next = head;
+    head->prev = head;
+}
+
+// Inserts node after at; in an open chain at may be the last link.
+extern "C" VEK_API void vek_llist_insert(vek_llist_t *node, vek_llist_t *at) {
+    if (node == nullptr || at == nullptr) return;
+    vek_llist_t *after = at->next;
+    at->next = node;
+    if (after != nullptr) after->prev = node;
+    node->next = after;
+    node->prev = at;
+}
+
+// Appends node before the sentinel head of a ring.
+extern "C" VEK_API void vek_llist_insert_tail(vek_llist_t *node, vek_llist_t *head) {
+    if (node == nullptr || head == nullptr) return;
+    node->next = head;
+    node->prev = head->prev;
+    head->prev = node;
+    if (node->prev != nullptr) node->prev->next = node;
+}
+
+// Unlinks node from its neighbours. The node's own links are left as they
+// were so that a caller walking the list can still follow them; whatever
+// points at the first link of an open chain is the caller's to update.
+extern "C" VEK_API void vek_llist_remove(vek_llist_t *node) {
+    if (node == nullptr) return;
+    if (node->next != nullptr) node->next->prev = node->prev;
+    if (node->prev != nullptr) node->prev->next = node->next;
+}
+
+extern "C" VEK_API int vek_llist_empty(vek_llist_t *head) {
+    if (head == nullptr) return 1;
+    return head->next == head ? 1 : 0;
+}
