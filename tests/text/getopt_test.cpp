@@ -85,7 +85,9 @@ TEST(Getopt, SequencesOfResults) {
         }
         EXPECT_EQ(vek_optind, c.optind);
         EXPECT_EQ(vek_pIndexPosition, nullptr);
-        if (vek_optind == av.argc()) EXPECT_EQ(vek_getopt(av.argc(), av.argv(), "ab:cd::"), -1) << "stays at the end";
+        if (vek_optind == av.argc()) {
+            EXPECT_EQ(vek_getopt(av.argc(), av.argv(), "ab:cd::"), -1) << "stays at the end";
+        }
     }
 }
 
