@@ -1,0 +1,20 @@
+// Keyed and positional work of the sorted set, shared with white-box tests.
+#pragma once
+
+#include <cstdint>
+
+#include <vek/vek_sorted_set.h>
+
+extern "C" {
+
+// Binary search for `key`. Returns the position of the matching node with
+// *found = 1, or with *found = 0 the position where `key` would be
+// inserted (the first node that sorts after it, or the count).
+uint32_t _vek_sorted_set_bsearch(vek_sorted_set_t *sorted_set, uintptr_t key, vek_sorted_set_cmp_fn_t compareFn,
+                                 uint8_t *found);
+
+// Removes node `n`, copying it to *outNode first; 0, or -1 when `n` is not
+// below the count (nothing changes then).
+int32_t _vek_sorted_set_remove_node_n(vek_sorted_set_t *sorted_set, uint32_t n, vek_sorted_set_node_t *outNode);
+
+} // extern "C"
