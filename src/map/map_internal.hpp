@@ -87,4 +87,9 @@ vek_st_t release_node(vek_map_value_t *node);
 // Creates an empty map (no trace lines); null when memory is exhausted.
 vek_map_t *new_map();
 
+// Set steps 2 and 3 followed by placing `node` (may be null, taken over on
+// success) in the slot of `key`: what vek_map_set_value_ll does after its
+// map check. Nothing changes on failure; the node stays the caller's.
+vek_st_t place_node(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t *node);
+
 } // namespace vek::map

@@ -1,0 +1,41 @@
+// Private parts of the map's binary encoding shared by the callback
+// encoder/decoder and their in-memory variants.
+//
+// Both directions walk the tree with an explicit stack of fixed size in
+// their own frame (never one call per nested map): the map handed in is
+// level 0, a map held by one of its entries level 1, and so on. Maps down
+// to level VEK_MAP_DECODE_MAX_DEPTH are accepted; a deeper one ends the
+// operation with VEK_ST_MAP_INTERNAL_ERROR. When decoding, a key with dots
+// creates one level per dot, and those levels count too.
+#pragma once
+
+#include <cstdint>
+
+#include <vek/vek_map.h>
+
+namespace vek::map {
+
+inline constexpr int kMaxDepth = VEK_MAP_DECODE_MAX_DEPTH;
+
+// Reading context of the in-memory decoder.
+struct MemReader {
+    const unsigned char *start;
+    int32_t len;
+    const unsigned char *cursor;
+
+    // Bytes left between the cursor and the end of the input.
+    uint32_t left() const {
+        const auto total = static_cast<uint32_t>(len > 0 ? len : 0);
+        return total - static_cast<uint32_t>(cursor - start);
+    }
+};
+
+// The buffer reader of vek_map_decode (arg is a MemReader).
+int32_t mem_read(void *arg, void *data, uint32_t len);
+
+// vek_map_decode_from, traces included. With `mem` (the context behind
+// `arg` when reading from memory) a length larger than the bytes left ends
+// the decode with VEK_ST_MAP_CALLBACK_ERROR before anything is allocated.
+vek_st_t decode_from(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg, const MemReader *mem);
+
+} // namespace vek::map

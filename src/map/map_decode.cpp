@@ -1,0 +1,357 @@
+// Reading a map stream through a caller's reader into a destination map.
+//
+// Entries are appended as they are read (checkForKey 0); a key with dots is
+// a path and creates one nested map per dot. The stream is untrusted:
+//   - nested maps are walked with a fixed stack (map_codec.hpp); a map that
+//     would sit deeper than VEK_MAP_DECODE_MAX_DEPTH levels, counting the
+//     levels that dotted keys create, ends the decode with
+//     VEK_ST_MAP_INTERNAL_ERROR and a cleared destination;
+//   - a key, text or byte-block length of 0xFFFFFFFF, or one that cannot be
+//     allocated, ends it with VEK_ST_NO_MEMORY before anything more is read;
+//   - reading from memory, a length larger than the bytes left ends it with
+//     VEK_ST_MAP_CALLBACK_ERROR before anything is allocated for it.
+// Each nested map prints the entry and exit lines of a vek_map_decode_from
+// call of its own, as the recursive definition of the stream implies.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/trace.hpp"
+#include "map/map_codec.hpp"
+#include "map/map_internal.hpp"
+
+namespace {
+
+constexpr const char *kOp = "vek_map_decode_from";
+constexpr uint32_t kNoLength = 0xFFFFFFFFu;
+
+// One map being filled: the map, the entries still to read, its level, and
+// (below level 0) the key under which it goes into the map above.
+struct Frame {
+    vek_map_t *map;
+    int32_t left;
+    int depth;
+    char *key;
+};
+
+struct Reader {
+    vek_map_rdfn_t fn;
+    void *arg;
+    const vek::map::MemReader *mem;
+
+    int32_t raw(void *dst, uint32_t len) const { return fn(arg, dst, len); }
+    bool bytes(void *dst, uint32_t len) const { return fn(arg, dst, len) != -1; }
+    bool u32(uint32_t *v) const {
+        uint32_t be = 0;
+        if (!bytes(&be, sizeof be)) return false;
+        *v = vek_ntohl(be);
+        return true;
+    }
+    bool u64(uint64_t *v) const {
+        uint64_t be = 0;
+        if (!bytes(&be, sizeof be)) return false;
+        *v = vek_ntohll(be);
+        return true;
+    }
+    // False when reading `len` more bytes from memory cannot succeed.
+    bool backed(uint32_t len) const { return mem == nullptr || len <= mem->left(); }
+};
+
+// Rebuilds a float from its IEEE-754 single-precision bit pattern by
+// arithmetic on its fields; exponent 255 gives an infinity of the sign.
+float float_from_bits(uint32_t bits) {
+    const uint32_t e = (bits >> 23) & 0xFFu;
+    const uint32_t f = bits & 0x7FFFFFu;
+    float v = 0.0f;
+    if (e == 0) {
+        v = static_cast<float>(2u * f);
+        for (int k = 0; k < 150; ++k) v *= 0.5f;
+    } else {
+        v = static_cast<float>(f + 0x800000u);
+        for (uint32_t k = e; k > 150; --k) v *= 2.0f;
+        for (uint32_t k = e; k < 150; ++k) v *= 0.5f;
+    }
+    return (bits & 0x80000000u) != 0 ? 0.0f - v : v;
+}
+
+// Status of a failed read of a count or key length: −1 is a callback
+// error; another negative result is reported on the error line.
+struct Failure {
+    vek_st_t st;
+    bool exit_line; // for the level where the failure happened
+};
+
+void error_line(vek_map_t *map, const Reader &r, int32_t rc) {
+    if ((vek_trace_level & VEK_TRACE_DECODE_ERROR) == 0u) return;
+    std::printf("%s vek_map=%llx rdfn=%llx arg=%llx rc=%llx errno=%llx\n", kOp, vek::trace::widen(map),
+                vek::trace::widen(r.fn), vek::trace::widen(r.arg), vek::trace::widen(rc),
+                vek::trace::widen(errno));
+}
+
+// Reads a count or a key length (the reads with an error line).
+bool read_header_word(vek_map_t *map, const Reader &r, uint32_t *v, Failure *fail) {
+    uint32_t be = 0;
+    const int32_t rc = r.raw(&be, sizeof be);
+    if (rc == -1) {
+        *fail = {VEK_ST_MAP_CALLBACK_ERROR, false};
+        return false;
+    }
+    if (rc < 0) {
+        error_line(map, r, rc);
+        *fail = {VEK_ST_MAP_INTERNAL_ERROR, true};
+        return false;
+    }
+    *v = vek_ntohl(be);
+    return true;
+}
+
+// Allocates `len` bytes (plus a terminator when `terminate`) and reads
+// them; null with *st set on failure.
+void *read_block(const Reader &r, uint32_t len, bool terminate, vek_st_t *st) {
+    if (len == kNoLength) {
+        *st = VEK_ST_NO_MEMORY;
+        return nullptr;
+    }
+    if (!r.backed(len)) {
+        *st = VEK_ST_MAP_CALLBACK_ERROR;
+        return nullptr;
+    }
+    auto *buf = static_cast<char *>(vek_map_malloc(static_cast<size_t>(len) + (terminate ? 1 : 0)));
+    if (buf == nullptr) {
+        *st = VEK_ST_NO_MEMORY;
+        return nullptr;
+    }
+    if (!r.bytes(buf, len)) {
+        vek_map_free(buf);
+        *st = VEK_ST_MAP_CALLBACK_ERROR;
+        return nullptr;
+    }
+    if (terminate) buf[len] = '\0';
+    return buf;
+}
+
+// Reads the value of a non-map entry into `value`. Returns the status.
+vek_st_t read_value(const Reader &r, int32_t type, vek_map_payload_t *value) {
+    uint32_t w = 0;
+    uint64_t d = 0;
+    vek_st_t st = VEK_ST_SUCCESS;
+    switch (type) {
+    case VEK_MAP_TYPE_I32:
+    case VEK_MAP_TYPE_U32:
+        if (!r.u32(&w)) return VEK_ST_MAP_CALLBACK_ERROR;
+        value->u32 = w;
+        return VEK_ST_SUCCESS;
+    case VEK_MAP_TYPE_I64:
+    case VEK_MAP_TYPE_U64:
+    case VEK_MAP_TYPE_DOUBLE:
+        if (!r.u64(&d)) return VEK_ST_MAP_CALLBACK_ERROR;
+        if (type == VEK_MAP_TYPE_DOUBLE) {
+            std::memcpy(&value->f64, &d, sizeof d);
+        } else {
+            value->u64 = d;
+        }
+        return VEK_ST_SUCCESS;
+    case VEK_MAP_TYPE_FLOAT:
+        if (!r.u32(&w)) return VEK_ST_MAP_CALLBACK_ERROR;
+        value->f32 = float_from_bits(w);
+        return VEK_ST_SUCCESS;
+    case VEK_MAP_TYPE_BOOL:
+        if (!r.u32(&w)) return VEK_ST_MAP_CALLBACK_ERROR;
+        value->boolean = w == 1u ? 1 : 0;
+        return VEK_ST_SUCCESS;
+    case VEK_MAP_TYPE_STR:
+    case VEK_MAP_TYPE_BIN: {
+        if (!r.u32(&w)) return VEK_ST_MAP_CALLBACK_ERROR;
+        void *data = nullptr;
+        if (w != 0) {
+            data = read_block(r, w, type == VEK_MAP_TYPE_STR, &st);
+            if (data == nullptr) return st;
+        }
+        if (type == VEK_MAP_TYPE_STR) {
+            value->str = static_cast<char *>(data);
+        } else {
+            value->bin.data = data;
+            value->bin.len = w;
+        }
+        return VEK_ST_SUCCESS;
+    }
+    default: return VEK_ST_SUCCESS;
+    }
+}
+
+bool is_value_type(int32_t type) { return type >= VEK_MAP_TYPE_STR && type <= VEK_MAP_TYPE_U64; }
+
+int dots_in(const char *key) {
+    int n = 0;
+    for (const char *p = key; *p != '\0'; ++p) n += *p == '.' ? 1 : 0;
+    return n;
+}
+
+class Decoder {
+public:
+    Decoder(vek_map_t *dest, const Reader &r) : r_(r) { stack_[0] = {dest, 0, 0, nullptr}; }
+
+    // Decodes the stream; returns the status and whether the top-level
+    // exit line is printed.
+    Failure run();
+
+private:
+    Failure read_count(vek_map_t *map, int32_t *count);
+    Failure read_entry();
+    Failure finish_child();
+    // Unwinds every level after a failure at the top of the stack.
+    Failure unwind(Failure at_top);
+
+    Reader r_;
+    Frame stack_[vek::map::kMaxDepth + 1];
+    int top_ = 0;
+};
+
+Failure Decoder::read_count(vek_map_t *map, int32_t *count) {
+    uint32_t raw = 0;
+    Failure fail{VEK_ST_SUCCESS, true};
+    if (!read_header_word(map, r_, &raw, &fail)) return fail;
+    *count = static_cast<int32_t>(raw);
+    return fail;
+}
+
+Failure Decoder::run() {
+    int32_t count = 0;
+    if (Failure f = read_count(stack_[0].map, &count); f.st != VEK_ST_SUCCESS) return unwind(f);
+    stack_[0].left = count > 0 ? count : 0;
+    for (;;) {
+        Frame &f = stack_[top_];
+        Failure res{VEK_ST_SUCCESS, true};
+        if (f.left > 0) {
+            --f.left;
+            res = read_entry();
+        } else if (top_ == 0) {
+            return {VEK_ST_SUCCESS, true};
+        } else {
+            res = finish_child();
+        }
+        if (res.st != VEK_ST_SUCCESS) return unwind(res);
+    }
+}
+
+// Reads one entry of the map on top of the stack; a map value pushes the
+// child (or, when it has no entries, inserts it at once).
+Failure Decoder::read_entry() {
+    Frame &f = stack_[top_];
+    uint32_t key_len = 0;
+    Failure fail{VEK_ST_SUCCESS, true};
+    if (!read_header_word(f.map, r_, &key_len, &fail)) return fail;
+    vek_st_t st = VEK_ST_SUCCESS;
+    char *key = static_cast<char *>(read_block(r_, key_len, true, &st));
+    if (key == nullptr) return {st, true};
+    uint32_t type_word = 0;
+    if (!r_.u32(&type_word)) {
+        vek_map_free(key);
+        return {VEK_ST_MAP_CALLBACK_ERROR, true};
+    }
+    const auto type = static_cast<int32_t>(type_word);
+    if (!is_value_type(type)) {
+        vek_map_free(key);
+        return {VEK_ST_SUCCESS, true};
+    }
+    const int depth = f.depth + dots_in(key) + (type == VEK_MAP_TYPE_MAP ? 1 : 0);
+    if (depth > vek::map::kMaxDepth) {
+        vek_map_free(key);
+        return {VEK_ST_MAP_INTERNAL_ERROR, true};
+    }
+    if (type == VEK_MAP_TYPE_MAP) {
+        uint32_t filler = 0;
+        if (!r_.u32(&filler)) {
+            vek_map_free(key);
+            return {VEK_ST_MAP_CALLBACK_ERROR, true};
+        }
+        vek_map_t *child = vek::map::new_map();
+        if (child == nullptr) {
+            vek_map_free(key);
+            return {VEK_ST_NO_MEMORY, true};
+        }
+        stack_[++top_] = {child, 0, depth, key};
+        vek::trace::line(kOp, {{"vek_map", child}, {"rdfn", r_.fn}, {"arg", r_.arg}});
+        int32_t count = 0;
+        if (Failure cf = read_count(child, &count); cf.st != VEK_ST_SUCCESS) return cf;
+        stack_[top_].left = count > 0 ? count : 0;
+        return {VEK_ST_SUCCESS, true};
+    }
+    vek_map_payload_t value{};
+    st = read_value(r_, type, &value);
+    if (st == VEK_ST_SUCCESS) {
+        vek_map_value_t *node = nullptr;
+        st = vek_map_alloc_value(f.map, key, 0, &node);
+        if (st == VEK_ST_SUCCESS) {
+            node->payload = value;
+            node->type = type;
+        } else {
+            vek_map_value_t lost{type, value};
+            vek::map::release_payload(&lost);
+        }
+    }
+    vek_map_free(key);
+    return {st, true};
+}
+
+// The map on top of the stack is complete: print its exit line and insert
+// it into the map above.
+Failure Decoder::finish_child() {
+    vek::trace::line(kOp, {{"vekStatus", VEK_ST_SUCCESS}});
+    Frame done = stack_[top_--];
+    vek_map_value_t *node = nullptr;
+    const vek_st_t st = vek_map_alloc_value(stack_[top_].map, done.key, 0, &node);
+    vek_map_free(done.key);
+    if (st != VEK_ST_SUCCESS) {
+        vek::map::destroy_tree(done.map);
+        return {st, true};
+    }
+    node->payload.map = done.map;
+    node->type = VEK_MAP_TYPE_MAP;
+    return {VEK_ST_SUCCESS, true};
+}
+
+Failure Decoder::unwind(Failure at_top) {
+    const vek_st_t st = at_top.st;
+    const bool clears = st == VEK_ST_NO_MEMORY || st == VEK_ST_MAP_INTERNAL_ERROR;
+    for (; top_ > 0; --top_) {
+        Frame &f = stack_[top_];
+        if (at_top.exit_line) vek::trace::line(kOp, {{"vekStatus", st}});
+        at_top.exit_line = true; // levels above pass the failure on with their exit line
+        vek::map::destroy_tree(f.map);
+        vek_map_free(f.key);
+    }
+    if (clears) vek::map::clear_entries(stack_[0].map);
+    return at_top;
+}
+
+} // namespace
+
+namespace vek::map {
+
+int32_t mem_read(void *arg, void *data, uint32_t len) {
+    auto *r = static_cast<MemReader *>(arg);
+    if (len > r->left()) return -1;
+    if (len != 0) std::memcpy(data, r->cursor, len);
+    r->cursor += len;
+    return static_cast<int32_t>(len);
+}
+
+vek_st_t decode_from(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg, const MemReader *mem) {
+    vek::trace::line(kOp, {{"vek_map", map}, {"rdfn", rdfn}, {"arg", arg}});
+    if (!is_valid(map)) {
+        vek::trace::line(kOp, {{"vekStatus", VEK_ST_MAP_INVALID_MAP}});
+        return VEK_ST_MAP_INVALID_MAP;
+    }
+    if (rdfn == nullptr) return VEK_ST_SUCCESS;
+    Decoder decoder(map, Reader{rdfn, arg, mem});
+    const Failure out = decoder.run();
+    if (out.exit_line) vek::trace::line(kOp, {{"vekStatus", out.st}});
+    return out.st;
+}
+
+} // namespace vek::map
+
+extern "C" VEK_API vek_st_t vek_map_decode_from(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg) {
+    return vek::map::decode_from(map, rdfn, arg, nullptr);
+}

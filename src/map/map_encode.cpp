@@ -1,0 +1,132 @@
+// Writing a map tree as a big-endian stream through a caller's writer.
+//
+// Stream of one map: count (4 bytes, signed), then per entry the key length
+// (4), the key bytes, the type code (4) and the value (see write_value). A
+// map value is 4 zero bytes followed by the child map's own stream. Entries
+// with no node, or with a code outside 1..10, end after their type code
+// (an entry without a node is written with VEK_MAP_TYPE_NONE).
+//
+// Nested maps are walked with a fixed stack (map_codec.hpp); each nested
+// map still prints the entry and exit lines of a vek_map_encode_to call of
+// its own, as the recursive definition of the stream implies.
+#include <cstring>
+
+#include "foundation/trace.hpp"
+#include "map/map_codec.hpp"
+#include "map/map_internal.hpp"
+
+namespace {
+
+constexpr const char *kOp = "vek_map_encode_to";
+
+struct Writer {
+    vek_map_wrfn_t fn;
+    void *arg;
+
+    bool bytes(const void *data, uint32_t len) const { return fn(arg, data, len) != -1; }
+    bool u32(uint32_t v) const {
+        const uint32_t be = vek_htonl(v);
+        return bytes(&be, sizeof be);
+    }
+    bool u64(uint64_t v) const {
+        const uint64_t be = vek_htonll(v);
+        return bytes(&be, sizeof be);
+    }
+    // A length field followed by that many bytes (none written for 0).
+    bool block(const void *data, uint32_t len) const { return u32(len) && (len == 0 || bytes(data, len)); }
+};
+
+// Writes the value of a non-map node.
+bool write_value(const Writer &w, const vek_map_value_t *node) {
+    const vek_map_payload_t &p = node->payload;
+    switch (node->type) {
+    case VEK_MAP_TYPE_I32:
+    case VEK_MAP_TYPE_U32: return w.u32(p.u32);
+    case VEK_MAP_TYPE_I64:
+    case VEK_MAP_TYPE_U64: return w.u64(p.u64);
+    case VEK_MAP_TYPE_FLOAT: {
+        uint32_t bits = 0;
+        std::memcpy(&bits, &p.f32, sizeof bits);
+        return w.u32(bits);
+    }
+    case VEK_MAP_TYPE_DOUBLE: {
+        uint64_t bits = 0;
+        std::memcpy(&bits, &p.f64, sizeof bits);
+        return w.u64(bits);
+    }
+    case VEK_MAP_TYPE_BOOL: return w.u32(p.boolean != 0 ? 1u : 0u);
+    case VEK_MAP_TYPE_STR:
+        return p.str == nullptr ? w.u32(0) : w.block(p.str, static_cast<uint32_t>(vek_strlen(p.str)));
+    case VEK_MAP_TYPE_BIN: return p.bin.data == nullptr ? w.u32(0) : w.block(p.bin.data, p.bin.len);
+    default: return true;
+    }
+}
+
+struct Frame {
+    const vek_map_t *map;
+    int32_t next;
+};
+
+// Result of the walk: the status, and whether the top-level call prints
+// its exit line (not after a write failure or a nested map's failure).
+struct Outcome {
+    vek_st_t st;
+    bool exit_line;
+};
+
+Outcome encode_tree(const vek_map_t *root, const Writer &w) {
+    Frame stack[vek::map::kMaxDepth + 1];
+    int top = 0;
+    stack[0] = {root, 0};
+    if (!w.u32(static_cast<uint32_t>(root->count))) return {VEK_ST_MAP_CALLBACK_ERROR, false};
+    for (;;) {
+        Frame &f = stack[top];
+        if (f.next >= f.map->count) {
+            if (top == 0) return {VEK_ST_SUCCESS, true};
+            vek::trace::line(kOp, {{"vekStatus", VEK_ST_SUCCESS}});
+            --top;
+            continue;
+        }
+        const int32_t i = f.next++;
+        const char *key = f.map->keys[i];
+        const vek_map_value_t *node = f.map->values[i];
+        const int32_t type = vek::map::node_type(node);
+        const auto key_len = static_cast<uint32_t>(vek_strlen(key));
+        if (!w.u32(key_len) || !w.bytes(key, key_len) || !w.u32(static_cast<uint32_t>(type))) {
+            return {VEK_ST_MAP_CALLBACK_ERROR, false};
+        }
+        if (type != VEK_MAP_TYPE_MAP) {
+            if (!write_value(w, node)) return {VEK_ST_MAP_CALLBACK_ERROR, false};
+            continue;
+        }
+        if (!w.u32(0)) return {VEK_ST_MAP_CALLBACK_ERROR, false};
+        const vek_map_t *child = node->payload.map;
+        vek::trace::line(kOp, {{"vek_map", child}, {"wrfn", w.fn}, {"arg", w.arg}});
+        vek_st_t st = VEK_ST_SUCCESS;
+        if (!vek::map::is_valid(child)) {
+            st = VEK_ST_MAP_INVALID_MAP;
+        } else if (top == vek::map::kMaxDepth) {
+            st = VEK_ST_MAP_INTERNAL_ERROR;
+        }
+        if (st != VEK_ST_SUCCESS) {
+            vek::trace::line(kOp, {{"vekStatus", st}});
+            return {st, false};
+        }
+        if (!w.u32(static_cast<uint32_t>(child->count))) return {VEK_ST_MAP_CALLBACK_ERROR, false};
+        stack[++top] = {child, 0};
+    }
+}
+
+} // namespace
+
+extern "C" VEK_API vek_st_t vek_map_encode_to(vek_map_t *map, vek_map_wrfn_t wrfn, void *arg) {
+    vek::trace::line(kOp, {{"vek_map", map}, {"wrfn", wrfn}, {"arg", arg}});
+    Outcome out{VEK_ST_SUCCESS, true};
+    if (!vek::map::is_valid(map)) {
+        out.st = VEK_ST_MAP_INVALID_MAP;
+    } else if (wrfn != nullptr) {
+        out = encode_tree(map, Writer{wrfn, arg});
+    }
+    if (out.exit_line) vek::trace::line(kOp, {{"vekStatus", out.st}});
+    return out.st;
+}

@@ -1,0 +1,69 @@
+// Map life cycle (create, clear, destroy, free of a value node) and the
+// heap wrappers through which all map memory is obtained and released.
+#include <cstddef>
+#include <cstdint>
+
+#include "foundation/trace.hpp"
+#include "map/map_internal.hpp"
+
+using vek::map::is_valid;
+
+extern "C" VEK_API void *vek_map_malloc(size_t size) { return vek_malloc(size); }
+
+extern "C" VEK_API void *vek_map_realloc(void *ptr, size_t size) { return vek_realloc(ptr, size); }
+
+extern "C" VEK_API void vek_map_free(void *ptr) {
+    if (ptr != nullptr) vek_free(ptr);
+}
+
+extern "C" VEK_API char *vek_map_strdup(const char *str) {
+    vek::trace::line("vek_map_strdup", {{"str", str}});
+    char *copy = nullptr;
+    if (str != nullptr) {
+        const size_t len = vek_strlen(str);
+        if (len != SIZE_MAX) copy = static_cast<char *>(vek_malloc(len + 1));
+        if (copy != nullptr) vek_strcpy(copy, str);
+    }
+    vek::trace::raw("%s dstr=%llx\n", "vek_map_strdup", vek::trace::widen(copy));
+    return copy;
+}
+
+extern "C" VEK_API vek_st_t vek_map_create(vek_map_t **map) {
+    vek::trace::line("vek_map_create", {{"map", map}});
+    vek_st_t st = VEK_ST_NO_MEMORY;
+    if (vek_map_t *made = vek::map::new_map(); made != nullptr) {
+        *map = made;
+        st = VEK_ST_SUCCESS;
+    }
+    vek::trace::line("vek_map_create", {{"vekStatus", st}});
+    return st;
+}
+
+extern "C" VEK_API vek_st_t vek_map_clear(vek_map_t *map) {
+    vek::trace::line("vek_map_clear", {{"vek_map", map}});
+    vek_st_t st = VEK_ST_MAP_INVALID_MAP;
+    if (is_valid(map)) {
+        vek::map::clear_entries(map);
+        st = VEK_ST_SUCCESS;
+    }
+    vek::trace::line("vek_map_clear", {{"vekStatus", st}});
+    return st;
+}
+
+extern "C" VEK_API vek_st_t vek_map_destroy(vek_map_t *map) {
+    vek::trace::line("vek_map_destroy", {{"vek_map", map}});
+    vek_st_t st = VEK_ST_MAP_INVALID_MAP;
+    if (is_valid(map)) {
+        vek::map::destroy_tree(map);
+        st = VEK_ST_SUCCESS;
+    }
+    vek::trace::line("vek_map_destroy", {{"vekStatus", st}});
+    return st;
+}
+
+extern "C" VEK_API vek_st_t vek_map_free_value(vek_map_value_t *value) {
+    vek::trace::line("vek_map_free_value", {{"v", value}});
+    const vek_st_t st = value == nullptr ? VEK_ST_ERROR : vek::map::release_node(value);
+    vek::trace::line("vek_map_free_value", {{"vekStatus", st}});
+    return st;
+}
