@@ -23,7 +23,9 @@ VEK_API int  vek_getopt(int argc, char **argv, const char *optstring);
 
 /* Splits cmdText into words and calls mainFn(argc, argv) with progName as
  * argv[0]; returns mainFn's result, or -1 when the copy of the text or the
- * argument vector cannot be allocated (mainFn is then not called). */
+ * argument vector cannot be allocated or mainFn is null (mainFn is then not
+ * called). There is no limit on the number of words or their length; the
+ * entry after the last word is null. */
 VEK_API int  vek_crt(char *progName, const char *cmdText, vek_crt_main_fn mainFn);
 
 #ifdef __cplusplus
