@@ -172,6 +172,19 @@ TEST_F(StrlistBuild, RangeBeyondTheItemLimitAllocatesNothing) {
     EXPECT_EQ(vek_saltest_alloc_calls(VEK_SALTEST_HEAP), 0u);
 }
 
+// Exactly VEK_STRLIST_MAX_ITEMS items pass the limit: the first allocation
+// of the range is reached (and made to fail, so the test stays small).
+TEST_F(StrlistBuild, ExactlyTheItemLimitIsAccepted) {
+    vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 1, 1);
+    EXPECT_EQ(build("0-16777215", VEK_STRLIST_INT32), VEK_ST_NO_MEMORY);
+    EXPECT_EQ(list_, nullptr);
+    vek_saltest_reset();
+    vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 3, 1);  // the range's first node, after item 5
+    EXPECT_EQ(build("5,0-16777214", VEK_STRLIST_INT32), VEK_ST_NO_MEMORY);
+    EXPECT_EQ(list_, nullptr);
+    vek_saltest_reset();
+}
+
 TEST_F(StrlistBuild, ChecksArgumentsInOrderWithoutTouchingTheOutParameter) {
     const auto conv = [](const char *) -> uintptr_t { return 0; };
     struct Case {
