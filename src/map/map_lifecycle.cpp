@@ -8,6 +8,13 @@
 
 using vek::map::is_valid;
 
+char *vek::map::copy_text(const char *text) {
+    const size_t len = vek_strlen(text);
+    char *copy = len != SIZE_MAX ? static_cast<char *>(vek_malloc(len + 1)) : nullptr;
+    if (copy != nullptr) vek_strcpy(copy, text);
+    return copy;
+}
+
 extern "C" VEK_API void *vek_map_malloc(size_t size) { return vek_malloc(size); }
 
 extern "C" VEK_API void *vek_map_realloc(void *ptr, size_t size) { return vek_realloc(ptr, size); }
@@ -18,12 +25,7 @@ extern "C" VEK_API void vek_map_free(void *ptr) {
 
 extern "C" VEK_API char *vek_map_strdup(const char *str) {
     vek::trace::line("vek_map_strdup", {{"str", str}});
-    char *copy = nullptr;
-    if (str != nullptr) {
-        const size_t len = vek_strlen(str);
-        if (len != SIZE_MAX) copy = static_cast<char *>(vek_malloc(len + 1));
-        if (copy != nullptr) vek_strcpy(copy, str);
-    }
+    char *copy = str != nullptr ? vek::map::copy_text(str) : nullptr;
     vek::trace::raw("%s dstr=%llx\n", "vek_map_strdup", vek::trace::widen(copy));
     return copy;
 }

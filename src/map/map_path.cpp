@@ -113,7 +113,7 @@ vek_st_t append_entry(vek_map_t *map, const char *key, bool with_map, vek_map_va
     char **keys = vek::heap_realloc_array(map->keys, n + 1);
     if (keys != nullptr) {
         map->keys = keys;
-        copy = vek_map_strdup(key);
+        copy = vek::map::copy_text(key);
     }
     vek_map_value_t **values = copy != nullptr ? vek::heap_realloc_array(map->values, n + 1) : nullptr;
     if (values == nullptr) {
