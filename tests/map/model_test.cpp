@@ -296,9 +296,8 @@ TEST_F(ModelTest, DeepTreesAreReleasedIteratively) {
     for (int i = 0; i < kDepth; ++i) {
         vek_map_t *up = nullptr;
         ASSERT_EQ(vek_map_create(&up), 0u);
-        ASSERT_EQ(vek_map_set_bool_ll(up, "side", 1, 0), 0u);
         ASSERT_EQ(vek_map_set_map_ll(up, "m", leaf, 0), 0u);
-        ASSERT_EQ(vek_map_set_str_ll(up, "after", maptest::text("t"), 0), 0u);
+        if (i % 1000 == 0) ASSERT_EQ(vek_map_set_str_ll(up, "after", maptest::text("t"), 0), 0u);
         leaf = up;
     }
     ASSERT_EQ(vek_map_set_map_ll(map_, "deep", leaf, 0), 0u);
@@ -475,7 +474,7 @@ TEST_F(ModelTest, DeleteUnderAllocationFailure) {
         }
         vek_map_destroy(m);
     });
-    EXPECT_EQ(points, 1u); // the copy of the key
+    EXPECT_EQ(points, 2u); // the copies of the key and of its selector
 }
 
 } // namespace
