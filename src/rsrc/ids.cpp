@@ -33,11 +33,11 @@ vek_st_t allocate_ids(vek_rsrc_t *rec, uint32_t numIds, uint32_t *outStartId) {
         vek_st_t s = check_allocatable(*rec, numIds);
         if (s != VEK_ST_SUCCESS) return s;
         if (outStartId == nullptr) return VEK_ST_INVALID_PARAMETER;
-        uint32_t bit = 0;
-        s = reservation_status(vek_bitmap_reserve(rec->bitmap, numIds, &bit));
+        // The bitmap stores the first bit of the run; the caller gets baseId + bit.
+        s = reservation_status(vek_bitmap_reserve(rec->bitmap, numIds, outStartId));
         if (s != VEK_ST_SUCCESS) return s;
         rec->numElemsFree -= numIds;
-        *outStartId = bit + rec->baseId;
+        *outStartId += rec->baseId;
         return VEK_ST_SUCCESS;
     });
 }
