@@ -297,7 +297,9 @@ TEST_F(ModelTest, DeepTreesAreReleasedIteratively) {
         vek_map_t *up = nullptr;
         ASSERT_EQ(vek_map_create(&up), 0u);
         ASSERT_EQ(vek_map_set_map_ll(up, "m", leaf, 0), 0u);
-        if (i % 1000 == 0) ASSERT_EQ(vek_map_set_str_ll(up, "after", maptest::text("t"), 0), 0u);
+        if (i % 1000 == 0) {
+            ASSERT_EQ(vek_map_set_str_ll(up, "after", maptest::text("t"), 0), 0u);
+        }
         leaf = up;
     }
     ASSERT_EQ(vek_map_set_map_ll(map_, "deep", leaf, 0), 0u);
