@@ -345,6 +345,28 @@ TEST_F(IpChecksumTest, InvalidMapFailsAtTheFirstRequiredLookup) {
     EXPECT_EQ(l3, kUntouched);
 }
 
+// The lookups allocate inside the getters. A required lookup that runs out
+// of memory ends the encoding with VEK_ST_NO_MEMORY and leaves the later
+// outputs alone; an optional one counts as a failed lookup. Nothing leaks.
+TEST_F(IpChecksumTest, AllocationFailuresInTheLookups) {
+    set_bool("forceChecksumToZeroOnError", 0);
+    set_i32("ipv6RoutingHeaderSupport", 3);
+    const uint32_t points = vektest::sweep_alloc_failures(VEK_SALTEST_HEAP, [&](uint32_t) {
+        Outputs out;
+        const vek_st_t st = encode(9, out);
+        if (st == VEK_ST_NO_MEMORY) {
+            EXPECT_EQ(out.l3, kUntouched);
+            return;
+        }
+        EXPECT_EQ(st, VEK_ST_SUCCESS);
+        EXPECT_EQ(out.options & ~0x40180000u, 0u) << std::hex << out.options;
+        EXPECT_EQ(out.high, 0x11u);
+        EXPECT_EQ(out.low, 0x22u);
+        EXPECT_EQ(out.l3, 90238u);
+    });
+    EXPECT_GT(points, 0u);
+}
+
 // ---- trace lines ----------------------------------------------------------
 
 std::vector<std::string> lines_of(const std::string &text) {
