@@ -5,7 +5,9 @@
 // never resolve dotted paths or selectors. The searches are built on the
 // index operations and call the exported entries vek_map_length,
 // vek_map_get_ith_key and vek_map_get_ith_value, so with tracing on their
-// lines appear nested inside the caller's entry and exit lines:
+// lines appear nested inside the caller's entry and exit lines: each search
+// takes the length once, reads the key of every entry it examines, and (for
+// the collecting and indexed searches) reads each node it hands back.
 //     vek_map_count_keys map=...
 //     vek_map_length vek_map=... length=...
 //     vek_map_length vekStatus=0 length=2
