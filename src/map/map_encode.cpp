@@ -4,7 +4,8 @@
 // (4), the key bytes, the type code (4) and the value (see write_value). A
 // map value is 4 zero bytes followed by the child map's own stream. Entries
 // with no node, or with a code outside 1..10, end after their type code
-// (an entry without a node is written with VEK_MAP_TYPE_NONE).
+// (an entry without a node is written with VEK_MAP_TYPE_NONE). A byte
+// block without storage is written as length 0 whatever its length field.
 //
 // Nested maps are walked with a fixed stack (map_codec.hpp); each nested
 // map still prints the entry and exit lines of a vek_map_encode_to call of
@@ -38,6 +39,7 @@ struct Writer {
 
 // Writes the value of a non-map node.
 bool write_value(const Writer &w, const vek_map_value_t *node) {
+    if (node == nullptr) return true;
     const vek_map_payload_t &p = node->payload;
     switch (node->type) {
     case VEK_MAP_TYPE_I32:

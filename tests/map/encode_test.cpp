@@ -148,7 +148,7 @@ void chain(vek_map_t *m, int levels) {
 TEST_F(EncodeTest, DepthLimit) {
     chain(map_, VEK_MAP_DECODE_MAX_DEPTH);
     const Bytes ok = encode_cb(map_);
-    EXPECT_EQ(ok.size(), 4u + 64u * 13u + 13u); // 64 map entries and one i32
+    EXPECT_EQ(ok.size(), 4u + 64u * 17u + 13u); // count, 64 map entries (with their counts), one i32
     vek_map_t *deeper = nullptr;
     ASSERT_EQ(vek_map_create(&deeper), 0u);
     chain(deeper, VEK_MAP_DECODE_MAX_DEPTH + 1);
