@@ -392,9 +392,9 @@ TEST_F(FaultTest, EveryAllocationFailureOfALifecycleIsCleanedUp) {
         const struct {
             const char *name;
             uint8_t readOnly;
-        } specs[] = {{"w", 0}, {"r", 1}, {"w2", 0}};
+        } wanted[] = {{"w", 0}, {"r", 1}, {"w2", 0}};
         std::vector<vek_rsrc_t *> made;
-        for (const auto &s : specs) {
+        for (const auto &s : wanted) {
             vek_rsrc_t *rec = nullptr;
             const vek_st_t st = vek_rsrc_create_intern(&hdl, 3, s.name, 70, 10, &rec, s.readOnly);
             if (st == VEK_ST_SUCCESS) {
