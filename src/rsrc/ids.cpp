@@ -27,9 +27,7 @@ vek_st_t reservation_status(int32_t rc) {
 }
 
 vek_st_t allocate_ids(vek_rsrc_t *rec, uint32_t numIds, uint32_t *outStartId) {
-    const vek_st_t st = check_record(rec);
-    if (st != VEK_ST_SUCCESS) return st;
-    return locked(&rec->mutex, [&] {
+    return with_record(rec, [&] {
         vek_st_t s = check_allocatable(*rec, numIds);
         if (s != VEK_ST_SUCCESS) return s;
         if (outStartId == nullptr) return VEK_ST_INVALID_PARAMETER;
@@ -50,9 +48,7 @@ bool offset_of(const vek_rsrc_t &rec, uint32_t id, uint32_t *offset) {
 }
 
 vek_st_t allocate_fixed_ids(vek_rsrc_t *rec, uint32_t numIds, uint32_t startId) {
-    const vek_st_t st = check_record(rec);
-    if (st != VEK_ST_SUCCESS) return st;
-    return locked(&rec->mutex, [&] {
+    return with_record(rec, [&] {
         vek_st_t s = check_allocatable(*rec, numIds);
         if (s != VEK_ST_SUCCESS) return s;
         uint32_t offset = 0;
@@ -65,9 +61,7 @@ vek_st_t allocate_fixed_ids(vek_rsrc_t *rec, uint32_t numIds, uint32_t startId) 
 }
 
 vek_st_t free_ids(vek_rsrc_t *rec, uint32_t startId, uint32_t numIds) {
-    const vek_st_t st = check_record(rec);
-    if (st != VEK_ST_SUCCESS) return st;
-    return locked(&rec->mutex, [&] {
+    return with_record(rec, [&] {
         if (numIds == 0) return VEK_ST_INVALID_PARAMETER;
         // The run must lie inside the resource; the end is computed in 64 bits.
         if (startId < rec->baseId) return VEK_ST_INVALID_PARAMETER;
@@ -95,8 +89,7 @@ uint8_t id_in_use(const vek_rsrc_t &rec, uint32_t id) {
 // has_out false: the caller has nowhere to put the answer (7).
 vek_st_t test_id(vek_rsrc_t *rec, uint32_t id, bool has_out, uint8_t *answer) {
     uint8_t a = 0;
-    vek_st_t st = check_record(rec);
-    if (st == VEK_ST_SUCCESS) st = locked(&rec->mutex, [&] {
+    const vek_st_t st = with_record(rec, [&] {
         if (!has_out) return VEK_ST_INVALID_PARAMETER;
         a = id_in_use(*rec, id);
         return VEK_ST_SUCCESS;
@@ -106,9 +99,7 @@ vek_st_t test_id(vek_rsrc_t *rec, uint32_t id, bool has_out, uint8_t *answer) {
 }
 
 vek_st_t query_record(vek_rsrc_t *rec, vek_rsrc_info_t *outInfo) {
-    const vek_st_t st = check_record(rec);
-    if (st != VEK_ST_SUCCESS) return st;
-    return locked(&rec->mutex, [&] {
+    return with_record(rec, [&] {
         if (outInfo == nullptr) return VEK_ST_INVALID_PARAMETER;
         outInfo->kind = rec->kind;
         outInfo->name = rec->name;

@@ -44,6 +44,14 @@ vek_st_t locked(vek_mutex_t *m, Body &&body) {
     return st;
 }
 
+// Record check, then body() with the record's mutex held, as locked().
+template <typename Body>
+vek_st_t with_record(vek_rsrc_t *rec, Body &&body) {
+    const vek_st_t st = check_record(rec);
+    if (st != VEK_ST_SUCCESS) return st;
+    return locked(&rec->mutex, body);
+}
+
 // The order in which a record's name block and bitmap go.
 enum class Teardown { BitmapFirst, NameFirst };
 

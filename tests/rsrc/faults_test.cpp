@@ -236,6 +236,10 @@ TEST_F(FaultTest, CreateUnderFaults) {
         vek_rsrc_t *rec = nullptr;
         EXPECT_EQ(vek_rsrc_create_intern(&hdl_, 1, name, 40, 0, &rec, c.readOnly), c.expected);
         EXPECT_EQ(vek_saltest_faults_fired(), c.calls.size() + (c.failing_alloc != 0 ? 1 : 0));
+        // A record mutex initialised before the failure is destroyed again.
+        if (!c.created) {
+            EXPECT_EQ(vek_saltest_calls(VEK_SALTEST_MUTEX_DESTROY), c.failing_alloc >= 2 ? 1u : 0u);
+        }
         vek_saltest_reset();
         EXPECT_TRUE(rsrctest::mutex_free(&reg()->mutex));
         if (c.created) {
@@ -348,6 +352,21 @@ TEST_F(FaultTest, ReleaseGoesOnAndReportsTheMergedStatus) {
         EXPECT_EQ(hdl.rsrcRegistry, nullptr);
         EXPECT_EQ(vek_saltest_robust_live(), live);
     }
+}
+
+TEST_F(FaultTest, ExitLinesArePrintedOnLockFailures) {
+    vektest::TraceLevel level(12);
+    uint32_t id = 7;
+    vek_saltest_fail_call(VEK_SALTEST_MUTEX_LOCK, 1, 1, VEK_ST_MUTEX_WAIT_ERROR);
+    std::string got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_allocate(a_, 1, &id), VEK_ST_MUTEX_WAIT_ERROR); });
+    EXPECT_EQ(got, vektest::format("vek_rsrc_allocate inRsrcHdl=%llx inNumIds=1 outStartId=%llx\n"
+                                   "vek_rsrc_allocate vekStatus=130 outStartId=7\n",
+                                   vektest::ptr(a_), vektest::ptr(&id)));
+    vek_saltest_fail_call(VEK_SALTEST_MUTEX_LOCK, 1, 1, kDead);
+    got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_destroy(&hdl_, ro_), kDead); });
+    EXPECT_EQ(got, vektest::format("vek_rsrc_destroy inVekHdl=%llx inRsrcHdl=%llx\n"
+                                   "vek_rsrc_destroy vekStatus=1f40\n",
+                                   vektest::ptr(&hdl_), vektest::ptr(ro_)));
 }
 
 // ---- init ---------------------------------------------------------------------
