@@ -113,9 +113,11 @@ vek_st_t query_record(vek_rsrc_t *rec, vek_rsrc_info_t *outInfo) {
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_rsrc_allocate(vek_rsrc_t *inRsrcHdl, uint32_t inNumIds, uint32_t *outStartId) {
-    vek::trace::line("vek_rsrc_allocate", {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"outStartId", outStartId}});
+    vek::trace::line("vek_rsrc_allocate",
+                     {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"outStartId", outStartId}});
     const vek_st_t st = allocate_ids(inRsrcHdl, inNumIds, outStartId);
-    vek::trace::line("vek_rsrc_allocate", {{"vekStatus", st}, {"outStartId", outStartId != nullptr ? *outStartId : 0u}});
+    vek::trace::line("vek_rsrc_allocate",
+                     {{"vekStatus", st}, {"outStartId", outStartId != nullptr ? *outStartId : 0u}});
     return st;
 }
 

@@ -358,7 +358,8 @@ TEST_F(FaultTest, ExitLinesArePrintedOnLockFailures) {
     vektest::TraceLevel level(12);
     uint32_t id = 7;
     vek_saltest_fail_call(VEK_SALTEST_MUTEX_LOCK, 1, 1, VEK_ST_MUTEX_WAIT_ERROR);
-    std::string got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_allocate(a_, 1, &id), VEK_ST_MUTEX_WAIT_ERROR); });
+    std::string got =
+        vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_allocate(a_, 1, &id), VEK_ST_MUTEX_WAIT_ERROR); });
     EXPECT_EQ(got, vektest::format("vek_rsrc_allocate inRsrcHdl=%llx inNumIds=1 outStartId=%llx\n"
                                    "vek_rsrc_allocate vekStatus=130 outStartId=7\n",
                                    vektest::ptr(a_), vektest::ptr(&id)));

@@ -346,7 +346,8 @@ TEST_F(RegistryTest, DumpPrintsTheTableNewestFirst) {
                         "  1                             alpha       100        16        11\n");
     const std::string none = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_dump(&hdl_, 0), VEK_ST_SUCCESS); });
     EXPECT_EQ(none, kHeader);
-    const std::string bad = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_dump(&hdl_, 9), VEK_ST_INVALID_PARAMETER); });
+    const std::string bad =
+        vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_dump(&hdl_, 9), VEK_ST_INVALID_PARAMETER); });
     EXPECT_EQ(bad, "");
     EXPECT_TRUE(rsrctest::mutex_free(&reg()->mutex));
 }
@@ -399,7 +400,8 @@ TEST_F(RegistryTest, FindDestroyAndDumpTraceTheirFields) {
     EXPECT_EQ(got, format("vek_rsrc_find inVekHdl=%llx inKind=6 outRsrcHdl=%llx\n"
                           "vek_rsrc_find vekStatus=0 outRsrcHdl=%llx\n",
                           ptr(&hdl_), ptr(&out), ptr(rec)));
-    got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_find(&hdl_, 6, "six", nullptr), VEK_ST_INVALID_PARAMETER); });
+    got = vektest::capture_stdout(
+        [&] { EXPECT_EQ(vek_rsrc_find(&hdl_, 6, "six", nullptr), VEK_ST_INVALID_PARAMETER); });
     EXPECT_EQ(got, format("vek_rsrc_find inVekHdl=%llx inKind=6 outRsrcHdl=0\n"
                           "vek_rsrc_find vekStatus=7 outRsrcHdl=0\n",
                           ptr(&hdl_)));
