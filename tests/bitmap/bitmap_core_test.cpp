@@ -578,7 +578,9 @@ TEST_F(BitmapCore, CountGoesThroughIsset) {
 }
 
 TEST_F(BitmapCore, NullSourceCopyFails) {
-    EXPECT_EQ(vek_bitmap_copy(nullptr), nullptr);
+    vektest::TraceLevel trace(4);
+    EXPECT_EQ(vektest::capture_stdout([] { EXPECT_EQ(vek_bitmap_copy(nullptr), nullptr); }),
+              "vek_bitmap_copy bits=0\nvek_bitmap_copy vekStatus=4\n");
 }
 
 } // namespace
