@@ -197,6 +197,28 @@ TEST_F(EncodeTest, MemoryEncodeUnderAllocationFailure) {
     EXPECT_EQ(points, 3u);
 }
 
+// A stream that would not fit the writer's signed 32-bit counters fails
+// like a failed growth: callback error, null buffer, nothing leaked. The
+// block is never read, so a small buffer stands in for a huge length.
+TEST_F(EncodeTest, MemoryWriterCountersNeverOverflow) {
+    static uint8_t small[16];
+    auto *node = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
+    node->type = VEK_MAP_TYPE_BIN;
+    node->payload.bin.data = small;
+    node->payload.bin.len = 0xFFFFFFF0u;
+    ASSERT_EQ(vek_map_set_value_ll(map_, "huge", node, 0), 0u);
+    void *buf = reinterpret_cast<void *>(0x10);
+    int32_t len = -1;
+    EXPECT_EQ(vek_map_encode(map_, &buf, &len), VEK_ST_MAP_CALLBACK_ERROR);
+    EXPECT_EQ(buf, nullptr);
+    EXPECT_EQ(len, 4 + 4 + 4 + 4 + 4); // count, key length, key, type, block length
+    node->payload.bin.len = 0x7FFFFC00u; // just past the largest capacity
+    EXPECT_EQ(vek_map_encode(map_, &buf, &len), VEK_ST_MAP_CALLBACK_ERROR);
+    EXPECT_EQ(buf, nullptr);
+    map_->values[0] = nullptr; // the stand-in block is not the map's to release
+    vek_map_free(node);
+}
+
 // ---- trace lines ----
 
 std::string traced(uint32_t level, const std::function<void()> &fn) {

@@ -322,6 +322,28 @@ TEST_F(ModelTest, LongDottedPathsUseConstantStack) {
     map_ = nullptr;
 }
 
+TEST_F(ModelTest, FailedSetLeavesTakenOverStorageWithTheCaller) {
+    char *text = maptest::text("mine");
+    EXPECT_EQ(vek_map_set_str_ll(nullptr, "k", text, 1), VEK_ST_MAP_INVALID_MAP);
+    vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 1, 1);
+    EXPECT_EQ(vek_map_set_str_ll(map_, "k", text, 1), VEK_ST_NO_MEMORY);
+    EXPECT_EQ(map_->count, 0);
+    vek_map_free(text);
+}
+
+TEST_F(ModelTest, NullKeysAndOutParametersAreRefused) {
+    ASSERT_EQ(vek_map_set_i32_ll(map_, "k", 1, 0), 0u);
+    EXPECT_EQ(vek_map_set_i32_ll(map_, nullptr, 1, 0), VEK_ST_INVALID_PARAMETER);
+    int32_t v = 0;
+    EXPECT_EQ(vek_map_get_i32(map_, nullptr, &v), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(vek_map_get_i32(map_, "k", nullptr), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(vek_map_get_bin(map_, "k", nullptr, nullptr), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(vek_map_get_value(map_, "k", nullptr), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(vek_map_get_type(map_, "k", nullptr), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(vek_map_delete(map_, nullptr), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(map_->count, 1);
+}
+
 // ---- trace lines ----
 
 std::string traced(const std::function<void()> &fn) {
