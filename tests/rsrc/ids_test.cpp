@@ -197,6 +197,20 @@ TEST_F(IdsTest, KindFiveIdentifiersNearTheTopOfTheRange) {
     EXPECT_EQ(top->numElemsFree, 16u);
 }
 
+TEST_F(IdsTest, RecordOperationsAllocateNothing) {
+    vek_saltest_reset();
+    uint32_t id = 0;
+    uint8_t res = 0;
+    vek_rsrc_info_t info{};
+    EXPECT_EQ(vek_rsrc_allocate(rec_, 4, &id), VEK_ST_SUCCESS);
+    EXPECT_EQ(vek_rsrc_allocate_fixed(rec_, 2, 107), VEK_ST_SUCCESS);
+    EXPECT_EQ(vek_rsrc_isset(rec_, 101), 1u);
+    EXPECT_EQ(vek_rsrc_issetv2(rec_, 107, &res), VEK_ST_SUCCESS);
+    EXPECT_EQ(vek_rsrc_query(rec_, &info), VEK_ST_SUCCESS);
+    EXPECT_EQ(vek_rsrc_free(rec_, id, 4), VEK_ST_SUCCESS);
+    EXPECT_EQ(vek_saltest_alloc_calls(VEK_SALTEST_ANY), 0u);
+}
+
 // ---- the record check, shared by every record operation -----------------------
 
 struct RecordOp {
