@@ -146,6 +146,34 @@ TEST_F(DecodeTest, FloatsAreRebuiltExactly) {
     }
 }
 
+// Doubles travel as their bit pattern, so every pattern comes back as it
+// was; floats are written as their pattern too.
+TEST_F(DecodeTest, DoubleAndFloatEdgePatterns) {
+    const std::vector<uint64_t> doubles{0x0000000000000000ull, 0x8000000000000000ull, 0x0000000000000001ull,
+                                        0x800FFFFFFFFFFFFFull, 0x7FEFFFFFFFFFFFFFull, 0x7FF0000000000000ull,
+                                        0xFFF0000000000000ull, 0x7FF8000000000001ull, 0x3FF8000000000000ull,
+                                        0xC0FE240C9FBE76C9ull};
+    for (uint64_t bits : doubles) {
+        const Bytes in = Stream().u32(1).key("d", 9).u64(bits).bytes();
+        vek_map_t *m = nullptr;
+        ASSERT_EQ(vek_map_create(&m), 0u);
+        ASSERT_EQ(maptest::decode(m, in), 0u);
+        double d = 0;
+        ASSERT_EQ(vek_map_get_double(m, "d", &d), 0u);
+        uint64_t back = 0;
+        std::memcpy(&back, &d, sizeof back);
+        EXPECT_EQ(back, bits) << std::hex << bits;
+        EXPECT_EQ(maptest::encode(m), in) << std::hex << bits;
+        vek_map_destroy(m);
+    }
+    for (uint32_t bits : {0x80000000u, 0x7F800000u, 0xFF800000u, 0x7FC00000u, 0x00000001u, 0x7F7FFFFFu}) {
+        float f = 0;
+        std::memcpy(&f, &bits, sizeof f);
+        ASSERT_EQ(vek_map_set_float_ll(map_, "f", f, 1), 0u);
+        EXPECT_EQ(maptest::encode(map_), Stream().u32(1).key("f", 6).u32(bits).bytes()) << std::hex << bits;
+    }
+}
+
 TEST_F(DecodeTest, UnknownTypesAreSkipped) {
     Stream s;
     s.u32(4).key("none", VEK_MAP_TYPE_NONE).key("odd", 42).key("zero", 0).key("after", 4).u32(5);
