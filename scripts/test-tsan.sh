@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the resource registry's concurrency test under ThreadSanitizer and
-# runs it.
+# Builds the resource registry's concurrency test under ThreadSanitizer (in
+# build-tsan, Debug) and runs it through ctest. Extra arguments go to the
+# cmake configure step; VEK_JOBS sets the build's parallelism.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-build=${VEK_TSAN_BUILD_DIR:-build-tsan}
+build=build-tsan
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=thread "$@" > /dev/null
 cmake --build "$build" -j"${VEK_JOBS:-$(nproc)}" --target rsrc_concurrency_test
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
