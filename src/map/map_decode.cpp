@@ -74,8 +74,8 @@ float float_from_bits(uint32_t bits) {
     return (bits & 0x80000000u) != 0 ? 0.0f - v : v;
 }
 
-// Status of a failed read of a count or key length: −1 is a callback
-// error; another negative result is reported on the error line.
+// Outcome of one step: the status, and whether the level where it arose
+// prints its exit line (not after a failed read of a count or key length).
 struct Failure {
     vek_st_t st;
     bool exit_line; // for the level where the failure happened
@@ -88,7 +88,8 @@ void error_line(vek_map_t *map, const Reader &r, int32_t rc) {
                 vek::trace::widen(errno));
 }
 
-// Reads a count or a key length (the reads with an error line).
+// Reads a count or a key length: −1 is a callback error; another negative
+// result is reported on the error line and ends the decode with 102.
 bool read_header_word(vek_map_t *map, const Reader &r, uint32_t *v, Failure *fail) {
     uint32_t be = 0;
     const int32_t rc = r.raw(&be, sizeof be);
@@ -234,8 +235,8 @@ Failure Decoder::run() {
     }
 }
 
-// Reads one entry of the map on top of the stack; a map value pushes the
-// child (or, when it has no entries, inserts it at once).
+// Reads one entry of the map on top of the stack. A map value pushes a new
+// child, which finish_child inserts once its entries are read.
 Failure Decoder::read_entry() {
     Frame &f = stack_[top_];
     uint32_t key_len = 0;
