@@ -15,6 +15,12 @@
 //     size held in the caller's frame; they accept maps down to
 //     VEK_MAP_DECODE_MAX_DEPTH levels below the map handed in and answer
 //     VEK_ST_MAP_INTERNAL_ERROR for a deeper map.
+//
+// Trace lines. Each exported operation prints its own entry and exit lines;
+// the helpers below and the copies, nodes and maps an operation makes on
+// its way print none. The encoder and decoder also print the lines of a
+// nested vek_map_encode_to/vek_map_decode_from call for each nested map,
+// and the memory variants and the copy print those of the calls they make.
 #pragma once
 
 #include <cstdint>
