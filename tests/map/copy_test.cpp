@@ -180,6 +180,24 @@ TEST_F(CopyTest, CopyStatuses) {
     vek_map_destroy(dst);
 }
 
+TEST_F(CopyTest, TraceLinesAroundTheEncodeAndDecode) {
+    vek_map_t *dst = nullptr;
+    ASSERT_EQ(vek_map_create(&dst), 0u);
+    std::string out;
+    {
+        vektest::TraceLevel tl(4);
+        out = vektest::capture_stdout([&] { vek_map_copy(map_, dst); });
+    }
+    const std::string first = vektest::format("vek_map_copy vek_map=%llx vek_mapcopy=%llx\nvek_map_encode vek_map=%llx",
+                                              vektest::ptr(map_), vektest::ptr(dst), vektest::ptr(map_));
+    const std::string last = "vek_map_decode vekStatus=0\nvek_map_copy vekStatus=0\n";
+    EXPECT_EQ(out.rfind(first, 0), 0u) << out;
+    ASSERT_GE(out.size(), last.size());
+    EXPECT_EQ(out.substr(out.size() - last.size()), last) << out;
+    EXPECT_NE(out.find(vektest::format("vek_map_decode vek_map=%llx len=4\n", vektest::ptr(dst))), std::string::npos);
+    vek_map_destroy(dst);
+}
+
 TEST_F(CopyTest, CopyUnderAllocationFailure) {
     RandomTree(99).fill(map_, 0);
     vek_map_t *reference = nullptr;
