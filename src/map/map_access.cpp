@@ -228,7 +228,7 @@ extern "C" VEK_API vek_st_t vek_map_delete(vek_map_t *map, const char *key) {
         const auto i = static_cast<int32_t>(slot - map->values);
         const int32_t last = map->count - 1;
         vek_map_free(map->keys[i]);
-        vek::map::release_node(map->values[i]);
+        vek_map_free_value(map->values[i]); // its status does not matter here
         map->keys[i] = map->keys[last];
         map->values[i] = map->values[last];
         map->keys[last] = nullptr;

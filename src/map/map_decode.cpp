@@ -11,7 +11,14 @@
 //   - reading from memory, a length larger than the bytes left ends it with
 //     VEK_ST_MAP_CALLBACK_ERROR before anything is allocated for it.
 // Each nested map prints the entry and exit lines of a vek_map_decode_from
-// call of its own, as the recursive definition of the stream implies.
+// call of its own, as the recursive definition of the stream implies, and
+// the calls a level makes print their lines where it makes them: its child
+// maps come from vek_map_create; a child that failed is released with
+// vek_map_destroy by the level above; a failure that empties the maps
+// (VEK_ST_NO_MEMORY, VEK_ST_MAP_INTERNAL_ERROR) clears each level with
+// vek_map_clear before that level's exit line; and the set path that
+// inserts an entry copies its keys with vek_map_strdup. A child read
+// completely that cannot be inserted is released quietly.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -266,10 +273,10 @@ Failure Decoder::read_entry() {
             vek_map_free(key);
             return {VEK_ST_MAP_CALLBACK_ERROR, true};
         }
-        vek_map_t *child = vek::map::new_map();
-        if (child == nullptr) {
+        vek_map_t *child = nullptr;
+        if (const vek_st_t cst = vek_map_create(&child); cst != VEK_ST_SUCCESS) {
             vek_map_free(key);
-            return {VEK_ST_NO_MEMORY, true};
+            return {cst, true};
         }
         stack_[++top_] = {child, 0, depth, key};
         vek::trace::line(kOp, {{"vek_map", child}, {"rdfn", r_.fn}, {"arg", r_.arg}});
@@ -317,12 +324,13 @@ Failure Decoder::unwind(Failure at_top) {
     const bool clears = st == VEK_ST_NO_MEMORY || st == VEK_ST_MAP_INTERNAL_ERROR;
     for (; top_ > 0; --top_) {
         Frame &f = stack_[top_];
+        if (clears) vek_map_clear(f.map);
         if (at_top.exit_line) vek::trace::line(kOp, {{"vekStatus", st}});
         at_top.exit_line = true; // levels above pass the failure on with their exit line
-        vek::map::destroy_tree(f.map);
+        vek_map_destroy(f.map);  // the map above releases its failed child
         vek_map_free(f.key);
     }
-    if (clears) vek::map::clear_entries(stack_[0].map);
+    if (clears) vek_map_clear(stack_[0].map);
     return at_top;
 }
 

@@ -16,11 +16,20 @@
 //     VEK_MAP_DECODE_MAX_DEPTH levels below the map handed in and answer
 //     VEK_ST_MAP_INTERNAL_ERROR for a deeper map.
 //
-// Trace lines. Each exported operation prints its own entry and exit lines;
-// the helpers below and the copies, nodes and maps an operation makes on
-// its way print none. The encoder and decoder also print the lines of a
-// nested vek_map_encode_to/vek_map_decode_from call for each nested map,
-// and the memory variants and the copy print those of the calls they make.
+// Trace lines. Each exported operation prints its own entry and exit lines,
+// and a call that the library makes to another exported operation as one of
+// the steps of its work prints that operation's lines where the step is
+// made, nested in the caller's: the key copy of a new entry
+// (vek_map_strdup), the release of a replaced or deleted node
+// (vek_map_free_value), the destroy of a node's child map and the clear it
+// begins with, the release of each entry by a clear, and in the decoder the
+// creation of child maps (vek_map_create), the destroy of a child that
+// failed and the clear of a map after a failure that empties it. The
+// encoder and decoder print the lines of a nested vek_map_encode_to /
+// vek_map_decode_from call for each nested map, and the memory variants and
+// the copy those of the calls they make. The rest that an operation makes
+// on its way (head copies, new intermediate maps along a path, fresh
+// nodes, and whatever it undoes after a failure) prints nothing.
 #pragma once
 
 #include <cstdint>
@@ -73,8 +82,20 @@ inline vek_map_t *child_map(const vek_map_value_t *node) {
     return is_valid(node->payload.map) ? node->payload.map : nullptr;
 }
 
+// The release operations. With `lines` they print the entry and exit lines
+// of the calls they stand for and of every call nested in them (see above),
+// in the order a recursive release would print them; without, nothing.
+// All of them are iterative (map_release.cpp).
+//   clear_map:   vek_map_clear (0 or VEK_ST_MAP_INVALID_MAP)
+//   destroy_map: vek_map_destroy (0 or VEK_ST_MAP_INVALID_MAP)
+//   free_node:   vek_map_free_value (0, VEK_ST_ERROR for a null node, or
+//                the destroy status of a map node's child)
+vek_st_t clear_map(vek_map_t *map, bool lines);
+vek_st_t destroy_map(vek_map_t *map, bool lines);
+vek_st_t free_node(vek_map_value_t *node, bool lines);
+
 // Releases every entry of a valid map (keys, nodes, whole subtrees) and
-// both arrays; the map stays valid and empty. Iterative; no trace lines.
+// both arrays; the map stays valid and empty. No trace lines.
 void clear_entries(vek_map_t *map);
 
 // Clears a valid map and releases the object. No trace lines.

@@ -42,30 +42,13 @@ extern "C" VEK_API vek_st_t vek_map_create(vek_map_t **map) {
 }
 
 extern "C" VEK_API vek_st_t vek_map_clear(vek_map_t *map) {
-    vek::trace::line("vek_map_clear", {{"vek_map", map}});
-    vek_st_t st = VEK_ST_MAP_INVALID_MAP;
-    if (is_valid(map)) {
-        vek::map::clear_entries(map);
-        st = VEK_ST_SUCCESS;
-    }
-    vek::trace::line("vek_map_clear", {{"vekStatus", st}});
-    return st;
+    return vek::map::clear_map(map, vek::trace::on());
 }
 
 extern "C" VEK_API vek_st_t vek_map_destroy(vek_map_t *map) {
-    vek::trace::line("vek_map_destroy", {{"vek_map", map}});
-    vek_st_t st = VEK_ST_MAP_INVALID_MAP;
-    if (is_valid(map)) {
-        vek::map::destroy_tree(map);
-        st = VEK_ST_SUCCESS;
-    }
-    vek::trace::line("vek_map_destroy", {{"vekStatus", st}});
-    return st;
+    return vek::map::destroy_map(map, vek::trace::on());
 }
 
 extern "C" VEK_API vek_st_t vek_map_free_value(vek_map_value_t *value) {
-    vek::trace::line("vek_map_free_value", {{"v", value}});
-    const vek_st_t st = value == nullptr ? VEK_ST_ERROR : vek::map::release_node(value);
-    vek::trace::line("vek_map_free_value", {{"vekStatus", st}});
-    return st;
+    return vek::map::free_node(value, vek::trace::on());
 }

@@ -93,7 +93,8 @@ bool selector_matches(const vek_map_t *child, const char *field, const char *tex
 }
 
 // Appends an entry named `key`; with `with_map` its value is a new map node
-// holding a new empty map, else null. All or nothing.
+// holding a new empty map, else null. All or nothing. The key copy is made
+// with vek_map_strdup, whose lines it prints.
 vek_st_t append_entry(vek_map_t *map, const char *key, bool with_map, vek_map_value_t ***slot, Undo *undo) {
     vek_map_value_t *node = nullptr;
     if (with_map) {
@@ -113,7 +114,7 @@ vek_st_t append_entry(vek_map_t *map, const char *key, bool with_map, vek_map_va
     char **keys = vek::heap_realloc_array(map->keys, n + 1);
     if (keys != nullptr) {
         map->keys = keys;
-        copy = vek::map::copy_text(key);
+        copy = vek_map_strdup(key);
     }
     vek_map_value_t **values = copy != nullptr ? vek::heap_realloc_array(map->values, n + 1) : nullptr;
     if (values == nullptr) {
@@ -216,11 +217,12 @@ vek_st_t resolve_for_set(vek_map_t *map, const char *key, uint8_t checkForKey, v
     return resolve(map, key, checkForKey != 0, true, slot, undo);
 }
 
-// Places `node` in `slot`, releasing the node it held.
+// Places `node` in `slot`; the node it held, if any, is released with
+// vek_map_free_value (whose lines it prints).
 void replace_node(vek_map_value_t **slot, vek_map_value_t *node) {
     vek_map_value_t *old = *slot;
     *slot = node;
-    vek::map::release_node(old);
+    if (old != nullptr) vek_map_free_value(old);
 }
 
 } // namespace

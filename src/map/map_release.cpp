@@ -1,20 +1,47 @@
-// Releasing map trees without recursion.
+// Releasing map trees without recursion, with the trace lines of the calls
+// a release is made of.
 //
-// A tree is released by pointer reversal: the walk always works on the last
-// entry of the current map. A leaf entry is released at once; for an entry
-// whose node holds a valid child map, the node's map pointer is turned round
-// to point at the map above the current one, and the walk moves down into
-// the child. When a map has no entries left its arrays and object are
-// released, and the walk climbs back through the turned-round pointer of the
-// node that led into it, which is then released with its key. The walk uses
-// constant stack and allocates nothing, whatever the depth of the tree.
+// Clearing a map releases each entry's node with vek_map_free_value, in
+// index order; freeing a map node destroys its child with vek_map_destroy,
+// and destroying a map clears it first. A release is therefore a nest of
+// calls as deep as the tree, and when tracing is on each of them prints its
+// entry line on the way down and its exit line on the way up.
+//
+// The nest is walked iteratively by pointer reversal: a map's entries are
+// put in reverse order when the walk enters it, so that the walk can always
+// work on the last entry and still release them in index order. A leaf
+// entry is released at once; for an entry whose node holds a valid child
+// map, the node's map pointer is turned round to point at the map above the
+// current one, and the walk moves down into the child. When a map has no
+// entries left its arrays and object are released, and the walk climbs back
+// through the turned-round pointer of the node that led into it, which is
+// then released with its key. The walk uses constant stack and allocates
+// nothing, whatever the depth of the tree.
 #include <cstddef>
+#include <utility>
 
+#include "foundation/trace.hpp"
 #include "map/map_internal.hpp"
 
 namespace vek::map {
 
 namespace {
+
+constexpr const char *kFreeValue = "vek_map_free_value";
+constexpr const char *kDestroy = "vek_map_destroy";
+constexpr const char *kClear = "vek_map_clear";
+
+// Entry and exit lines of the release calls; printed only when `on`.
+struct Lines {
+    bool on;
+
+    void enter(const char *op, const char *field, const void *arg) const {
+        if (on) trace::line(op, {{field, arg}});
+    }
+    void exit(const char *op, vek_st_t st) const {
+        if (on) trace::line(op, {{"vekStatus", st}});
+    }
+};
 
 // Releases the storage of a node that does not lead into a valid child
 // map. A map node whose child is absent or invalid leaves the child alone.
@@ -31,15 +58,12 @@ vek_st_t release_flat_payload(vek_map_value_t *node) {
     return st;
 }
 
-// Releases the key and node of the last entry of `map` (the node must not
-// lead into a valid child any more).
+// Releases the key and the node of the last entry of `map`; the node's
+// payload is released already.
 void drop_last_entry(vek_map_t *map) {
     const int32_t i = map->count - 1;
     vek_map_free(map->keys[i]);
-    if (vek_map_value_t *node = map->values[i]; node != nullptr) {
-        release_flat_payload(node);
-        vek_map_free(node);
-    }
+    vek_map_free(map->values[i]);
     map->keys[i] = nullptr;
     map->values[i] = nullptr;
     map->count = i;
@@ -53,25 +77,50 @@ void release_arrays(vek_map_t *map) {
     map->count = 0;
 }
 
-} // namespace
+// Puts the entries of a map that is being cleared in reverse order.
+void reverse_entries(vek_map_t *map) {
+    for (int32_t i = 0, j = map->count - 1; i < j; ++i, --j) {
+        std::swap(map->keys[i], map->keys[j]);
+        std::swap(map->values[i], map->values[j]);
+    }
+}
 
-void clear_entries(vek_map_t *root) {
+// Releases every entry of the valid map `root`, in index order, and both
+// arrays, printing the lines of the vek_map_free_value call made for each
+// entry and of the calls nested in it.
+void release_entries(vek_map_t *root, const Lines &t) {
+    reverse_entries(root);
     vek_map_t *cur = root;
     vek_map_t *above = nullptr; // the map whose last node leads into cur
     for (;;) {
         if (cur->count > 0) {
             vek_map_value_t *node = cur->values[cur->count - 1];
-            if (vek_map_t *child = child_map(node); child != nullptr) {
-                node->payload.map = above; // the way back
-                above = cur;
-                cur = child;
-            } else {
+            t.enter(kFreeValue, "v", node);
+            if (node == nullptr) {
+                t.exit(kFreeValue, VEK_ST_ERROR);
                 drop_last_entry(cur);
+                continue;
             }
+            if (node->type == VEK_MAP_TYPE_MAP) {
+                vek_map_t *child = node->payload.map;
+                t.enter(kDestroy, "vek_map", child);
+                if (is_valid(child)) {
+                    t.enter(kClear, "vek_map", child);
+                    reverse_entries(child);
+                    node->payload.map = above; // the way back
+                    above = cur;
+                    cur = child;
+                    continue;
+                }
+                t.exit(kDestroy, VEK_ST_MAP_INVALID_MAP);
+            }
+            t.exit(kFreeValue, release_flat_payload(node));
+            drop_last_entry(cur);
             continue;
         }
         release_arrays(cur);
         if (cur == root) return;
+        t.exit(kClear, VEK_ST_SUCCESS);
         vek_map_t *done = cur;
         cur = above;
         vek_map_value_t *node = cur->values[cur->count - 1];
@@ -80,19 +129,65 @@ void clear_entries(vek_map_t *root) {
         node->payload.map = nullptr;
         done->magic = 0;
         vek_map_free(done);
+        t.exit(kDestroy, VEK_ST_SUCCESS);
+        t.exit(kFreeValue, VEK_ST_SUCCESS);
         drop_last_entry(cur);
     }
 }
 
-void destroy_tree(vek_map_t *map) {
-    clear_entries(map);
-    map->magic = 0;
-    vek_map_free(map);
+} // namespace
+
+vek_st_t clear_map(vek_map_t *map, bool lines) {
+    const Lines t{lines};
+    t.enter(kClear, "vek_map", map);
+    vek_st_t st = VEK_ST_MAP_INVALID_MAP;
+    if (is_valid(map)) {
+        release_entries(map, t);
+        st = VEK_ST_SUCCESS;
+    }
+    t.exit(kClear, st);
+    return st;
 }
 
+vek_st_t destroy_map(vek_map_t *map, bool lines) {
+    const Lines t{lines};
+    t.enter(kDestroy, "vek_map", map);
+    vek_st_t st = VEK_ST_MAP_INVALID_MAP;
+    if (is_valid(map)) {
+        clear_map(map, lines);
+        map->magic = 0;
+        vek_map_free(map);
+        st = VEK_ST_SUCCESS;
+    }
+    t.exit(kDestroy, st);
+    return st;
+}
+
+vek_st_t free_node(vek_map_value_t *node, bool lines) {
+    const Lines t{lines};
+    t.enter(kFreeValue, "v", node);
+    vek_st_t st = VEK_ST_ERROR;
+    if (node != nullptr) {
+        if (node->type == VEK_MAP_TYPE_MAP) {
+            st = destroy_map(node->payload.map, lines);
+            node->type = VEK_MAP_TYPE_NONE;
+            node->payload.map = nullptr;
+        } else {
+            st = release_flat_payload(node);
+        }
+        vek_map_free(node);
+    }
+    t.exit(kFreeValue, st);
+    return st;
+}
+
+void clear_entries(vek_map_t *map) { release_entries(map, Lines{false}); }
+
+void destroy_tree(vek_map_t *map) { destroy_map(map, false); }
+
 vek_st_t release_payload(vek_map_value_t *node) {
-    if (vek_map_t *child = child_map(node); child != nullptr) {
-        destroy_tree(child);
+    if (node->type == VEK_MAP_TYPE_MAP && is_valid(node->payload.map)) {
+        destroy_map(node->payload.map, false);
         node->type = VEK_MAP_TYPE_NONE;
         node->payload.map = nullptr;
         return VEK_ST_SUCCESS;
@@ -101,10 +196,7 @@ vek_st_t release_payload(vek_map_value_t *node) {
 }
 
 vek_st_t release_node(vek_map_value_t *node) {
-    if (node == nullptr) return VEK_ST_SUCCESS;
-    const vek_st_t st = release_payload(node);
-    vek_map_free(node);
-    return st;
+    return node != nullptr ? free_node(node, false) : VEK_ST_SUCCESS;
 }
 
 vek_map_t *new_map() {
