@@ -32,16 +32,12 @@ constexpr const char *kDestroy = "vek_map_destroy";
 constexpr const char *kClear = "vek_map_clear";
 
 // Entry and exit lines of the release calls; printed only when `on`.
-struct Lines {
-    bool on;
-
-    void enter(const char *op, const char *field, const void *arg) const {
-        if (on) trace::line(op, {{field, arg}});
-    }
-    void exit(const char *op, vek_st_t st) const {
-        if (on) trace::line(op, {{"vekStatus", st}});
-    }
-};
+void enter(bool on, const char *op, const char *field, const void *arg) {
+    if (on) trace::line(op, {{field, arg}});
+}
+void leave(bool on, const char *op, vek_st_t st) {
+    if (on) trace::line(op, {{"vekStatus", st}});
+}
 
 // Releases the storage of a node that does not lead into a valid child
 // map. A map node whose child is absent or invalid leaves the child alone.
@@ -88,39 +84,39 @@ void reverse_entries(vek_map_t *map) {
 // Releases every entry of the valid map `root`, in index order, and both
 // arrays, printing the lines of the vek_map_free_value call made for each
 // entry and of the calls nested in it.
-void release_entries(vek_map_t *root, const Lines &t) {
+void release_entries(vek_map_t *root, bool lines) {
     reverse_entries(root);
     vek_map_t *cur = root;
     vek_map_t *above = nullptr; // the map whose last node leads into cur
     for (;;) {
         if (cur->count > 0) {
             vek_map_value_t *node = cur->values[cur->count - 1];
-            t.enter(kFreeValue, "v", node);
+            enter(lines, kFreeValue, "v", node);
             if (node == nullptr) {
-                t.exit(kFreeValue, VEK_ST_ERROR);
+                leave(lines, kFreeValue, VEK_ST_ERROR);
                 drop_last_entry(cur);
                 continue;
             }
             if (node->type == VEK_MAP_TYPE_MAP) {
                 vek_map_t *child = node->payload.map;
-                t.enter(kDestroy, "vek_map", child);
+                enter(lines, kDestroy, "vek_map", child);
                 if (is_valid(child)) {
-                    t.enter(kClear, "vek_map", child);
+                    enter(lines, kClear, "vek_map", child);
                     reverse_entries(child);
                     node->payload.map = above; // the way back
                     above = cur;
                     cur = child;
                     continue;
                 }
-                t.exit(kDestroy, VEK_ST_MAP_INVALID_MAP);
+                leave(lines, kDestroy, VEK_ST_MAP_INVALID_MAP);
             }
-            t.exit(kFreeValue, release_flat_payload(node));
+            leave(lines, kFreeValue, release_flat_payload(node));
             drop_last_entry(cur);
             continue;
         }
         release_arrays(cur);
         if (cur == root) return;
-        t.exit(kClear, VEK_ST_SUCCESS);
+        leave(lines, kClear, VEK_ST_SUCCESS);
         vek_map_t *done = cur;
         cur = above;
         vek_map_value_t *node = cur->values[cur->count - 1];
@@ -129,8 +125,8 @@ void release_entries(vek_map_t *root, const Lines &t) {
         node->payload.map = nullptr;
         done->magic = 0;
         vek_map_free(done);
-        t.exit(kDestroy, VEK_ST_SUCCESS);
-        t.exit(kFreeValue, VEK_ST_SUCCESS);
+        leave(lines, kDestroy, VEK_ST_SUCCESS);
+        leave(lines, kFreeValue, VEK_ST_SUCCESS);
         drop_last_entry(cur);
     }
 }
@@ -138,20 +134,18 @@ void release_entries(vek_map_t *root, const Lines &t) {
 } // namespace
 
 vek_st_t clear_map(vek_map_t *map, bool lines) {
-    const Lines t{lines};
-    t.enter(kClear, "vek_map", map);
+    enter(lines, kClear, "vek_map", map);
     vek_st_t st = VEK_ST_MAP_INVALID_MAP;
     if (is_valid(map)) {
-        release_entries(map, t);
+        release_entries(map, lines);
         st = VEK_ST_SUCCESS;
     }
-    t.exit(kClear, st);
+    leave(lines, kClear, st);
     return st;
 }
 
 vek_st_t destroy_map(vek_map_t *map, bool lines) {
-    const Lines t{lines};
-    t.enter(kDestroy, "vek_map", map);
+    enter(lines, kDestroy, "vek_map", map);
     vek_st_t st = VEK_ST_MAP_INVALID_MAP;
     if (is_valid(map)) {
         clear_map(map, lines);
@@ -159,13 +153,12 @@ vek_st_t destroy_map(vek_map_t *map, bool lines) {
         vek_map_free(map);
         st = VEK_ST_SUCCESS;
     }
-    t.exit(kDestroy, st);
+    leave(lines, kDestroy, st);
     return st;
 }
 
 vek_st_t free_node(vek_map_value_t *node, bool lines) {
-    const Lines t{lines};
-    t.enter(kFreeValue, "v", node);
+    enter(lines, kFreeValue, "v", node);
     vek_st_t st = VEK_ST_ERROR;
     if (node != nullptr) {
         if (node->type == VEK_MAP_TYPE_MAP) {
@@ -177,11 +170,11 @@ vek_st_t free_node(vek_map_value_t *node, bool lines) {
         }
         vek_map_free(node);
     }
-    t.exit(kFreeValue, st);
+    leave(lines, kFreeValue, st);
     return st;
 }
 
-void clear_entries(vek_map_t *map) { release_entries(map, Lines{false}); }
+void clear_entries(vek_map_t *map) { release_entries(map, false); }
 
 void destroy_tree(vek_map_t *map) { destroy_map(map, false); }
 
