@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "model_support.hpp"
 #include "trace_support.hpp"
@@ -262,6 +263,43 @@ TEST_F(NestedTraceTest, DestroyAndFreeValueCalledByTheUser) {
               format("vek_map_free_value v=%llx\nvek_map_destroy vek_map=0\nvek_map_destroy vekStatus=67\n"
                      "vek_map_free_value vekStatus=67\n",
                      ptr(node)));
+}
+
+// A deep tree prints the same nest as a shallow one: every level's lines
+// on the way down, its exit lines and the lines of the entries after it on
+// the way up. Level 0 holds "m" (level 1) and "t"; level L of 1 to kDepth-1
+// holds "s", "m" (level L+1) and "t"; level kDepth holds "s".
+TEST_F(NestedTraceTest, DeepTreeNestsEveryLevel) {
+    constexpr int kDepth = 2000;
+    std::vector<const vek_map_value_t *> s_nodes(kDepth + 1), m_nodes(kDepth), t_nodes(kDepth);
+    std::vector<const vek_map_t *> maps(kDepth + 1);
+    vek_map_t *level = map_;
+    for (int i = 0; i < kDepth; ++i) {
+        ASSERT_EQ(vek_map_set_i32_ll(level, "m.s", i, 1), 0u);
+        ASSERT_EQ(vek_map_set_i32_ll(level, "t", i, 0), 0u);
+        const int m_at = i == 0 ? 0 : 1;
+        m_nodes[i] = level->values[m_at];
+        t_nodes[i] = level->values[m_at + 1];
+        level = child_of(level, m_at);
+        maps[i + 1] = level;
+        s_nodes[i + 1] = level->values[0];
+    }
+    std::string expected = format("vek_map_clear vek_map=%llx\n", ptr(map_));
+    for (int i = 0; i < kDepth; ++i) {
+        if (i > 0) expected += free_leaf(s_nodes[i]);
+        expected += format("vek_map_free_value v=%llx\nvek_map_destroy vek_map=%llx\nvek_map_clear vek_map=%llx\n",
+                           ptr(m_nodes[i]), ptr(maps[i + 1]), ptr(maps[i + 1]));
+    }
+    expected += free_leaf(s_nodes[kDepth]);
+    for (int i = kDepth - 1; i >= 0; --i) {
+        expected += "vek_map_clear vekStatus=0\nvek_map_destroy vekStatus=0\nvek_map_free_value vekStatus=0\n";
+        expected += free_leaf(t_nodes[i]);
+    }
+    expected += "vek_map_clear vekStatus=0\n";
+    const std::string out = traced([&] { EXPECT_EQ(vek_map_clear(map_), 0u); });
+    EXPECT_TRUE(out == expected) << "output of " << out.size() << " bytes differs from the expected "
+                                 << expected.size() << " bytes";
+    EXPECT_EQ(map_->count, 0);
 }
 
 // Tracing off: the same releases print nothing.
