@@ -1,12 +1,11 @@
 // Map life cycle (create, clear, destroy, free of a value node) and the
 // heap wrappers through which all map memory is obtained and released.
+// Clear, destroy and free of a node walk the tree in map_release.cpp.
 #include <cstddef>
 #include <cstdint>
 
 #include "foundation/trace.hpp"
 #include "map/map_internal.hpp"
-
-using vek::map::is_valid;
 
 char *vek::map::copy_text(const char *text) {
     const size_t len = vek_strlen(text);
