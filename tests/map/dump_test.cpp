@@ -241,6 +241,9 @@ TEST_F(DumpTest, InvalidChildIsSkipped) {
     ASSERT_EQ(vek_map_set_i32_ll(map_, "after", 1, 0), VEK_ST_SUCCESS);
     expect_indented("    bad = (map) \n    after = (i32) 1\n");
     EXPECT_EQ(full(), "bad = (map) \nafter = (i32) 1\n");
+    // The foreign record lives on this stack frame: release the map now,
+    // while it is still alive.
+    EXPECT_EQ(vek_map_clear(map_), VEK_ST_SUCCESS);
 }
 
 // ---- nesting ---------------------------------------------------------------
