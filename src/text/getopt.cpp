@@ -24,13 +24,13 @@ int handle_option(int argc, char **argv, const char *optstring, char *p) {
         vek_pIndexPosition = p;
         return error_result(':');
     }
-    const char *spec = optstring != nullptr ? std::strchr(optstring, c) : nullptr;
-    if (spec == nullptr) {
+    const char *found = optstring != nullptr ? std::strchr(optstring, c) : nullptr;
+    if (found == nullptr) {
         vek_pIndexPosition = nullptr;  // the rest of the element is skipped
         vek_optarg = nullptr;
         return error_result(c);
     }
-    if (spec[1] != ':') {
+    if (found[1] != ':') {
         vek_pIndexPosition = p;
         vek_optarg = nullptr;
         return c;
