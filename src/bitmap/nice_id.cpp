@@ -113,17 +113,20 @@ extern "C" VEK_API uint32_t vek_pick_a_nice_id_from_bitmap(vek_bitmap_t *map) {
         return half;
     }
     uint32_t id = size;
+    vek_sorted_set_t *picks = nullptr;
     auto *chain = reinterpret_cast<vek_span_rec_t *>(vek_sorted_set_get_n(spans, 0));
     if (chain != nullptr) {
-        vek_sorted_set_t *picks = vek_sorted_set_create(1024, 16);
+        picks = vek_sorted_set_create(1024, 16);
         if (picks != nullptr) {
             rank_chain(picks, chain, size);
             const auto *chosen = reinterpret_cast<const vek_span_rec_t *>(vek_sorted_set_get_n(picks, 0));
             if (chosen != nullptr) id = middle_of(chosen->before, chosen->after, size);
-            vek_sorted_set_delete_nodes_and_set(picks, nullptr);
         }
     }
+    // The spans first, with their records; then the picks, whose values are
+    // those records and are not released again.
     vek_sorted_set_delete_nodes_and_set(spans, _vek_pick_free_chain);
+    if (picks != nullptr) vek_sorted_set_delete_nodes_and_set(picks, nullptr);
     return id;
 }
 

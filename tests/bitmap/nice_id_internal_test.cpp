@@ -1,5 +1,7 @@
 // Callbacks of the ranking picker: filing spans in chains keyed by length,
 // releasing chains, and the two orderings.
+#include <regex>
+#include <string>
 #include <vector>
 
 #include "bitmap/nice_id_internal.hpp"
@@ -73,6 +75,41 @@ TEST_F(PickCallbacks, FreeChainReleasesEveryRecord) {
     EXPECT_EQ(_vek_pick_free_chain(2, spans->sortedSet[0].value), 0);
     EXPECT_EQ(_vek_pick_free_chain(0, 0), 0);
     vek_sorted_set_delete_nodes_and_set(spans, nullptr);
+}
+
+TEST_F(PickCallbacks, PickerReleasesTheSpansBeforeThePicks) {
+    // The ranking picker ends by releasing the set of spans with the chain
+    // release, then the set of picks without a delete callback.
+    vek_bitmap_t *m = nullptr;
+    {
+        vektest::TraceLevel quiet(0);
+        m = vek_bitmap_create(40);
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(vek_bitmap_set(m, 20), 0);
+    }
+    std::string out;
+    {
+        vektest::TraceLevel trace(4);
+        out = vektest::capture_stdout([&] { EXPECT_EQ(vek_pick_a_nice_id_from_bitmap(m), 9u); });
+    }
+    vektest::TraceLevel quiet(0);
+    vek_bitmap_delete(m);
+    // The first positional read is of the spans, the second of the picks.
+    const std::regex get_n("vek_sorted_set_get_n sorted_set=([0-9a-f]+) n=0\n");
+    std::vector<std::string> sets;
+    for (std::sregex_iterator it(out.begin(), out.end(), get_n), end; it != end; ++it) sets.push_back((*it)[1]);
+    ASSERT_EQ(sets.size(), 2u) << out;
+    const auto free_chain = static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&_vek_pick_free_chain));
+    const std::string releases =
+        vektest::format("vek_sorted_set_delete_nodes_and_set sorted_set=%s delFn=%llx\n"
+                        "_vek_sorted_set_delete_nodes_and_set sorted_set=%s delFn=%llx\n"
+                        "_vek_sorted_set_delete_nodes_and_set vekStatus=0\n"
+                        "vek_sorted_set_delete_nodes_and_set sorted_set=%s delFn=0\n"
+                        "_vek_sorted_set_delete_nodes_and_set sorted_set=%s delFn=0\n"
+                        "_vek_sorted_set_delete_nodes_and_set vekStatus=0\n",
+                        sets[0].c_str(), free_chain, sets[0].c_str(), free_chain, sets[1].c_str(), sets[1].c_str());
+    ASSERT_GE(out.size(), releases.size());
+    EXPECT_EQ(out.substr(out.size() - releases.size()), releases) << out;
 }
 
 } // namespace
