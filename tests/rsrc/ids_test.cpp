@@ -313,6 +313,47 @@ TEST_F(IdsTest, AllocateAndFreeTraceTheirFieldsAndTheBitmapCalls) {
                           r));
 }
 
+// Steps that call the bitmap show its lines nested in the operation's: the
+// test of one identifier, and a free that stops at the first free one.
+TEST_F(IdsTest, IssetAndARefusedFreeTraceTheBitmapCalls) {
+    ASSERT_EQ(vek_rsrc_allocate_fixed(rec_, 1, 101), VEK_ST_SUCCESS);
+    const unsigned long long r = ptr(rec_);
+    const unsigned long long m = ptr(rec_->bitmap);
+    vektest::TraceLevel level(8);
+    std::string got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_isset(rec_, 101), 1u); });
+    EXPECT_EQ(got, format("vek_rsrc_isset inRsrcHdl=%llx inId=65\n"
+                          "vek_bitmap_isset map=%llx id=1\n"
+                          "vek_bitmap_isset vekStatus=0\n"
+                          "vek_rsrc_isset vekStatus=0 res=1\n",
+                          r, m));
+    // Beyond the resource: the bitmap answers 0 with its own status 1.
+    uint8_t res = 0xAA;
+    got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_issetv2(rec_, 110, &res), VEK_ST_SUCCESS); });
+    EXPECT_EQ(res, 0);
+    EXPECT_EQ(got, format("vek_rsrc_issetv2 isRsrcHdl=%llx inId=6e res=%llx\n"
+                          "vek_bitmap_isset map=%llx id=a\n"
+                          "vek_bitmap_isset vekStatus=1\n"
+                          "vek_rsrc_issetv2 vekStatus=0 res=0\n",
+                          r, ptr(&res), m));
+    // 101 is in use, 102 is not: the test stops there and nothing is released.
+    got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_free(rec_, 101, 3), VEK_ST_INVALID_PARAMETER); });
+    EXPECT_EQ(got, format("vek_rsrc_free inRsrcHdl=%llx inStartId=65 inNumIds=3\n"
+                          "vek_bitmap_isset map=%llx id=1\n"
+                          "vek_bitmap_isset vekStatus=0\n"
+                          "vek_bitmap_isset map=%llx id=2\n"
+                          "vek_bitmap_isset vekStatus=0\n"
+                          "vek_rsrc_free vekStatus=7\n",
+                          r, m, m));
+    EXPECT_EQ(rec_->numElemsFree, 9u);
+    // Refused before the bitmap is asked.
+    uint32_t id = 0;
+    got = vektest::capture_stdout(
+        [&] { EXPECT_EQ(vek_rsrc_allocate(rec_, 10, &id), VEK_ST_RSRC_INSUFF_IDS_AVAIL); });
+    EXPECT_EQ(got, format("vek_rsrc_allocate inRsrcHdl=%llx inNumIds=a outStartId=%llx\n"
+                          "vek_rsrc_allocate vekStatus=44e outStartId=0\n",
+                          r, ptr(&id)));
+}
+
 TEST_F(IdsTest, IssetIssetv2AndQueryTraceTheirLines) {
     vek_rsrc_t *ro = make(2, "ro", 4, 0x20, 1);
     const unsigned long long r = ptr(ro);

@@ -433,6 +433,36 @@ TEST_F(RegistryTest, FindDestroyAndDumpTraceTheirFields) {
                           ptr(&hdl_), ptr(w), ptr(bm)));
 }
 
+// Release prints no line of its own, only those of the bitmaps it deletes;
+// a create whose bitmap cannot be made shows the bitmap's entry line alone.
+TEST_F(RegistryTest, ReleaseAndAFailedCreateTraceOnlyTheBitmapCalls) {
+    vek_hdl_t hdl{VEK_HDL_MAGIC, nullptr};
+    ASSERT_EQ(vek_rsrc_init(&hdl), VEK_ST_SUCCESS);
+    vek_rsrc_t *w = nullptr;
+    ASSERT_EQ(vek_rsrc_create(&hdl, 1, "w", 8, 0, &w), VEK_ST_SUCCESS);
+    ASSERT_EQ(vek_rsrc_create_intern(&hdl, 1, "ro", 8, 0, nullptr, 1), VEK_ST_SUCCESS);
+    const unsigned long long m = ptr(w->bitmap);
+    vektest::TraceLevel level(12);
+    std::string got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_release(&hdl), VEK_ST_SUCCESS); });
+    EXPECT_EQ(got, format("vek_bitmap_delete map=%llx\n"
+                          "vek_bitmap_delete vekStatus=0\n",
+                          m));
+
+    // Robust allocations of a create: record, name, bitmap header.
+    vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 3, 1);
+    vek_rsrc_t *rec = nullptr;
+    got = vektest::capture_stdout(
+        [&] { EXPECT_EQ(vek_rsrc_create(&hdl_, 2, "nomem", 0x30, 0, &rec), VEK_ST_NO_MEMORY); });
+    EXPECT_EQ(got, format("vek_rsrc_create inVekHdl=%llx inKind=2 inNumelems=30 inBaseId=0 outRsrcHdl=%llx \n"
+                          "vek_rsrc_create_intern inVekHdl=%llx inKind=2 inNumelems=30 inBaseId=0 outRsrcHdl=%llx "
+                          "readOnly=0\n"
+                          "vek_bitmap_create size=30\n"
+                          "vek_rsrc_create_intern vekStatus=2\n",
+                          ptr(&hdl_), ptr(&rec), ptr(&hdl_), ptr(&rec)));
+    EXPECT_EQ(rec, nullptr);
+    EXPECT_EQ(reg()->rsrcHead, nullptr);
+}
+
 TEST_F(RegistryTest, NoTraceWhenTheLevelHasNeitherBit) {
     vektest::TraceLevel level(~12u);
     const std::string got = vektest::capture_stdout([&] {
