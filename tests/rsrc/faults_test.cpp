@@ -170,6 +170,12 @@ TEST_F(FaultTest, FindAndDumpUnderLockAndUnlockFaults) {
         EXPECT_EQ(table.empty(), !c.done);
         EXPECT_TRUE(rsrctest::mutex_free(&reg()->mutex));
     }
+    // A bad kind is refused before the registry is locked.
+    vek_saltest_reset();
+    arm({{VEK_SALTEST_MUTEX_LOCK, 1, VEK_ST_MUTEX_WAIT_ERROR}});
+    EXPECT_EQ(vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_dump(&hdl_, 9), VEK_ST_INVALID_PARAMETER); }), "");
+    EXPECT_EQ(vek_saltest_calls(VEK_SALTEST_MUTEX_LOCK), 0u);
+    vek_saltest_reset();
     // A miss keeps its status unless the unlock reports a dead owner.
     vek_rsrc_t *out = nullptr;
     vek_saltest_fail_call(VEK_SALTEST_MUTEX_UNLOCK, 1, 1, VEK_ST_MUTEX_POST_ERROR);

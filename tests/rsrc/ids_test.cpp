@@ -98,6 +98,8 @@ TEST_F(IdsTest, FailuresChangeNothing) {
          VEK_ST_RSRC_INSUFF_IDS_AVAIL_IN_RANGE},
         {"fixed past the end", [](vek_rsrc_t *r) { return vek_rsrc_allocate_fixed(r, 1, 110); },
          VEK_ST_INVALID_PARAMETER},
+        {"fixed more than are free, past the end", [](vek_rsrc_t *r) { return vek_rsrc_allocate_fixed(r, 7, 110); },
+         VEK_ST_RSRC_INSUFF_IDS_AVAIL},
         {"fixed below the base", [](vek_rsrc_t *r) { return vek_rsrc_allocate_fixed(r, 1, 99); },
          VEK_ST_INVALID_PARAMETER},
         {"fixed far out", [](vek_rsrc_t *r) { return vek_rsrc_allocate_fixed(r, 1, 0xFFFFFFFFu); },
@@ -151,6 +153,13 @@ TEST_F(IdsTest, ReadOnlyResourceIsAllInUseAndNeverChanges) {
     EXPECT_EQ(vek_rsrc_allocate_fixed(ro, 1, 20), VEK_ST_RSRC_READ_ONLY);
     EXPECT_EQ(vek_rsrc_free(ro, 20, 1), VEK_ST_RSRC_READ_ONLY);
     EXPECT_EQ(vek_rsrc_free(ro, 19, 1), VEK_ST_INVALID_PARAMETER);  // range first
+    // Order of the checks: the free count, then the read-only mark, then a
+    // zero count, then (allocate_fixed) the position; free tests the count
+    // and the range before the mark.
+    EXPECT_EQ(vek_rsrc_allocate(ro, 0, &id), VEK_ST_RSRC_READ_ONLY);
+    EXPECT_EQ(vek_rsrc_allocate_fixed(ro, 0, 99), VEK_ST_RSRC_READ_ONLY);
+    EXPECT_EQ(vek_rsrc_allocate_fixed(ro, 5, 99), VEK_ST_RSRC_INSUFF_IDS_AVAIL);
+    EXPECT_EQ(vek_rsrc_free(ro, 20, 0), VEK_ST_INVALID_PARAMETER);
     EXPECT_EQ(ro->numElemsFree, 4u);
 }
 

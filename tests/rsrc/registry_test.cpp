@@ -74,6 +74,8 @@ TEST_F(RegistryTest, CreateChecksKindNameAndRange) {
     const CreateCase cases[] = {
         {"kind 8", 8, "k8", 4, 0, VEK_ST_INVALID_PARAMETER},
         {"kind far out", 0xFFFFFFFFu, "kff", 4, 0, VEK_ST_INVALID_PARAMETER},
+        {"kind 8 and range beyond 2^24", 8, "k8r", 0x1000000, 1, VEK_ST_INVALID_PARAMETER},
+        {"empty name and range beyond 2^24", 0, "", 0x1000000, 1, VEK_ST_INVALID_PARAMETER},
         {"empty name", 0, "", 4, 0, VEK_ST_INVALID_PARAMETER},
         {"null name", 0, nullptr, 4, 0, VEK_ST_INVALID_PARAMETER},
         {"range up to 2^24", 0, "full", 0x1000000, 0, VEK_ST_SUCCESS},
@@ -178,6 +180,7 @@ TEST_F(RegistryTest, RegistryOperationsCheckTheHandle) {
              return vek_rsrc_find(h, 1, "r", &out);
          }},
         {"dump", [](vek_hdl_t *h) { return vek_rsrc_dump(h, 8); }},
+        {"dump of a bad kind", [](vek_hdl_t *h) { return vek_rsrc_dump(h, 9); }},
         {"destroy", [rec](vek_hdl_t *h) { return vek_rsrc_destroy(h, rec); }},
     };
     vek_hdl_t bad_magic{0x4B455624u, reg()};
