@@ -17,6 +17,12 @@ namespace {
 // the character that caused it.
 int error_result(int c) { return vek_opterr != 0 ? '?' : c; }
 
+// Whether argv has an element at vek_optind. A null vector, a null element
+// or an index outside the vector count as the end of the vector.
+bool element_at_optind(int argc, char **argv) {
+    return vek_optind >= 0 && vek_optind < argc && argv != nullptr && argv[vek_optind] != nullptr;
+}
+
 // Handles the option character at p, inside an element of argv.
 int handle_option(int argc, char **argv, const char *optstring, char *p) {
     const unsigned char c = static_cast<unsigned char>(*p);
@@ -40,7 +46,7 @@ int handle_option(int argc, char **argv, const char *optstring, char *p) {
         vek_pIndexPosition = nullptr;
         return c;
     }
-    if (vek_optind < argc) {  // -o file, even when file begins with '-'
+    if (element_at_optind(argc, argv)) {  // -o file, even when file begins with '-'
         vek_optarg = argv[vek_optind++];
         vek_pIndexPosition = nullptr;
         return c;
@@ -64,9 +70,7 @@ extern "C" VEK_API int vek_getopt(int argc, char **argv, const char *optstring) 
         ++vek_pIndexPosition;
         if (*vek_pIndexPosition != '\0') return handle_option(argc, argv, optstring, vek_pIndexPosition);
     }
-    // A null vector, a null element or an index outside the vector ends the
-    // options like the end of the vector does.
-    if (vek_optind >= argc || vek_optind < 0 || argv == nullptr || argv[vek_optind] == nullptr) {
+    if (!element_at_optind(argc, argv)) {
         vek_pIndexPosition = nullptr;
         return -1;
     }

@@ -173,4 +173,36 @@ TEST(Getopt, MissingVectorOrElementsEndTheOptions) {
     vek_initopt();
 }
 
+// The same guards hold for the argument of an option whose element is used
+// up: a negative index, a null vector or a null element has no argument to
+// give, so the argument is missing.
+TEST(Getopt, ArgumentIsMissingWhereTheVectorEnds) {
+    Argv av({"-ab", "x"});
+    vek_initopt();
+    ASSERT_EQ(vek_getopt(av.argc(), av.argv(), "ab:"), 'a');
+    vek_optind = -1;
+    EXPECT_EQ(vek_getopt(av.argc(), av.argv(), "ab:"), '?');
+    EXPECT_EQ(vek_optarg, nullptr);
+    EXPECT_EQ(vek_optind, -1);
+    EXPECT_EQ(vek_pIndexPosition, av.at(1) + 2);
+
+    vek_initopt();
+    ASSERT_EQ(vek_getopt(av.argc(), av.argv(), "ab:"), 'a');
+    EXPECT_EQ(vek_getopt(av.argc(), nullptr, "ab:"), '?');
+    EXPECT_EQ(vek_optarg, nullptr);
+    EXPECT_EQ(vek_optind, 2);
+
+    char prog[] = "tool";
+    char opts[] = "-ab";
+    char *holes[] = {prog, opts, nullptr};
+    vek_initopt();
+    vek_opterr = 0;
+    ASSERT_EQ(vek_getopt(3, holes, "ab:"), 'a');
+    EXPECT_EQ(vek_getopt(3, holes, "ab:"), 'b');
+    EXPECT_EQ(vek_optarg, nullptr);
+    EXPECT_EQ(vek_optind, 2);
+    EXPECT_EQ(vek_getopt(3, holes, "ab:"), -1);
+    vek_initopt();
+}
+
 } // namespace
