@@ -154,7 +154,9 @@ extern "C" VEK_API vek_dpt_t *vek_dpt_create_table(uint32_t tableSize, uint32_t 
             if (dpt->allocatedPages == nullptr) st = VEK_ST_NO_MEMORY;
         }
         if (st != VEK_ST_SUCCESS) {
-            vek::merge_status(st, free_header(dpt));
+            // Only what was obtained goes back: without a directory there
+            // are no bitmaps either, just the header.
+            vek::merge_status(st, dpt->pageDir != nullptr ? free_header(dpt) : vek::robust_free(&dpt));
             dpt = nullptr;
         } else {
             for (uint32_t p = 0; p < dpt->numPages; ++p) dpt->pageDir[p] = nullptr;

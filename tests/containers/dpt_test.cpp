@@ -472,6 +472,28 @@ TEST_F(Dpt, CreateFailsCleanlyAtEveryAllocation) {
     EXPECT_EQ(points, 6u);  // header, directory, two bitmaps of two blocks each
 }
 
+TEST_F(Dpt, CreateFailureReleasesOnlyWhatWasObtained) {
+    // Each robust block obtained before the failing one is released once,
+    // and nothing else is handed to the release call.
+    vektest::sweep_alloc_failures(VEK_SALTEST_ROBUST, [](uint32_t nth) {
+        vek_dpt_t *dpt = vek_dpt_create_table(100, 8);
+        if (vek_saltest_faults_fired() != 0) {
+            EXPECT_EQ(dpt, nullptr);
+            EXPECT_EQ(vek_saltest_calls(VEK_SALTEST_ROBUST_FREE), nth - 1);
+        }
+        vek_dpt_delete_nodes_and_table(dpt, nullptr);
+    });
+}
+
+TEST_F(Dpt, CreateFailureOnTheDirectoryReportsOnlyTheHeaderRelease) {
+    vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 2, 1);  // the directory
+    vek_saltest_fail_call(VEK_SALTEST_ROBUST_FREE, 2, 1, VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
+    vektest::TraceLevel level(4);
+    const std::string out = vektest::capture_stdout([&] { EXPECT_EQ(make(100, 8), nullptr); });
+    EXPECT_EQ(out, "vek_dpt_create_table tableSize=64 pageSize=8\nvek_dpt_create_table vekStatus=2 nDpt=0\n");
+    EXPECT_EQ(vek_saltest_calls(VEK_SALTEST_ROBUST_FREE), 1u);
+}
+
 TEST_F(Dpt, CreateFailureReportsOwnerDeadFromARelease) {
     vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 3, 1);  // the first bitmap's header
     vek_saltest_fail_call(VEK_SALTEST_ROBUST_FREE, 1, 0, VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
