@@ -399,6 +399,13 @@ TEST_F(IdsTest, IssetIssetv2AndQueryTraceTheirLines) {
     EXPECT_EQ(got, format("vek_rsrc_query inRsrcHdl=%llx outInfo=0\n"
                           "vek_rsrc_query vekStatus=7 outInfo: kind=0 name=0 baseId=0 numElems=0 numElemsFree=0\n",
                           r));
+    // A failed query prints what the caller's structure holds.
+    vek_rsrc_info_t mine{9, ro->name, 0x11, 0x22, 0x33};
+    got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_query(nullptr, &mine), VEK_ST_INVALID_HANDLE); });
+    EXPECT_EQ(got, format("vek_rsrc_query inRsrcHdl=0 outInfo=%llx\n"
+                          "vek_rsrc_query vekStatus=5 outInfo: kind=9 name=%llx baseId=11 numElems=22 "
+                          "numElemsFree=33\n",
+                          ptr(&mine), ptr(ro->name)));
 }
 
 } // namespace

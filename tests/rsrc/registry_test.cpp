@@ -355,6 +355,13 @@ TEST_F(RegistryTest, DumpPrintsTheTableNewestFirst) {
     EXPECT_TRUE(rsrctest::mutex_free(&reg()->mutex));
 }
 
+TEST_F(RegistryTest, DumpPrintsIdentifiersAsSignedDecimals) {
+    // Kind 5 may reach past 2^31; the table prints the values as %d does.
+    make(5, "top", 16, 0xFFFFFFF0u);
+    const std::string got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_dump(&hdl_, 5), VEK_ST_SUCCESS); });
+    EXPECT_EQ(got, std::string(kHeader) + "  5                               top       -16        16        16\n");
+}
+
 TEST_F(RegistryTest, DumpOfAnEmptyRegistryIsTheHeader) {
     EXPECT_EQ(vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_dump(&hdl_, 8), VEK_ST_SUCCESS); }), kHeader);
 }
