@@ -9,6 +9,8 @@
 // below that point hangs off it, so one undo removes it all. The storage of
 // a value that a set replaces is released only once the set cannot fail
 // any more.
+#include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -72,13 +74,37 @@ struct Undo {
     }
 };
 
+// Selector value texts convert as strtol and strtoul (base 0) do with a
+// 32-bit long, whatever the width of long here: a signed value saturates at
+// the 32-bit limits; an unsigned one whose magnitude fits 32 bits is negated
+// modulo 2^32 after a '-', and saturates at 0xFFFFFFFF otherwise.
+int32_t text_to_i32(const char *text) {
+    const long long v = std::strtoll(text, nullptr, 0);
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+uint32_t text_to_u32(const char *text) {
+    const char *p = text;
+    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    // Every number, prefixed or not, starts with a digit; anything else
+    // (a second sign, a blank) is no conversion at all.
+    if (!std::isdigit(static_cast<unsigned char>(*p))) return 0;
+    const unsigned long long magnitude = std::strtoull(p, nullptr, 0);
+    if (magnitude > UINT32_MAX) return UINT32_MAX;
+    const auto v = static_cast<uint32_t>(magnitude);
+    return negative ? 0u - v : v;
+}
+
 // Compares a selector value text with the field entry of a candidate map.
 bool field_matches(const vek_map_value_t *node, const char *text) {
     if (node == nullptr) return false;
     switch (node->type) {
-    case VEK_MAP_TYPE_I32: return std::strtol(text, nullptr, 0) == static_cast<long>(node->payload.i32);
-    case VEK_MAP_TYPE_U32:
-        return std::strtoul(text, nullptr, 0) == static_cast<unsigned long>(node->payload.u32);
+    case VEK_MAP_TYPE_I32: return text_to_i32(text) == node->payload.i32;
+    case VEK_MAP_TYPE_U32: return text_to_u32(text) == node->payload.u32;
     case VEK_MAP_TYPE_STR: return keys_equal(node->payload.str != nullptr ? node->payload.str : "", text);
     default: return false;
     }

@@ -99,6 +99,50 @@ TEST_F(PathTest, GetResolution) {
     }
 }
 
+// Selector values convert as with a 32-bit long on every platform: strtol
+// saturates at the 32-bit limits, strtoul negates a magnitude that fits 32
+// bits and saturates at 0xFFFFFFFF otherwise.
+TEST_F(PathTest, SelectorValuesConvertWithThirtyTwoBitLimits) {
+    vek_map_t *m = nullptr;
+    ASSERT_EQ(vek_map_create(&m), 0u);
+    ASSERT_EQ(vek_map_set_u32_ll(m, "p.id", 0xFFFFFFFFu, 0), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(m->values[0]->payload.map, "v", 1, 0), 0u);
+    ASSERT_EQ(vek_map_set_u32_ll(m, "p.id", 1u, 0), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(m->values[1]->payload.map, "v", 2, 0), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(m, "p.id", INT32_MAX, 0), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(m->values[2]->payload.map, "v", 3, 0), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(m, "p.id", INT32_MIN, 0), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(m->values[3]->payload.map, "v", 4, 0), 0u);
+    ASSERT_EQ(vek_map_set_u32_ll(m, "p.id", 5u, 0), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(m->values[4]->payload.map, "v", 5, 0), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(m, "p.id", 6, 0), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(m->values[5]->payload.map, "v", 6, 0), 0u);
+    const std::vector<GetCase> cases{
+        {"p[id=-1].v", 0, 1},
+        {"p[id=0xFFFFFFFF].v", 0, 1},
+        {"p[id=4294967296].v", 0, 1},
+        {"p[id=0x100000005].v", 0, 1},
+        {"p[id=-4294967295].v", 0, 2},
+        {"p[id= +1].v", 0, 2},
+        {"p[id=2147483647].v", 0, 3},
+        {"p[id=2147483648].v", 0, 3},
+        {"p[id=99999999999999999999].v", 0, 1},
+        {"p[id=-2147483648].v", 0, 4},
+        {"p[id=-2147483649].v", 0, 4},
+        {"p[id=5].v", 0, 5},
+        {"p[id=6].v", 0, 6},
+        {"p[id=-4294967290].v", 0, 4},
+        {"p[id=--1].v", VEK_ST_MAP_KEY_NOT_EXIST, 0},
+        {"p[id=- 1].v", VEK_ST_MAP_KEY_NOT_EXIST, 0},
+    };
+    for (const GetCase &c : cases) {
+        int32_t v = -77;
+        EXPECT_EQ(vek_map_get_i32(m, c.path, &v), c.status) << c.path;
+        EXPECT_EQ(v, c.status == 0 ? c.value : -77) << c.path;
+    }
+    vek_map_destroy(m);
+}
+
 TEST_F(PathTest, SetWithoutCheckAppendsAtEveryLevel) {
     vek_map_t *m = nullptr;
     ASSERT_EQ(vek_map_create(&m), 0u);
