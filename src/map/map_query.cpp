@@ -171,7 +171,8 @@ extern "C" VEK_API vek_st_t vek_map_get_ith_key_value(vek_map_t *map, int32_t id
     if (st == VEK_ST_SUCCESS) {
         st = VEK_ST_MAP_INVALID_INDEX;
         int32_t seen = 0;
-        for (int32_t i = 0; idx >= 0 && i < length; ++i) {
+        // A negative idx never matches; the walk still reads every key.
+        for (int32_t i = 0; i < length; ++i) {
             bool match = false;
             const vek_st_t kst = key_matches(map, i, key, 0u, &match);
             if (kst != VEK_ST_SUCCESS) {

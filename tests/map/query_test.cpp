@@ -369,6 +369,20 @@ TEST_F(QueryTraceTest, IthKeyValueMatchAndMiss) {
                         "vek_map_get_ith_key_value vekStatus=6a value=0\n");
 }
 
+// A negative index never matches, but the entries are still walked: every
+// key is read before the operation answers VEK_ST_MAP_INVALID_INDEX.
+TEST_F(QueryTraceTest, IthKeyValueNegativeIndexWalksEveryEntry) {
+    vek_map_value_t *value = kSentinel;
+    const std::string out = hide_length_address(traced([&] {
+        EXPECT_EQ(vek_map_get_ith_key_value(map_, -1, "rx", &value), VEK_ST_MAP_INVALID_INDEX);
+    }));
+    EXPECT_EQ(out, format("vek_map_get_ith_key_value map=%llx idx=ffffffffffffffff value=%llx\n", ptr(map_),
+                          ptr(&value)) +
+                       length_lines(map_, "vekStatus=0 length=3") + key_lines(0) + key_lines(1) + key_lines(2) +
+                       format("vek_map_get_ith_key_value vekStatus=6a value=%llx\n", ptr(kSentinel)));
+    EXPECT_EQ(value, kSentinel);
+}
+
 // With an empty key the operation hands over to vek_map_get_ith_value,
 // which prints the only exit line.
 TEST_F(QueryTraceTest, IthKeyValueHandsOverWithEmptyKey) {
