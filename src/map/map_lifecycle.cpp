@@ -31,10 +31,11 @@ extern "C" VEK_API char *vek_map_strdup(const char *str) {
 
 extern "C" VEK_API vek_st_t vek_map_create(vek_map_t **map) {
     vek::trace::line("vek_map_create", {{"map", map}});
-    vek_st_t st = VEK_ST_NO_MEMORY;
-    if (vek_map_t *made = vek::map::new_map(); made != nullptr) {
-        *map = made;
-        st = VEK_ST_SUCCESS;
+    vek_st_t st = VEK_ST_INVALID_PARAMETER; // no out-variable to hand the map out through
+    if (map != nullptr) {
+        vek_map_t *made = vek::map::new_map();
+        st = made != nullptr ? VEK_ST_SUCCESS : VEK_ST_NO_MEMORY;
+        if (made != nullptr) *map = made;
     }
     vek::trace::line("vek_map_create", {{"vekStatus", st}});
     return st;

@@ -53,6 +53,12 @@ extern "C" VEK_API vek_st_t vek_map_encode(vek_map_t *map, void **buf, int32_t *
     vek_st_t st = VEK_ST_NO_MEMORY;
     void *out_buf = nullptr;
     int32_t out_len = 0;
+    // Without both out-parameters the buffer could not be handed out.
+    if (buf == nullptr || len == nullptr) {
+        st = VEK_ST_INVALID_PARAMETER;
+        vek::trace::line(op, {{"vekStatus", st}, {"buf", out_buf}, {"len", out_len}});
+        return st;
+    }
     auto *w = static_cast<MemWriter *>(vek_map_malloc(sizeof(MemWriter)));
     if (w != nullptr) {
         w->buf = static_cast<unsigned char *>(vek_malloc(kGrowStep));

@@ -255,6 +255,18 @@ TEST_F(EncodeTest, TraceLinesOfEncodeTo) {
     EXPECT_EQ(traced(3, [&] { vek_map_encode_to(nullptr, nullptr, nullptr); }), "");
 }
 
+TEST_F(EncodeTest, EncodeRefusesNullOutParameters) {
+    void *buf = &buf;
+    int32_t len = -5;
+    EXPECT_EQ(vek_map_encode(map_, nullptr, &len), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(vek_map_encode(map_, &buf, nullptr), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(buf, &buf);
+    EXPECT_EQ(len, -5);
+    const std::string out = traced(4, [&] { vek_map_encode(map_, nullptr, &len); });
+    EXPECT_EQ(out, format("vek_map_encode vek_map=%llx buf=0 len=%llx\nvek_map_encode vekStatus=7 buf=0 len=0\n",
+                          ptr(map_), ptr(&len)));
+}
+
 TEST_F(EncodeTest, TraceLinesOfEncode) {
     void *buf = nullptr;
     int32_t len = 0;

@@ -345,6 +345,13 @@ TEST_F(ModelTest, NullKeysAndOutParametersAreRefused) {
     EXPECT_EQ(map_->count, 1);
 }
 
+TEST_F(ModelTest, CreateRefusesANullOutParameter) {
+    EXPECT_EQ(vek_map_create(nullptr), VEK_ST_INVALID_PARAMETER);
+    vektest::TraceLevel level(4);
+    EXPECT_EQ(vektest::capture_stdout([] { vek_map_create(nullptr); }),
+              "vek_map_create map=0\nvek_map_create vekStatus=7\n");
+}
+
 // ---- trace lines ----
 
 std::string traced(const std::function<void()> &fn) {
