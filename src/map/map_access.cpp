@@ -79,15 +79,16 @@ vek_st_t set_op(const char *op, vek_map_t *map, const char *key, typename K::typ
     return set_typed<K>(op, map, key, value, checkForKey);
 }
 
-// Resolves `key` for a get. Returns false when the operation must return
-// `*st` without an exit line (the path could not be resolved).
-bool find_for_get(vek_map_t *map, const char *key, vek_st_t *st, vek_map_value_t **node) {
+// Resolves `key` for a get; `have_out` tells whether the out-parameters
+// are all present. Returns false when the operation must return `*st`
+// without an exit line (the path could not be resolved).
+bool find_for_get(vek_map_t *map, const char *key, bool have_out, vek_st_t *st, vek_map_value_t **node) {
     *node = nullptr;
     if (!is_valid(map)) {
         *st = VEK_ST_MAP_INVALID_MAP;
         return true;
     }
-    if (key == nullptr) {
+    if (key == nullptr || !have_out) {
         *st = VEK_ST_INVALID_PARAMETER;
         return true;
     }
@@ -107,8 +108,7 @@ vek_st_t get_op(const char *op, vek_map_t *map, const char *key, typename K::typ
     }
     vek_st_t st = VEK_ST_SUCCESS;
     vek_map_value_t *node = nullptr;
-    if (!find_for_get(map, key, &st, &node)) return st;
-    if (st == VEK_ST_SUCCESS && out == nullptr) st = VEK_ST_INVALID_PARAMETER;
+    if (!find_for_get(map, key, out != nullptr, &st, &node)) return st;
     if (st == VEK_ST_SUCCESS) {
         if (node != nullptr && K::accepts(node->type)) {
             *out = K::load(node->payload);
@@ -171,8 +171,7 @@ extern "C" VEK_API vek_st_t vek_map_get_bin(vek_map_t *map, const char *key, voi
     vek::trace::line(op, {{"vek_map", map}, {"value", value}, {"len", len}});
     vek_st_t st = VEK_ST_SUCCESS;
     vek_map_value_t *node = nullptr;
-    if (!find_for_get(map, key, &st, &node)) return st;
-    if (st == VEK_ST_SUCCESS && (value == nullptr || len == nullptr)) st = VEK_ST_INVALID_PARAMETER;
+    if (!find_for_get(map, key, value != nullptr && len != nullptr, &st, &node)) return st;
     if (st == VEK_ST_SUCCESS) {
         if (node != nullptr && KBin::accepts(node->type)) {
             *value = node->payload.bin.data;
@@ -192,8 +191,7 @@ extern "C" VEK_API vek_st_t vek_map_get_value(vek_map_t *map, const char *key, v
     vek::trace::line(op, {{"vek_map", map}});
     vek_st_t st = VEK_ST_SUCCESS;
     vek_map_value_t *node = nullptr;
-    if (!find_for_get(map, key, &st, &node)) return st;
-    if (st == VEK_ST_SUCCESS && value == nullptr) st = VEK_ST_INVALID_PARAMETER;
+    if (!find_for_get(map, key, value != nullptr, &st, &node)) return st;
     if (st == VEK_ST_SUCCESS) *value = node;
     vek::trace::line(op, {{"vekStatus", st}, {"value", value != nullptr ? *value : nullptr}});
     return st;
@@ -204,8 +202,7 @@ extern "C" VEK_API vek_st_t vek_map_get_type(vek_map_t *map, const char *key, in
     vek::trace::line(op, {{"vek_map", map}, {"type", type}});
     vek_st_t st = VEK_ST_SUCCESS;
     vek_map_value_t *node = nullptr;
-    if (!find_for_get(map, key, &st, &node)) return st;
-    if (st == VEK_ST_SUCCESS && type == nullptr) st = VEK_ST_INVALID_PARAMETER;
+    if (!find_for_get(map, key, type != nullptr, &st, &node)) return st;
     if (st == VEK_ST_SUCCESS) *type = vek::map::node_type(node);
     vek::trace::line(op, {{"vekStatus", st}, {"type", type != nullptr ? *type : 0}});
     return st;

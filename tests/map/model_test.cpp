@@ -345,6 +345,21 @@ TEST_F(ModelTest, NullKeysAndOutParametersAreRefused) {
     EXPECT_EQ(map_->count, 1);
 }
 
+// The null checks come right after the map check, before the key path is
+// resolved, and the operation prints its exit line.
+TEST_F(ModelTest, NullOutParametersAreRefusedBeforeResolution) {
+    EXPECT_EQ(vek_map_get_i32(map_, "missing", nullptr), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(vek_map_get_str(map_, "a[x", nullptr), VEK_ST_INVALID_PARAMETER);
+    void *data = nullptr;
+    EXPECT_EQ(vek_map_get_bin(map_, "missing", &data, nullptr), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(vek_map_get_value(map_, "missing", nullptr), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(vek_map_get_type(map_, "missing", nullptr), VEK_ST_INVALID_PARAMETER);
+    EXPECT_EQ(vek_map_get_i32(nullptr, "missing", nullptr), VEK_ST_MAP_INVALID_MAP);
+    vektest::TraceLevel level(4);
+    EXPECT_EQ(vektest::capture_stdout([&] { vek_map_get_double(map_, "missing", nullptr); }),
+              format("vek_map_get_double vek_map=%llx\nvek_map_get_double vekStatus=7\n", ptr(map_)));
+}
+
 TEST_F(ModelTest, CreateRefusesANullOutParameter) {
     EXPECT_EQ(vek_map_create(nullptr), VEK_ST_INVALID_PARAMETER);
     vektest::TraceLevel level(4);
