@@ -317,7 +317,7 @@ protected:
 
 TEST_F(BitmapRandom, RandomOperationSequencesFollowTheModel) {
     static const uint32_t kEdgeSizes[] = {1, 2, 31, 32, 33, 63, 64, 65, 95, 96, 97, 127, 128, 129, 200};
-    for (int round = 0; round < 250; ++round) {
+    for (int round = 0; round < 150; ++round) {
         const uint32_t sz = below(2) ? kEdgeSizes[below(sizeof kEdgeSizes / sizeof kEdgeSizes[0])] : 1 + below(200);
         map_ = make(sz);
         ASSERT_NE(map_, nullptr);
