@@ -87,11 +87,16 @@ protected:
 
     // Checks the destination after a decode that returned st; `had_marker`
     // tells whether the entry "marker" was put in before the call.
-    void check_destination(vek_map_t *m, vek_st_t st, bool had_marker, const std::string &what) {
+    // `before_reading` marks a failure of vek_map_decode's own reading
+    // context, which comes before the destination is touched.
+    void check_destination(vek_map_t *m, vek_st_t st, bool had_marker, const std::string &what,
+                           bool before_reading = false) {
         EXPECT_TRUE(documented(st)) << what << " status " << st;
         EXPECT_NE(st, VEK_ST_MAP_INVALID_MAP) << what; // the destination was valid
         ASSERT_EQ(m->magic, VEK_MAP_MAGIC) << what;
-        if (st == VEK_ST_NO_MEMORY || st == VEK_ST_MAP_INTERNAL_ERROR) {
+        if (before_reading) {
+            EXPECT_EQ(m->count, had_marker ? 1 : 0) << what;
+        } else if (st == VEK_ST_NO_MEMORY || st == VEK_ST_MAP_INTERNAL_ERROR) {
             EXPECT_EQ(m->count, 0) << what;
             EXPECT_EQ(m->keys, nullptr) << what;
             EXPECT_EQ(m->values, nullptr) << what;
@@ -262,6 +267,31 @@ TEST_F(DecodeRandomTest, ReaderCallbacksWithOddResults) {
     EXPECT_GT(outcomes[0], 0);
     EXPECT_GT(outcomes[1], 0);
     EXPECT_GT(outcomes[2], 0);
+}
+
+TEST_F(DecodeRandomTest, AllocationFailuresAtRandomPointsClearTheDestination) {
+    int fired_runs = 0;
+    for (int iter = 0; iter < 400; ++iter) {
+        const Bytes in = random_encoding();
+        vek_map_t *m = nullptr;
+        ASSERT_EQ(vek_map_create(&m), 0u);
+        ASSERT_EQ(vek_map_set_i32_ll(m, "marker", 1, 0), 0u);
+        vek_saltest_reset();
+        const uint32_t nth = 1 + below(40);
+        vek_saltest_fail_alloc(VEK_SALTEST_HEAP, nth, 1);
+        const vek_st_t st = maptest::decode(m, in);
+        const bool fired = vek_saltest_faults_fired() != 0;
+        vek_saltest_reset();
+        fired_runs += fired ? 1 : 0;
+        const std::string what = "iter " + std::to_string(iter) + " nth " + std::to_string(nth);
+        // Every allocation failure while decoding is reported as such.
+        EXPECT_EQ(st, fired ? VEK_ST_NO_MEMORY : 0u) << what;
+        // The first allocation is the reading context: that failure leaves
+        // the destination as it was; every later one clears it.
+        check_destination(m, st, true, what, fired && nth == 1);
+        ASSERT_EQ(vek_map_destroy(m), 0u);
+    }
+    EXPECT_GT(fired_runs, 100);
 }
 
 } // namespace
