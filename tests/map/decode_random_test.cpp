@@ -4,6 +4,7 @@
 // Every result must be a documented status, a failure that clears must
 // leave the destination empty, and the destination must stay a valid map
 // that encodes, dumps and is destroyed without leaking.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,40 @@ namespace {
 bool documented(vek_st_t st) {
     return st == VEK_ST_SUCCESS || st == VEK_ST_NO_MEMORY || st == VEK_ST_MAP_INTERNAL_ERROR ||
            st == VEK_ST_MAP_INVALID_MAP || st == VEK_ST_MAP_CALLBACK_ERROR;
+}
+
+uint32_t be32(const Bytes &b, size_t at) {
+    return (static_cast<uint32_t>(b[at]) << 24) | (static_cast<uint32_t>(b[at + 1]) << 16) |
+           (static_cast<uint32_t>(b[at + 2]) << 8) | b[at + 3];
+}
+
+// Offsets of the count and length words of a well-formed stream (entry
+// counts, key lengths, text and byte-block lengths), found by walking it;
+// `counts` receives the offsets of the entry counts.
+void length_fields(const Bytes &b, size_t *pos, std::vector<size_t> *out, std::vector<size_t> *counts) {
+    out->push_back(*pos);
+    counts->push_back(*pos);
+    const uint32_t count = be32(b, *pos);
+    *pos += 4;
+    for (uint32_t i = 0; i < count && static_cast<int32_t>(count) > 0; ++i) {
+        out->push_back(*pos);
+        *pos += 4 + be32(b, *pos);
+        const uint32_t type = be32(b, *pos);
+        *pos += 4;
+        switch (type) {
+        case VEK_MAP_TYPE_STR:
+        case VEK_MAP_TYPE_BIN: out->push_back(*pos); *pos += 4 + be32(b, *pos); break;
+        case VEK_MAP_TYPE_MAP: *pos += 4; length_fields(b, pos, out, counts); break;
+        case VEK_MAP_TYPE_I64:
+        case VEK_MAP_TYPE_U64:
+        case VEK_MAP_TYPE_DOUBLE: *pos += 8; break;
+        case VEK_MAP_TYPE_I32:
+        case VEK_MAP_TYPE_U32:
+        case VEK_MAP_TYPE_FLOAT:
+        case VEK_MAP_TYPE_BOOL: *pos += 4; break;
+        default: break;
+        }
+    }
 }
 
 class DecodeRandomTest : public vektest::LeakCheckedTest {
@@ -170,11 +205,32 @@ TEST_F(DecodeRandomTest, MutatedTruncatedAndInflatedEncodings) {
             break;
         default: { // a 4-byte word (count, key length, text length ...) set large
             if (bad.size() < 4) break;
-            const uint32_t pos = below(static_cast<uint32_t>(bad.size()) - 3);
+            std::vector<size_t> fields;
+            std::vector<size_t> counts;
+            size_t walked = 0;
+            length_fields(good, &walked, &fields, &counts);
+            EXPECT_EQ(walked, good.size());
+            // Mostly a real count or length word, sometimes any word.
+            const uint32_t pos = below(4) != 0 ? static_cast<uint32_t>(fields[below(static_cast<uint32_t>(fields.size()))])
+                                               : below(static_cast<uint32_t>(bad.size()) - 3);
             const uint32_t left = static_cast<uint32_t>(bad.size()) - pos - 4;
             const uint32_t v = below(5) == 0 ? left + 1 : kLengths[below(4)];
             for (int s = 0; s < 4; ++s) bad[pos + s] = static_cast<uint8_t>(v >> (24 - 8 * s));
             what += " word at " + std::to_string(pos) + " = " + std::to_string(v);
+            const bool is_count = std::find(counts.begin(), counts.end(), pos) != counts.end();
+            const bool is_length = !is_count && std::find(fields.begin(), fields.end(), pos) != fields.end();
+            if (is_length) {
+                // A length of 0xFFFFFFFF cannot be allocated; any other
+                // length here runs past the end of the buffer.
+                EXPECT_EQ(decode_and_check(bad, what), v == 0xFFFFFFFFu ? VEK_ST_NO_MEMORY : VEK_ST_MAP_CALLBACK_ERROR)
+                    << what;
+                continue;
+            }
+            if (pos == 0) { // the top-level count: below 1 is an empty map, else entries run out
+                EXPECT_EQ(decode_and_check(bad, what), static_cast<int32_t>(v) < 1 ? 0u : VEK_ST_MAP_CALLBACK_ERROR)
+                    << what;
+                continue;
+            }
             break;
         }
         }
