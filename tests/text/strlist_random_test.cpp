@@ -412,4 +412,115 @@ TEST_F(TextRandom, CommandRunnerAndOptionParserOnRandomTexts) {
     vek_initopt();
 }
 
+// The option parser's walk, step by step as documented.
+struct OptModel {
+    int argc;
+    char **argv;
+    const char *opts;
+    bool opterr;
+    int optind = 1;
+    char *optarg = nullptr;
+    char *cursor = nullptr;
+
+    int handle(char *p) {
+        const char c = *p;
+        if (c == ':') {
+            cursor = p;
+            return opterr ? '?' : ':';
+        }
+        const char *at = std::strchr(opts, c);
+        if (at == nullptr) {
+            cursor = nullptr;
+            optarg = nullptr;
+            return opterr ? '?' : static_cast<unsigned char>(c);
+        }
+        if (at[1] != ':') {
+            cursor = p;
+            optarg = nullptr;
+            return static_cast<unsigned char>(c);
+        }
+        cursor = nullptr;
+        if (p[1] != '\0') {
+            optarg = p + 1;
+        } else if (optind < argc) {
+            optarg = argv[optind++];
+        } else {
+            optarg = nullptr;
+            cursor = p;
+            return opterr ? '?' : static_cast<unsigned char>(c);
+        }
+        return static_cast<unsigned char>(c);
+    }
+
+    int next() {
+        if (cursor != nullptr) {
+            ++cursor;
+            if (*cursor != '\0') return handle(cursor);
+        }
+        if (optind >= argc) {
+            cursor = nullptr;
+            return -1;
+        }
+        char *e = argv[optind++];
+        if (e[0] != '-') {
+            --optind;
+            cursor = nullptr;
+            optarg = nullptr;
+            return -1;
+        }
+        if (std::strcmp(e, "-") == 0 || std::strcmp(e, "--") == 0) {
+            cursor = nullptr;
+            optarg = nullptr;
+            return -1;
+        }
+        return handle(e + 1);
+    }
+};
+
+TEST_F(TextRandom, OptionParserOnRandomVectors) {
+    for (int iter = 0; iter < 3000; ++iter) {
+        // Elements the runner cannot make too: empty ones and ones holding
+        // white space.
+        std::vector<std::string> elems{"tool"};
+        const uint32_t n = below(7);
+        for (uint32_t i = 0; i < n; ++i) {
+            std::string e;
+            switch (below(6)) {
+            case 0: break;
+            case 1: e = below(2) ? "-" : "--"; break;
+            case 2: e = std::string("-") + pick("abcx:?- "); break;
+            default: {
+                const uint32_t len = below(6);
+                for (uint32_t k = 0; k < len; ++k) e += pick("-abcx:? \t");
+                break;
+            }
+            }
+            elems.push_back(e);
+        }
+        std::vector<char *> argv;
+        for (std::string &e : elems) argv.push_back(e.data());
+        argv.push_back(nullptr);
+        std::string opts;
+        const uint32_t olen = below(6);
+        for (uint32_t i = 0; i < olen; ++i) opts += pick("abcx::-?");
+        const bool quiet = below(3) == 0;
+        const int argc = static_cast<int>(elems.size());
+        vek_initopt();
+        if (quiet) vek_opterr = 0;
+        OptModel m{argc, argv.data(), opts.c_str(), !quiet};
+        std::string what = "options [" + opts + "] vector";
+        for (const std::string &e : elems) what += " [" + e + "]";
+        for (int call = 0; call < 64; ++call) {
+            const int want = m.next();
+            const int got = vek_getopt(argc, argv.data(), opts.c_str());
+            ASSERT_EQ(got, want) << what << " call " << call;
+            ASSERT_EQ(vek_optind, m.optind) << what << " call " << call;
+            ASSERT_EQ(vek_optarg, m.optarg) << what << " call " << call;
+            ASSERT_EQ(vek_pIndexPosition, m.cursor) << what << " call " << call;
+            if (got == -1) break;
+        }
+    }
+    vek_initopt();
+}
+
 } // namespace
