@@ -3,6 +3,8 @@
 # of both libraries against the version scripts, then builds and runs a C99
 # program with pkg-config and a C++ program with find_package against it,
 # after moving the tree to prove it relocatable.
+# Cross builds set VEK_EMULATOR (the command that runs target programs, e.g.
+# "qemu-arm -L /usr/arm-linux-gnueabihf") and VEK_TOOLCHAIN_FILE.
 set -euo pipefail
 build=$1
 src=$2
@@ -10,6 +12,8 @@ cc=$3
 cxx=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+read -r -a emu <<< "${VEK_EMULATOR:-}"
+run() { "${emu[@]}" "$@"; }
 
 cmake --install "$build" --prefix "$work/p1" > /dev/null
 mv "$work/p1" "$work/prefix"
@@ -47,7 +51,7 @@ export PKG_CONFIG_PATH=$P/lib/pkgconfig
   $(pkg-config --libs vekcommon) -o "$work/t_c"
 # No rpath in the program: the loader finds libvekcommon through the path
 # given here and libVekSalIf through libvekcommon's RUNPATH.
-LD_LIBRARY_PATH=$P/lib "$work/t_c"
+LD_LIBRARY_PATH=$P/lib run "$work/t_c"
 
 mkdir -p "$work/cmk"
 cat > "$work/cmk/CMakeLists.txt" <<'CM'
@@ -67,7 +71,14 @@ int main() {
     return 0;
 }
 CPP
-cmake -S "$work/cmk" -B "$work/cmk/b" -DCMAKE_PREFIX_PATH="$P" -DCMAKE_CXX_COMPILER="$cxx" > /dev/null
+if [ -n "${VEK_TOOLCHAIN_FILE:-}" ]; then
+  # A cross toolchain roots package searches in the target's tree, so the
+  # package directory is named directly.
+  cmake -S "$work/cmk" -B "$work/cmk/b" -DCMAKE_TOOLCHAIN_FILE="$VEK_TOOLCHAIN_FILE" \
+    -Dvekcommon_DIR="$P/lib/cmake/vekcommon" > /dev/null
+else
+  cmake -S "$work/cmk" -B "$work/cmk/b" -DCMAKE_PREFIX_PATH="$P" -DCMAKE_CXX_COMPILER="$cxx" > /dev/null
+fi
 cmake --build "$work/cmk/b" > /dev/null
-"$work/cmk/b/t"
+run "$work/cmk/b/t"
 echo "install checks passed"
