@@ -4,11 +4,9 @@
 #include "foundation/trace.hpp"
 
 using vek::trace::line;
+using vek::trace::out_value;
 
 namespace {
-
-// The value an exit line prints for an out-parameter: what it holds now.
-uint32_t out_value(const uint32_t *base) { return base != nullptr ? *base : 0u; }
 
 void store(uint32_t *base, uint32_t value) {
     if (base != nullptr) *base = value;

@@ -127,14 +127,13 @@ vek_st_t read_word(vek_map_t *map, const char *key, uint32_t *out) {
     return st;
 }
 
-uint32_t word_or_zero(const uint32_t *p) { return p != nullptr ? *p : 0u; }
-
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_encode_ipchecksum_options(uint32_t rev, vek_map_t *map, uint32_t *options,
                                                           uint32_t *invalidTcpFlagsHigh,
                                                           uint32_t *invalidTcpFlagsLow,
                                                           uint32_t *l3PassFailCriteria) {
+    using vek::trace::out_value;
     const uint32_t rev5 = rev & 31u;
     vek::trace::line("vek_encode_ipchecksum_options", {{"rev", rev5},
                                                        {"map", map},
@@ -151,9 +150,9 @@ extern "C" VEK_API vek_st_t vek_encode_ipchecksum_options(uint32_t rev, vek_map_
     if (st == VEK_ST_SUCCESS && l3PassFailCriteria != nullptr)
         *l3PassFailCriteria = (kExtendedRevisions & rev_bit(rev5)) != 0u ? kL3CriteriaExtended : kL3CriteriaBasic;
     vek::trace::line("vek_encode_ipchecksum_options", {{"vekStatus", st},
-                                                       {"options", word_or_zero(options)},
-                                                       {"invalidTcpFlagsHigh", word_or_zero(invalidTcpFlagsHigh)},
-                                                       {"invalidTcpFlagsLow", word_or_zero(invalidTcpFlagsLow)},
-                                                       {"l3PassFailCriteria", word_or_zero(l3PassFailCriteria)}});
+                                                       {"options", out_value(options)},
+                                                       {"invalidTcpFlagsHigh", out_value(invalidTcpFlagsHigh)},
+                                                       {"invalidTcpFlagsLow", out_value(invalidTcpFlagsLow)},
+                                                       {"l3PassFailCriteria", out_value(l3PassFailCriteria)}});
     return st;
 }

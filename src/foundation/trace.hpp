@@ -35,6 +35,12 @@ constexpr unsigned long long widen(T v) {
     }
 }
 
+// What an optional out-parameter holds now, for an exit line (0 when absent).
+template <typename T>
+constexpr T out_value(const T *out) {
+    return out != nullptr ? *out : T{};
+}
+
 struct Field {
     const char *name;
     unsigned long long value;

@@ -117,7 +117,7 @@ vek_st_t get_op(const char *op, vek_map_t *map, const char *key, typename K::typ
         }
     }
     if constexpr (K::traces_value) {
-        vek::trace::line(op, {{"vekStatus", st}, {"value", out != nullptr ? *out : typename K::type{}}});
+        vek::trace::line(op, {{"vekStatus", st}, {"value", vek::trace::out_value(out)}});
     } else {
         vek::trace::line(op, {{"vekStatus", st}});
     }
@@ -181,8 +181,8 @@ extern "C" VEK_API vek_st_t vek_map_get_bin(vek_map_t *map, const char *key, voi
         }
     }
     vek::trace::line(op, {{"vekStatus", st},
-                          {"value", value != nullptr ? *value : nullptr},
-                          {"len", len != nullptr ? *len : 0u}});
+                          {"value", vek::trace::out_value(value)},
+                          {"len", vek::trace::out_value(len)}});
     return st;
 }
 
@@ -193,7 +193,7 @@ extern "C" VEK_API vek_st_t vek_map_get_value(vek_map_t *map, const char *key, v
     vek_map_value_t *node = nullptr;
     if (!find_for_get(map, key, value != nullptr, &st, &node)) return st;
     if (st == VEK_ST_SUCCESS) *value = node;
-    vek::trace::line(op, {{"vekStatus", st}, {"value", value != nullptr ? *value : nullptr}});
+    vek::trace::line(op, {{"vekStatus", st}, {"value", vek::trace::out_value(value)}});
     return st;
 }
 
@@ -204,7 +204,7 @@ extern "C" VEK_API vek_st_t vek_map_get_type(vek_map_t *map, const char *key, in
     vek_map_value_t *node = nullptr;
     if (!find_for_get(map, key, type != nullptr, &st, &node)) return st;
     if (st == VEK_ST_SUCCESS) *type = vek::map::node_type(node);
-    vek::trace::line(op, {{"vekStatus", st}, {"type", type != nullptr ? *type : 0}});
+    vek::trace::line(op, {{"vekStatus", st}, {"type", vek::trace::out_value(type)}});
     return st;
 }
 

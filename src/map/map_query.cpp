@@ -35,12 +35,6 @@ using vek::map::is_valid;
 
 bool in_range(const vek_map_t *map, int32_t i) { return i >= 0 && i < map->count; }
 
-// Current contents of an out-parameter for an exit line (0 when absent).
-template <typename T>
-T current(const T *out) {
-    return out != nullptr ? *out : T{};
-}
-
 // Common checks of the index operations: the map, then the out-parameter,
 // then the index.
 template <typename T>
@@ -80,7 +74,7 @@ extern "C" VEK_API vek_st_t vek_map_length(vek_map_t *map, int32_t *length) {
     } else {
         *length = map->count;
     }
-    vek::trace::line("vek_map_length", {{"vekStatus", st}, {"length", current(length)}});
+    vek::trace::line("vek_map_length", {{"vekStatus", st}, {"length", vek::trace::out_value(length)}});
     return st;
 }
 
@@ -96,7 +90,7 @@ extern "C" VEK_API vek_st_t vek_map_get_ith_value(vek_map_t *map, int32_t i, vek
     vek::trace::line("vek_map_get_ith_value", {{"map", map}, {"i", i}, {"value", value}});
     const vek_st_t st = check_indexed(map, i, value);
     if (st == VEK_ST_SUCCESS) *value = map->values[i];
-    vek::trace::line("vek_map_get_ith_value", {{"vekStatus", st}, {"value", current(value)}});
+    vek::trace::line("vek_map_get_ith_value", {{"vekStatus", st}, {"value", vek::trace::out_value(value)}});
     return st;
 }
 
@@ -107,7 +101,7 @@ extern "C" VEK_API vek_st_t vek_map_get_ith_type(vek_map_t *map, int32_t i, int3
     if (st == VEK_ST_SUCCESS) {
         *type = vek::map::node_type(map->values[i]);
     }
-    vek::trace::line("vek_map_get_ith_type", {{"vekStatus", st}, {"type", current(type)}});
+    vek::trace::line("vek_map_get_ith_type", {{"vekStatus", st}, {"type", vek::trace::out_value(type)}});
     return st;
 }
 
@@ -187,6 +181,6 @@ extern "C" VEK_API vek_st_t vek_map_get_ith_key_value(vek_map_t *map, int32_t id
             ++seen;
         }
     }
-    vek::trace::line("vek_map_get_ith_key_value", {{"vekStatus", st}, {"value", current(value)}});
+    vek::trace::line("vek_map_get_ith_key_value", {{"vekStatus", st}, {"value", vek::trace::out_value(value)}});
     return st;
 }

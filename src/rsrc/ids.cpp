@@ -117,7 +117,7 @@ extern "C" VEK_API vek_st_t vek_rsrc_allocate(vek_rsrc_t *inRsrcHdl, uint32_t in
                      {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"outStartId", outStartId}});
     const vek_st_t st = allocate_ids(inRsrcHdl, inNumIds, outStartId);
     vek::trace::line("vek_rsrc_allocate",
-                     {{"vekStatus", st}, {"outStartId", outStartId != nullptr ? *outStartId : 0u}});
+                     {{"vekStatus", st}, {"outStartId", vek::trace::out_value(outStartId)}});
     return st;
 }
 
@@ -151,7 +151,7 @@ extern "C" VEK_API vek_st_t vek_rsrc_issetv2(vek_rsrc_t *inRsrcHdl, uint32_t inI
     uint8_t answer = 0;
     const vek_st_t st = test_id(inRsrcHdl, inId, res != nullptr, &answer);
     if (res != nullptr) *res = answer;
-    vek::trace::line("vek_rsrc_issetv2", {{"vekStatus", st}, {"res", res != nullptr ? *res : 0}});
+    vek::trace::line("vek_rsrc_issetv2", {{"vekStatus", st}, {"res", vek::trace::out_value(res)}});
     return st;
 }
 
@@ -160,7 +160,7 @@ extern "C" VEK_API vek_st_t vek_rsrc_query(vek_rsrc_t *inRsrcHdl, vek_rsrc_info_
     vek::trace::line("vek_rsrc_query", {{"inRsrcHdl", inRsrcHdl}, {"outInfo", outInfo}});
     const vek_st_t st = query_record(inRsrcHdl, outInfo);
     if (vek::trace::on()) {
-        const vek_rsrc_info_t shown = outInfo != nullptr ? *outInfo : vek_rsrc_info_t{};
+        const vek_rsrc_info_t shown = vek::trace::out_value(outInfo);
         vek::trace::raw("%s vekStatus=%llx outInfo: kind=%llx name=%llx baseId=%llx numElems=%llx numElemsFree=%llx\n",
                         "vek_rsrc_query", widen(st), widen(shown.kind), widen(shown.name), widen(shown.baseId),
                         widen(shown.numElems), widen(shown.numElemsFree));

@@ -188,6 +188,6 @@ extern "C" VEK_API vek_st_t vek_rsrc_find(vek_hdl_t *inVekHdl, uint32_t inKind, 
     vek::trace::line("vek_rsrc_find", {{"inVekHdl", inVekHdl}, {"inKind", inKind}, {"outRsrcHdl", outRsrcHdl}});
     const vek_st_t st = find_in_registry(inVekHdl, inKind, name, outRsrcHdl);
     vek::trace::line("vek_rsrc_find",
-                     {{"vekStatus", st}, {"outRsrcHdl", outRsrcHdl != nullptr ? *outRsrcHdl : nullptr}});
+                     {{"vekStatus", st}, {"outRsrcHdl", vek::trace::out_value(outRsrcHdl)}});
     return st;
 }
