@@ -33,6 +33,15 @@ T *heap_realloc_array(T *old, std::size_t count) {
     return static_cast<T *>(vek_realloc(old, bytes));
 }
 
+// Heap copy of a NUL-terminated text, or nullptr.
+inline char *heap_copy_text(const char *text) {
+    const std::size_t len = vek_strlen(text);
+    if (len == SIZE_MAX) return nullptr;
+    char *copy = static_cast<char *>(vek_malloc(len + 1));
+    if (copy != nullptr) vek_strcpy(copy, text);
+    return copy;
+}
+
 // Robust block of count elements of T written to *out; VEK_ST_NO_MEMORY
 // when the size does not fit, else the platform's status.
 template <typename T>

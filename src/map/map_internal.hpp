@@ -111,9 +111,6 @@ vek_st_t release_payload(vek_map_value_t *node);
 // Returns release_payload's status. No trace lines.
 vek_st_t release_node(vek_map_value_t *node);
 
-// Heap copy of a text (no trace lines); null when memory is exhausted.
-char *copy_text(const char *text);
-
 // Creates an empty map (no trace lines); null when memory is exhausted.
 vek_map_t *new_map();
 

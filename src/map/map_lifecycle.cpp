@@ -4,15 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 #include "map/map_internal.hpp"
-
-char *vek::map::copy_text(const char *text) {
-    const size_t len = vek_strlen(text);
-    char *copy = len != SIZE_MAX ? static_cast<char *>(vek_malloc(len + 1)) : nullptr;
-    if (copy != nullptr) vek_strcpy(copy, text);
-    return copy;
-}
 
 extern "C" VEK_API void *vek_map_malloc(size_t size) { return vek_malloc(size); }
 
@@ -24,7 +18,7 @@ extern "C" VEK_API void vek_map_free(void *ptr) {
 
 extern "C" VEK_API char *vek_map_strdup(const char *str) {
     vek::trace::line("vek_map_strdup", {{"str", str}});
-    char *copy = str != nullptr ? vek::map::copy_text(str) : nullptr;
+    char *copy = str != nullptr ? vek::heap_copy_text(str) : nullptr;
     vek::trace::raw("%s dstr=%llx\n", "vek_map_strdup", vek::trace::widen(copy));
     return copy;
 }

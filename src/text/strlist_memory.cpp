@@ -6,6 +6,8 @@
 #include <vek/vek_sal.h>
 #include <vek/vek_strlist.h>
 
+#include "foundation/memory.hpp"
+
 extern "C" VEK_API void *vek_strlist_malloc(size_t size) { return vek_malloc(size); }
 
 extern "C" VEK_API void *vek_strlist_realloc(void *ptr, size_t size) { return vek_realloc(ptr, size); }
@@ -13,13 +15,7 @@ extern "C" VEK_API void *vek_strlist_realloc(void *ptr, size_t size) { return ve
 extern "C" VEK_API void vek_strlist_free(void *ptr) { vek_free(ptr); }
 
 extern "C" VEK_API char *vek_strlist_strdup(const char *str) {
-    if (str == nullptr) return nullptr;
-    const size_t len = vek_strlen(str);
-    if (len == SIZE_MAX) return nullptr;
-    char *copy = static_cast<char *>(vek_strlist_malloc(len + 1));
-    if (copy == nullptr) return nullptr;
-    vek_strcpy(copy, str);
-    return copy;
+    return str != nullptr ? vek::heap_copy_text(str) : nullptr;
 }
 
 // Releases each node's owned payload (string copy or custom value), then its
