@@ -213,7 +213,7 @@ extern "C" VEK_API int32_t vek_dpt_put(vek_dpt_t *dpt, uint32_t key, uintptr_t v
     const int32_t result = st == VEK_ST_SUCCESS ? 0 : -1;
     if (old_value != nullptr) *old_value = previous;
     vek::trace::line("vek_dpt_put",
-                     {{"vekStatus", st}, {"status", result}, {"old_value", old_value != nullptr ? previous : 0}});
+                     {{"vekStatus", st}, {"status", result}, {"old_value", vek::trace::out_value(old_value)}});
     return result;
 }
 
