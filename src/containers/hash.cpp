@@ -72,11 +72,7 @@ extern "C" VEK_API vek_hash_t *vek_hash_create_table(uint32_t ht_size) {
             ht->freeNodes = nullptr;
             ht->numFreeNodes = 0;
             st = vek::robust_alloc_array(ht_size, &ht->buckets, VEK_NVM_ZERO_FILL);
-            if (st != VEK_ST_SUCCESS) {
-                vek_st_t acc = st;
-                vek::merge_status(acc, vek::robust_free(&ht));
-                st = acc;
-            }
+            if (st != VEK_ST_SUCCESS) vek::merge_status(st, vek::robust_free(&ht));
         }
     }
     vek::trace::line("vek_hash_create_table", {{"vekStatus", st}, {"hash", ht}});
