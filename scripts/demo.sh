@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-cmake -S . -B build -DBUILD_TESTING=OFF > /dev/null
-cmake --build build -j"$(nproc)" --target vekdemo > /dev/null
-exec ./build/examples/vekdemo "$@"
+cmake -S . -B build-demo -DBUILD_TESTING=OFF > /dev/null
+cmake --build build-demo -j"$(nproc)" --target vekdemo > /dev/null
+exec ./build-demo/examples/vekdemo "$@"

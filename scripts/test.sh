@@ -5,6 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 build=${VEK_BUILD_DIR:-build}
-cmake -S . -B "$build" "$@" > /dev/null
+cmake -S . -B "$build" -DBUILD_TESTING=ON "$@" > /dev/null
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" -j"$(nproc)" --output-on-failure
