@@ -57,8 +57,36 @@ inline void line(const char *op, std::initializer_list<Field> fields) {
     if (on()) write_line(op, fields);
 }
 
-// Prints a printf-formatted line when tracing is on; for the few lines that
-// do not follow the name=value pattern.
+// Prints a printf-formatted line when tracing is on; only for the few lines
+// that do not follow the "<op> name=value ..." pattern.
 void raw(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The trace of one exported operation: the entry line when it is made, the
+// exit line through exit(). Every exported operation is written
+//
+//     extern "C" VEK_API vek_st_t vek_x(T a) {
+//         const vek::trace::Call call(__func__, {{"a", a}});
+//         const vek_st_t st = x_worker(a);        // the work, no tracing
+//         call.exit({{"vekStatus", st}});
+//         return st;
+//     }
+//
+// so the traced name is always the function's own (__func__ of an extern
+// "C" function is its exported name). An operation whose exit line departs
+// from the pattern prints it with raw(), naming call.op().
+class Call {
+public:
+    Call(const char *op, std::initializer_list<Field> entry) : op_(op) { line(op_, entry); }
+    // An operation whose entry line is not traced (or departs from the pattern).
+    explicit Call(const char *op) : op_(op) {}
+    Call(const Call &) = delete;
+    Call &operator=(const Call &) = delete;
+
+    void exit(std::initializer_list<Field> fields) const { line(op_, fields); }
+    const char *op() const { return op_; }
+
+private:
+    const char *op_;
+};
 
 } // namespace vek::trace
