@@ -42,6 +42,35 @@ inline char *heap_copy_text(const char *text) {
     return copy;
 }
 
+// Owns a heap temporary until the end of a scope, then hands it to Release
+// (vek_free for the platform heap, vek_map_free for blocks of the map's
+// allocator). take() gives up ownership, for a block that has found its
+// final home.
+template <typename T, void (*Release)(void *) = vek_free>
+class HeapPtr {
+public:
+    HeapPtr() = default;
+    explicit HeapPtr(T *p) : p_(p) {}
+    HeapPtr(const HeapPtr &) = delete;
+    HeapPtr &operator=(const HeapPtr &) = delete;
+    ~HeapPtr() { reset(); }
+
+    T *get() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    T *take() {
+        T *p = p_;
+        p_ = nullptr;
+        return p;
+    }
+    void reset(T *p = nullptr) {
+        if (p_ != nullptr) Release(p_);
+        p_ = p;
+    }
+
+private:
+    T *p_ = nullptr;
+};
+
 // Robust block of count elements of T written to *out; VEK_ST_NO_MEMORY
 // when the size does not fit, else the platform's status.
 template <typename T>
