@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 (apt), when missing.
-# Usage: scripts/setup.sh [armhf]
+# Usage: scripts/setup.sh [armhf|package]
+# (package: Debian packaging for amd64 and armhf, lintian and the ABI check)
 set -euo pipefail
 pkgs=(cmake make g++ gcc pkg-config binutils libgtest-dev googletest libbenchmark-dev)
 if [ "${1:-}" = armhf ]; then
   pkgs+=(crossbuild-essential-armhf qemu-user)
+fi
+if [ "${1:-}" = package ]; then
+  pkgs+=(crossbuild-essential-armhf dpkg-dev fakeroot file lintian abigail-tools python3)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Builds the Debian packages of the library for amd64 and armhf (the armhf
+# ones from the cross build), checks them with lintian (no errors allowed),
+# then installs the amd64 ones with dpkg -i, builds and runs a C program
+# (pkg-config) and a CMake program (find_package) against /usr, and removes
+# the packages again.
+# The packages land in out/packages/; the build trees (build-pkg-amd64,
+# build-pkg-armhf, prefix /usr and multiarch libdir) keep their debug
+# information for scripts/abi-check.sh.
+# Usage: scripts/package.sh [--no-install]   (--no-install: build and lint only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+install=1
+[ "${1:-}" = --no-install ] && install=0
+bash scripts/setup.sh package
+out=$PWD/out/packages
+rm -rf "$out"
+mkdir -p "$out"
+
+build_packages() {
+  local arch=$1 triplet=$2 b=build-pkg-$1
+  local args=(-DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="lib/$triplet")
+  [ "$arch" = armhf ] && args+=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-armhf.cmake")
+  cmake -S . -B "$b" "${args[@]}" > /dev/null
+  cmake --build "$b" -j"$(nproc)"
+  if [ "$arch" = armhf ]; then
+    # dpkg-shlibdeps cannot read the cross libraries (no armhf dpkg
+    # architecture here), so the C library dependency is stated from the
+    # newest GLIBC symbol version the libraries need.
+    local glibc
+    glibc=$(find "$b" -name 'lib*.so.*.*' -type f -exec "$triplet-objdump" -T {} + |
+            grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -1)
+    cmake "$b" -DVEK_DEB_CROSS_DEPENDS="libc6 (>= $glibc)" > /dev/null
+  fi
+  (cd "$b" && cpack -G DEB -B "$PWD/cpack" > cpack.log) || { cat "$b/cpack.log"; exit 1; }
+  mv "$b"/cpack/*.deb "$out/"
+}
+build_packages amd64 "$(gcc -dumpmachine)"
+build_packages armhf arm-linux-gnueabihf
+
+echo "== packages"
+for d in "$out"/*.deb; do
+  echo "$(basename "$d"): $(dpkg-deb -f "$d" Depends)"
+done
+echo "== lintian"
+lintian --fail-on error --suppress-tags initial-upload-closes-no-bugs "$out"/*.deb 2>&1 |
+  grep -v 'running with root privileges' || true
+lintian --fail-on error "$out"/*.deb > /dev/null 2>&1 || { echo "lintian reports errors"; exit 1; }
+echo "lintian: no errors"
+
+[ $install -eq 1 ] || exit 0
+echo "== install the amd64 packages, build against /usr, remove them"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+debs=("$out"/*_amd64.deb)
+names=()
+for d in "${debs[@]}"; do names+=("$(dpkg-deb -f "$d" Package)"); done
+dpkg_retry() {  # the dpkg lock may be held for a while by apt
+  for _ in $(seq 60); do
+    if $sudo dpkg "$@" 2> "$work/dpkg.err"; then return 0; fi
+    grep -q 'lock' "$work/dpkg.err" || { cat "$work/dpkg.err"; return 1; }
+    sleep 5
+  done
+  cat "$work/dpkg.err"; return 1
+}
+work=$(mktemp -d)
+cleanup() { dpkg_retry -r "${names[@]}" > /dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+dpkg_retry -i "${debs[@]}" > /dev/null
+
+cat > "$work/t.c" <<'C'
+#include <stdio.h>
+#include <string.h>
+#include <vek/vekcommon.h>
+#include <vek_saltest.h>
+int main(void) {
+    vek_map_t *map = NULL;
+    uint32_t v = 0;
+    if (vek_map_create(&map) != VEK_ST_SUCCESS) return 1;
+    if (vek_map_set_u32_ll(map, "port.speed", 100, 0) != VEK_ST_SUCCESS) return 1;
+    if (vek_map_get_u32(map, "port.speed", &v) != VEK_ST_SUCCESS || v != 100) return 1;
+    if (vek_saltest_heap_live() <= 0) return 1;
+    if (vek_map_destroy(map) != VEK_ST_SUCCESS) return 1;
+    if (strcmp(vek_status_get(VEK_ST_MAP_INVALID_MAP), "VEK_ST_MAP_INVALID_MAP") != 0) return 1;
+    printf("c99 consumer against /usr ok\n");
+    return 0;
+}
+C
+cc -std=c99 -Wall -Wextra -pedantic -Werror $(pkg-config --cflags vekcommon) "$work/t.c" \
+  $(pkg-config --libs vekcommon) -o "$work/t_c"
+"$work/t_c"
+mkdir -p "$work/cmk"
+cat > "$work/cmk/CMakeLists.txt" <<'CM'
+cmake_minimum_required(VERSION 3.16)
+project(consumer LANGUAGES CXX)
+find_package(vekcommon 1 CONFIG REQUIRED)
+add_executable(t t.cpp)
+target_link_libraries(t PRIVATE vekcommon::vekcommon)
+CM
+cat > "$work/cmk/t.cpp" <<'CPP'
+#include <cstdio>
+#include <cstring>
+#include <vek/vekcommon.h>
+int main() {
+    if (std::strcmp(vek_status_get(0), "VEK_ST_SUCCESS") != 0) return 1;
+    std::printf("cmake consumer against /usr ok\n");
+    return 0;
+}
+CPP
+cmake -S "$work/cmk" -B "$work/cmk/b" > /dev/null
+cmake --build "$work/cmk/b" > /dev/null
+"$work/cmk/b/t"
+dpkg_retry -r "${names[@]}" > /dev/null
+[ ! -e /usr/include/vek/vekcommon.h ] || { echo "packages not removed"; exit 1; }
+echo "packages installed, used and removed"
