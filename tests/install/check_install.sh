@@ -95,7 +95,12 @@ CPP
     cmake -S "$t/cmk" -B "$t/cmk/b" -DCMAKE_PREFIX_PATH="$P" -DCMAKE_CXX_COMPILER="$cxx" > /dev/null
   fi
   cmake --build "$t/cmk/b" > /dev/null
-  run "$t/cmk/b/t"
+  # libvekcommon's RUNPATH does not lead to an external platform library.
+  if [ -n "$salif_dir" ]; then
+    LD_LIBRARY_PATH=$salif_dir run "$t/cmk/b/t"
+  else
+    run "$t/cmk/b/t"
+  fi
 }
 
 # 1. The build tree, installed to a prefix and moved.
