@@ -85,12 +85,13 @@ if(CMAKE_CROSSCOMPILING)
 else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(VEK_DEB_CROSS_DEPENDS "")
-  # libVekSalIf.so.1 is found beside the build (the stand-in, a package of
-  # its own stated below) or where the external one was found.
+  # The project's own libraries are found in the build tree (packages of
+  # their own, stated below), an external libVekSalIf where it was found.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
   if(VEK_PLATFORM STREQUAL "standin")
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/platform)
+    list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/platform)
   else()
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${VEK_SALIF_LIBDIR})
+    list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${VEK_SALIF_LIBDIR})
   endif()
 endif()
 

@@ -33,7 +33,29 @@ build_packages() {
     cmake "$b" -DVEK_DEB_CROSS_DEPENDS="libc6 (>= $glibc)" > /dev/null
   fi
   (cd "$b" && cpack -G DEB -B "$PWD/cpack" > cpack.log) || { cat "$b/cpack.log"; exit 1; }
-  mv "$b"/cpack/*.deb "$out/"
+  # CPack writes no Multi-Arch field: the library packages are
+  # Multi-Arch: same (multiarch paths, identical shared files), so the
+  # amd64 and armhf ones can be installed together. Its maintainer scripts
+  # only run ldconfig, which the packages' ldconfig trigger does already.
+  local d pkg
+  for d in "$b"/cpack/*.deb; do
+    pkg=$(dpkg-deb -f "$d" Package)
+    if [[ $pkg == lib* ]]; then
+      rm -rf "$b/repack"
+      dpkg-deb -R "$d" "$b/repack"
+      sed -i '/^Architecture:/a Multi-Arch: same' "$b/repack/DEBIAN/control"
+      for script in postinst postrm; do
+        local f=$b/repack/DEBIAN/$script
+        if [ -f "$f" ] && ! grep -Evq '^(#!/bin/sh|set -e|if \[ "\$1" = "[a-z]+" \]; then|[[:space:]]*ldconfig|fi|)$' "$f"; then
+          rm "$f"
+        fi
+      done
+      dpkg-deb --root-owner-group -b "$b/repack" "$out/$(basename "$d")" > /dev/null
+      rm -rf "$b/repack" "$d"
+    else
+      mv "$d" "$out/"
+    fi
+  done
 }
 build_packages amd64 "$(gcc -dumpmachine)"
 build_packages armhf arm-linux-gnueabihf
