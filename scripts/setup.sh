@@ -6,6 +6,9 @@ pkgs=(cmake make g++ gcc pkg-config binutils libgtest-dev googletest libbenchmar
 if [ "${1:-}" = armhf ]; then
   pkgs+=(crossbuild-essential-armhf qemu-user)
 fi
+if [ "${1:-}" = python ]; then
+  pkgs+=(python3 python3-venv python3-pip python3-setuptools python3-pytest)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
