@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 (apt), when missing.
-# Usage: scripts/setup.sh [armhf]
+# Usage: scripts/setup.sh [armhf|bench]  (bench: the peers of peers_bench)
 set -euo pipefail
 pkgs=(cmake make g++ gcc pkg-config binutils libgtest-dev googletest libbenchmark-dev)
 if [ "${1:-}" = armhf ]; then
   pkgs+=(crossbuild-essential-armhf qemu-user)
+fi
+if [ "${1:-}" = bench ]; then
+  pkgs+=(libabsl-dev libmsgpack-dev libcbor-dev)
 fi
 missing=()
 for p in "${pkgs[@]}"; do
