@@ -218,3 +218,14 @@ def test_nothing_leaks_also_on_failures(clib, live_blocks):
     del dropped
     gc.collect()
     assert live_blocks() == before
+
+
+def test_the_format_description_examples_in_c(clib):
+    from test_stream import doc_streams
+
+    streams = doc_streams()
+    worked = streams["worked-example"]
+    # The library skips the NONE entry: the same bytes, count 8, without it.
+    expected = b"\0\0\0\x08" + worked[4:0xC0]
+    assert clib.CMap.decode(worked).encode() == expected
+    assert clib.CMap.decode(streams["dotted-keys"]).encode() == streams["dotted-keys-reencoded"]

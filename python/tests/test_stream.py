@@ -149,3 +149,40 @@ def test_plain_conversion():
 def test_text_bytes_that_are_not_utf8_survive():
     data = be32(1) + be32(2) + b"k\xff" + be32(1) + be32(3) + b"a\xfe\x00"
     assert s.encode(s.decode(data)) == data
+
+
+def doc_streams() -> dict[str, bytes]:
+    """The hexadecimal test vectors of docs/map-format.md, by name."""
+    from conftest import REPO
+
+    import re
+
+    text = (REPO / "docs" / "map-format.md").read_text()
+    streams: dict[str, bytes] = {}
+    for name, block in re.findall(r"<!-- stream: ([\w-]+) -->\s*```\n(.*?)```", text, re.S):
+        data = bytearray()
+        for line in block.strip().splitlines()[1:]:
+            offset, _, tail = line.partition(" ")
+            assert int(offset, 16) == len(data)
+            data += bytes.fromhex(tail.split("#")[0])
+        streams[name] = bytes(data)
+    return streams
+
+
+def test_the_format_description_worked_examples():
+    streams = doc_streams()
+    assert set(streams) >= {"worked-example", "dotted-keys", "dotted-keys-reencoded"}
+    tree = s.decode(streams["worked-example"])
+    assert len(streams["worked-example"]) == 205
+    assert tree.keys() == ["name", "port", "mac", "offset", "budget", "serial", "gain", "ratio", "spare"]
+    assert tree["name"] == s.Str("eth0")
+    assert tree["port"] == s.Map([("id", s.U32(3)), ("up", s.Bool(True))])
+    assert tree["mac"] == s.Bin(bytes.fromhex("02005e100001"))
+    assert (tree["offset"], tree["budget"], tree["serial"]) == (s.I32(-2), s.I64(-5000000000),
+                                                                  s.U64(0x0123456789ABCDEF))
+    assert tree["gain"].value == 1.5 and tree["ratio"].value == 0.25
+    assert tree["spare"] == s.Unknown(-1)
+    for data in streams.values():
+        assert s.encode(s.decode(data)) == data
+    # Keys are literal here: the dotted keys stay two entries with dots.
+    assert s.decode(streams["dotted-keys"]).keys() == ["port.id", "port.up"]
