@@ -188,7 +188,10 @@ int run_command(const Command &cmd, int argc, char **argv) {
         for (std::size_t k = 1; k < arg.size(); ++k) {
             const OptSpec *o = find_short(cmd, arg[k]);
             if (o != nullptr && o->hasArg) {
-                if (k + 1 == arg.size() && i + 1 < argc) options.push_back(argv[++i]);
+                if (k + 1 == arg.size()) {
+                    if (i + 1 >= argc) return usage_error(std::string("option -") + arg[k] + " needs an argument");
+                    options.push_back(argv[++i]);
+                }
                 break;
             }
         }

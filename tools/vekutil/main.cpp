@@ -63,6 +63,15 @@ int main(int argc, char **argv) {
         std::fputs(kToolHelp, stderr);
         return kExitUsage;
     }
+    if (std::strcmp(argv[1], "--trace") == 0) {  // also accepted before the command
+        vek_trace_level |= VEK_TRACE_API_MASK | VEK_TRACE_DECODE_ERROR;
+        --argc;
+        ++argv;
+        if (argc < 2) {
+            std::fputs(kToolHelp, stderr);
+            return kExitUsage;
+        }
+    }
     const char *cmd = argv[1];
     if (is_help(cmd)) {
         std::fputs(kToolHelp, stdout);

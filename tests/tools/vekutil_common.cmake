@@ -1,0 +1,77 @@
+# Helpers of the vekutil test scripts. Variables from the test:
+# VEKUTIL, RANDTREE, EMULATOR (may be empty), SAMPLES, EXPECTED, WORK.
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+set(VEK_FAILURES 0)
+
+# vekutil_check(NAME ARGS a b ... [RC n] [STDIN file] [STDOUT text]
+#               [STDOUT_FILE file] [STDERR text] [STDERR_MATCH regex])
+# Runs vekutil with the arguments in WORK and checks its exit status (0 by
+# default), its standard output (exactly) and its standard error (exactly,
+# or by a regular expression; empty by default for RC 0).
+function(vekutil_check)
+  cmake_parse_arguments(C "" "NAME;RC;STDIN;STDOUT;STDOUT_FILE;STDERR;STDERR_MATCH" "ARGS" ${ARGN})
+  if(NOT DEFINED C_RC)
+    set(C_RC 0)
+  endif()
+  set(input)
+  if(DEFINED C_STDIN)
+    set(input INPUT_FILE ${C_STDIN})
+  endif()
+  execute_process(COMMAND ${EMULATOR} ${VEKUTIL} ${C_ARGS}
+    WORKING_DIRECTORY ${WORK} ${input}
+    OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+  set(problems)
+  if(NOT rc STREQUAL C_RC)
+    list(APPEND problems "exit status ${rc}, expected ${C_RC}")
+  endif()
+  if(DEFINED C_STDOUT_FILE)
+    file(READ ${C_STDOUT_FILE} C_STDOUT)
+  endif()
+  if(DEFINED C_STDOUT AND NOT out STREQUAL C_STDOUT)
+    file(WRITE ${WORK}/${C_NAME}.out "${out}")
+    list(APPEND problems "standard output differs (got ${WORK}/${C_NAME}.out):\n${out}\n--- expected:\n${C_STDOUT}")
+  endif()
+  if(DEFINED C_STDERR)
+    if(NOT err STREQUAL C_STDERR)
+      list(APPEND problems "standard error differs:\n${err}--- expected:\n${C_STDERR}")
+    endif()
+  elseif(DEFINED C_STDERR_MATCH)
+    if(NOT err MATCHES "${C_STDERR_MATCH}")
+      list(APPEND problems "standard error does not match '${C_STDERR_MATCH}':\n${err}")
+    endif()
+  elseif(C_RC EQUAL 0 AND NOT err STREQUAL "")
+    list(APPEND problems "unexpected standard error:\n${err}")
+  endif()
+  if(problems)
+    string(REPLACE ";" "\n" problems "${problems}")
+    message(SEND_ERROR "[${C_NAME}] vekutil ${C_ARGS}\n${problems}")
+    math(EXPR n "${VEK_FAILURES} + 1")
+    set(VEK_FAILURES ${n} PARENT_SCOPE)
+  endif()
+endfunction()
+
+# vekutil_same_files(NAME a b): the two files hold the same bytes.
+function(vekutil_same_files name a b)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${a} ${b} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(SEND_ERROR "[${name}] ${a} and ${b} differ")
+  endif()
+endfunction()
+
+# Writes bytes given as hex digits to a file.
+function(vekutil_write_hex file hex)
+  string(LENGTH "${hex}" n)
+  set(escaped "")
+  set(i 0)
+  while(i LESS n)
+    string(SUBSTRING "${hex}" ${i} 2 byte)
+    string(APPEND escaped "\\x${byte}")
+    math(EXPR i "${i} + 2")
+  endwhile()
+  # CMake cannot write a NUL byte itself; printf(1) can.
+  execute_process(COMMAND printf "${escaped}" OUTPUT_FILE ${file} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cannot write ${file}")
+  endif()
+endfunction()
