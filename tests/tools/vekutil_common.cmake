@@ -5,12 +5,12 @@ file(MAKE_DIRECTORY ${WORK})
 set(VEK_FAILURES 0)
 
 # vekutil_check(NAME ARGS a b ... [RC n] [STDIN file] [STDOUT text]
-#               [STDOUT_FILE file] [STDERR text] [STDERR_MATCH regex])
+#               [STDOUT_FILE file] [STDOUT_MATCH regex] [STDERR text] [STDERR_MATCH regex])
 # Runs vekutil with the arguments in WORK and checks its exit status (0 by
 # default), its standard output (exactly) and its standard error (exactly,
 # or by a regular expression; empty by default for RC 0).
 function(vekutil_check)
-  cmake_parse_arguments(C "" "NAME;RC;STDIN;STDOUT;STDOUT_FILE;STDERR;STDERR_MATCH" "ARGS" ${ARGN})
+  cmake_parse_arguments(C "" "NAME;RC;STDIN;STDOUT;STDOUT_FILE;STDOUT_MATCH;STDERR;STDERR_MATCH" "ARGS" ${ARGN})
   if(NOT DEFINED C_RC)
     set(C_RC 0)
   endif()
@@ -31,6 +31,9 @@ function(vekutil_check)
   if(DEFINED C_STDOUT AND NOT out STREQUAL C_STDOUT)
     file(WRITE ${WORK}/${C_NAME}.out "${out}")
     list(APPEND problems "standard output differs (got ${WORK}/${C_NAME}.out):\n${out}\n--- expected:\n${C_STDOUT}")
+  endif()
+  if(DEFINED C_STDOUT_MATCH AND NOT out MATCHES "${C_STDOUT_MATCH}")
+    list(APPEND problems "standard output does not match '${C_STDOUT_MATCH}':\n${out}")
   endif()
   if(DEFINED C_STDERR)
     if(NOT err STREQUAL C_STDERR)

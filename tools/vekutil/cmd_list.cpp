@@ -35,9 +35,9 @@ int list_main(int argc, char **argv) {
     vek_strlist_node_t *list = nullptr;
     const vek_st_t st = vek_strlist_list_build(argv[vek_optind], type, sep[0], range[0], nullptr, nullptr, &list);
     if (st != VEK_ST_SUCCESS) {
-        const char *why = st == VEK_ST_STRLIST_INV_RANGE     ? "a range without a start or an end, or with two range marks"
+        const char *why = st == VEK_ST_STRLIST_INV_RANGE     ? "a range mark at the start of an item or twice in one, a range without an end, or one that runs downwards"
                           : st == VEK_ST_STRLIST_ITEM_EXCEED ? "an item of more than 255 characters, or too many items"
-                          : st == VEK_ST_NO_MEMORY           ? "out of memory, or a range whose end is below its start"
+                          : st == VEK_ST_NO_MEMORY           ? "out of memory"
                                                              : "cannot build the list";
         return fail_status(st, why);
     }
