@@ -18,8 +18,9 @@ public:
         if (r_.ok) {
             r_.end = pos_;
             if (pos_ != len_) {
+                const std::size_t extra = len_ - pos_;
                 fault(VEK_ST_PARSE_ERROR, pos_,
-                      std::to_string(len_ - pos_) + " bytes follow the end of the map");
+                      std::to_string(extra) + (extra == 1 ? " byte follows" : " bytes follow") + " the end of the map");
             }
         }
         return r_;
@@ -55,7 +56,7 @@ private:
     // that runs past the end is a read failure.
     bool block(uint32_t &n, const char *lenField, const char *field) {
         const std::size_t at = pos_;
-        if (!word(n, lenField)) return false;
+        if (!word(n, (std::string("a ") + lenField).c_str())) return false;
         if (n == 0xffffffffu) {
             fault(VEK_ST_NO_MEMORY, at, std::string("the ") + lenField + " 0xffffffff cannot be allocated");
             return false;
