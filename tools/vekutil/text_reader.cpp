@@ -243,6 +243,7 @@ private:
             if (pos >= line.size() || line[pos] != ' ') throw parse_fail(pos, "expected a blank and a quoted text after (str)");
             skip_blanks(line, pos);
             if (pos >= line.size() || line[pos] != '"') throw parse_fail(pos, "expected a quoted text");
+            col = pos;
             const std::string s = read_quoted(line, pos);
             if (s.find('\0') != std::string::npos) throw parse_fail(col, "a text cannot hold a NUL byte");
             expect_end(line, pos, "the text");
