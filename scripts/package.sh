@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 install=1
 [ "${1:-}" = --no-install ] && install=0
-bash scripts/setup.sh package
+bash scripts/setup.sh armhf package python
 out=$PWD/out/packages
 rm -rf "$out"
 mkdir -p "$out"
