@@ -17,6 +17,24 @@ out=$PWD/out/packages
 rm -rf "$out"
 mkdir -p "$out"
 
+# cross_depends TRIPLET FILE: the Depends of a cross-built binary.
+cross_depends() {
+  local needed syms deps=() v
+  needed=$("$1-readelf" -d "$2" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+  syms=$("$1-objdump" -T "$2")
+  v=$(grep -o 'GLIBC_[0-9.]*' <<< "$syms" | sed 's/GLIBC_//' | sort -V | tail -1)
+  deps+=("libc6 (>= ${v:-2.4})")
+  if grep -q '^libgcc_s.so.1$' <<< "$needed"; then
+    v=$(grep -o 'GCC_[0-9.]*' <<< "$syms" | sed 's/GCC_//' | sort -V | tail -1)
+    deps+=("libgcc-s1 (>= ${v:-3.0})")
+  fi
+  if grep -q '^libstdc++.so.6$' <<< "$needed"; then
+    deps+=("libstdc++6 (>= 12)")
+  fi
+  local IFS=,
+  sed 's/,/, /g' <<< "${deps[*]}"
+}
+
 build_packages() {
   local arch=$1 triplet=$2 b=build-pkg-$1
   local args=(-DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="lib/$triplet")
@@ -24,37 +42,47 @@ build_packages() {
   cmake -S . -B "$b" "${args[@]}" > /dev/null
   cmake --build "$b" -j"$(nproc)"
   if [ "$arch" = armhf ]; then
-    # dpkg-shlibdeps cannot read the cross libraries (no armhf dpkg
-    # architecture here), so the C library dependency is stated from the
-    # newest GLIBC symbol version the libraries need.
-    local glibc
-    glibc=$(find "$b" -name 'lib*.so.*.*' -type f -exec "$triplet-objdump" -T {} + |
-            grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' | sort -V | tail -1)
-    cmake "$b" -DVEK_DEB_CROSS_DEPENDS="libc6 (>= $glibc)" > /dev/null
+    # dpkg-shlibdeps cannot read the cross binaries (no armhf dpkg
+    # architecture here), so their run-time dependencies are stated from
+    # what each binary needs: libc6 from its newest GLIBC symbol version,
+    # libgcc-s1 from its newest GCC one, libstdc++6 at the compiler's
+    # version (12).
+    local comp file
+    local cross=()
+    for comp in Runtime:src/libvekcommon.so.1 PlatformRuntime:platform/libVekSalIf.so.1 \
+                Tool:tools/vekutil/vekutil; do
+      file=$b/${comp#*:}
+      [ -e "$file" ] || continue
+      cross+=(-DVEK_DEB_CROSS_DEPENDS_${comp%%:*}="$(cross_depends "$triplet" "$file")")
+    done
+    cmake "$b" "${cross[@]}" > /dev/null
   fi
   (cd "$b" && cpack -G DEB -B "$PWD/cpack" > cpack.log) || { cat "$b/cpack.log"; exit 1; }
-  # CPack writes no Multi-Arch field: the library packages are
-  # Multi-Arch: same (multiarch paths, identical shared files), so the
-  # amd64 and armhf ones can be installed together. Its maintainer scripts
-  # only run ldconfig, which the packages' ldconfig trigger does already.
-  local d pkg
+  # Finishing touches CPack does not make: the library packages are
+  # Multi-Arch: same (multiarch paths, identical shared files), so amd64
+  # and armhf ones install side by side; maintainer scripts that only run
+  # ldconfig go, the packages' ldconfig trigger does it; manual pages are
+  # compressed as Debian wants (gzip -9n), with md5sums made anew.
+  local d pkg r f
   for d in "$b"/cpack/*.deb; do
     pkg=$(dpkg-deb -f "$d" Package)
+    r=$b/repack
+    rm -rf "$r"
+    dpkg-deb -R "$d" "$r"
     if [[ $pkg == lib* ]]; then
-      rm -rf "$b/repack"
-      dpkg-deb -R "$d" "$b/repack"
-      sed -i '/^Architecture:/a Multi-Arch: same' "$b/repack/DEBIAN/control"
-      for script in postinst postrm; do
-        local f=$b/repack/DEBIAN/$script
-        if [ -f "$f" ] && ! grep -Evq '^(#!/bin/sh|set -e|if \[ "\$1" = "[a-z]+" \]; then|[[:space:]]*ldconfig|fi|)$' "$f"; then
-          rm "$f"
-        fi
-      done
-      dpkg-deb --root-owner-group -b "$b/repack" "$out/$(basename "$d")" > /dev/null
-      rm -rf "$b/repack" "$d"
-    else
-      mv "$d" "$out/"
+      sed -i '/^Architecture:/a Multi-Arch: same' "$r/DEBIAN/control"
     fi
+    for f in "$r/DEBIAN/postinst" "$r/DEBIAN/postrm"; do
+      if [ -f "$f" ] && ! grep -Evq '^(#!/bin/sh|set -e|if \[ "\$1" = "[a-z]+" \]; then|[[:space:]]*ldconfig|fi|)$' "$f"; then
+        rm "$f"
+      fi
+    done
+    if [ -d "$r/usr/share/man" ]; then
+      find "$r/usr/share/man" -type f ! -name '*.gz' -exec gzip -9n {} +
+    fi
+    (cd "$r" && find . -type f ! -path './DEBIAN/*' -printf '%P\0' | sort -z | xargs -0r md5sum > DEBIAN/md5sums)
+    dpkg-deb --root-owner-group -b "$r" "$out/$(basename "$d")" > /dev/null
+    rm -rf "$r" "$d"
   done
 }
 build_packages amd64 "$(gcc -dumpmachine)"
