@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 (apt), when missing.
-# Usage: scripts/setup.sh [armhf]
+# Usage: scripts/setup.sh [armhf|docs]
 set -euo pipefail
 pkgs=(cmake make g++ gcc pkg-config binutils libgtest-dev googletest libbenchmark-dev)
 if [ "${1:-}" = armhf ]; then
   pkgs+=(crossbuild-essential-armhf qemu-user)
+fi
+if [ "${1:-}" = docs ]; then
+  pkgs+=(doxygen man-db)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -15,5 +15,6 @@
 #include "vek_strlist.h"
 #include "vek_getopt.h"
 #include "vek_device.h"
+#include "vek_version.h"
 
 #endif /* VEKCOMMON_H */

@@ -28,7 +28,7 @@ for f in include/vek/vekcommon.h lib/libvekcommon.so.1.0.0 lib/libvekcommon.so.1
          lib/cmake/vekcommon/vekcommonConfig.cmake lib/cmake/vekcommon/vekcommonConfigVersion.cmake; do
   [ -e "$P/$f" ] || { echo "missing $f"; exit 1; }
 done
-[ "$(ls "$P/include/vek" | wc -l)" -eq 12 ] || { echo "expected 12 headers"; ls "$P/include/vek"; exit 1; }
+[ "$(ls "$P/include/vek" | wc -l)" -eq 13 ] || { echo "expected 13 headers"; ls "$P/include/vek"; exit 1; }
 readelf -d "$P/lib/libvekcommon.so" | grep -q 'SONAME.*\[libvekcommon.so.1\]'
 readelf -d "$P/lib/libvekcommon.so" | grep -q 'NEEDED.*\[libVekSalIf.so.1\]'
 readelf -d "$P/lib/libvekcommon.so" | grep -q 'RUNPATH.*\[\$ORIGIN\]'
@@ -40,14 +40,20 @@ cat > "$work/t.c" <<'C'
 #include <vek/vekcommon.h>
 int main(void) {
     const char *n = vek_status_get(VEK_ST_MAP_INVALID_MAP);
+    char v[32];
     if (strcmp(n, "VEK_ST_MAP_INVALID_MAP") != 0) return 1;
+    /* The version header agrees with itself and with the package's version. */
+    snprintf(v, sizeof v, "%d.%d.%d", VEK_VERSION_MAJOR, VEK_VERSION_MINOR, VEK_VERSION_PATCH);
+    if (strcmp(v, VEK_VERSION_STRING) != 0 || strcmp(v, VEK_EXPECTED_VERSION) != 0) return 1;
+    if (VEK_VERSION_NUMBER != VEK_VERSION_ENCODE(VEK_VERSION_MAJOR, VEK_VERSION_MINOR, VEK_VERSION_PATCH)) return 1;
     printf("c99 consumer ok\n");
     return 0;
 }
 C
 export PKG_CONFIG_PATH=$P/lib/pkgconfig
 [ "$(pkg-config --modversion vekcommon)" = "1.0.0" ]
-"$cc" -std=c99 -Wall -Wextra -pedantic -Werror $(pkg-config --cflags vekcommon) "$work/t.c" \
+"$cc" -std=c99 -Wall -Wextra -pedantic -Werror $(pkg-config --cflags vekcommon) \
+  -DVEK_EXPECTED_VERSION="\"$(pkg-config --modversion vekcommon)\"" "$work/t.c" \
   $(pkg-config --libs vekcommon) -o "$work/t_c"
 # No rpath in the program: the loader finds libvekcommon through the path
 # given here and libVekSalIf through libvekcommon's RUNPATH.
