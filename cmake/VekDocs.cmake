@@ -13,9 +13,10 @@ set(VEK_DOC_OUTPUT_DIR ${PROJECT_BINARY_DIR}/doc)
 set(VEK_DOC_WARN_AS_ERROR YES CACHE STRING "Doxygen WARN_AS_ERROR (YES, NO or FAIL_ON_WARNINGS)")
 # The headers as users see them: the generated ones and the copies beside them.
 file(GLOB VEK_DOC_PAGES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
-set(VEK_DOC_INPUT_LIST ${VEK_PUBLIC_HEADERS} ${VEK_DOC_PAGES})
+# The stand-in's test controls are documented with it.
+set(VEK_DOC_INPUT_LIST ${VEK_PUBLIC_HEADERS} ${PROJECT_SOURCE_DIR}/platform/vek_saltest.h ${VEK_DOC_PAGES})
 list(JOIN VEK_DOC_INPUT_LIST " \\\n                         " VEK_DOC_INPUT)
-set(VEK_DOC_STRIP_PATHS "${VEK_GENERATED_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}")
+set(VEK_DOC_STRIP_PATHS "${VEK_GENERATED_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/platform ${PROJECT_SOURCE_DIR}")
 configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${PROJECT_BINARY_DIR}/Doxyfile @ONLY)
 
 add_custom_command(
