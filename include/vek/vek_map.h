@@ -472,8 +472,9 @@ VEK_API vek_st_t vek_map_decode_from(vek_map_t *map, vek_map_rdfn_t rdfn, void *
  *         ::VEK_ST_NO_MEMORY (2) the buffer could not be set up (*buf and *len
  *         not written); otherwise the status of vek_map_encode_to(), with *buf
  *         and *len written all the same: the caller releases *buf with
- *         vek_map_free() also after a failure; it is NULL (length 0) when the
- *         buffer could not grow or the stream would pass 2^31-1 bytes (108).
+ *         vek_map_free() also after a failure; it is NULL (the length then
+ *         counts the bytes written before) when the buffer could not grow or
+ *         the stream would pass 2^31-1 bytes (108).
  */
 VEK_API vek_st_t vek_map_encode(vek_map_t *map, void **buf, int32_t *len);
 /**
@@ -482,7 +483,8 @@ VEK_API vek_st_t vek_map_encode(vek_map_t *map, void **buf, int32_t *len);
  * before anything is allocated for it.
  * @param map The destination map.
  * @param buf The stream; NULL reads as empty.
- * @param len Its length in bytes.
+ * @param len Its length in bytes; negative reads as empty. An empty stream
+ *            gives ::VEK_ST_MAP_CALLBACK_ERROR (the entry count is missing).
  * @return As vek_map_decode_from(); ::VEK_ST_NO_MEMORY (2) when the reader
  *         context cannot be allocated.
  */
