@@ -434,7 +434,8 @@ VEK_API vek_st_t vek_map_get_type(vek_map_t *map, const char *key, int32_t *type
  * Encodes a map tree through a writer callback (the byte stream is the same
  * on every platform, big-endian: an entry count, then per entry the key
  * length and bytes, the type code and the value; a child map as a nested
- * count and entries; see docs/map-format.md when present).
+ * count and entries; an entry that holds no node as its key and the type
+ * code of ::VEK_MAP_TYPE_NONE, with no value).
  * @param map  The map.
  * @param wrfn The writer; NULL writes nothing and succeeds.
  * @param arg  Passed to every call of @p wrfn.
@@ -459,8 +460,10 @@ VEK_API vek_st_t vek_map_encode_to(vek_map_t *map, vek_map_wrfn_t wrfn, void *ar
  *         failure; ::VEK_ST_MAP_INTERNAL_ERROR (102) maps nested deeper than
  *         ::VEK_MAP_DECODE_MAX_DEPTH, or a reader result below -1. On 2 and 102
  *         the destination is cleared (previous entries included); on 108 the
- *         entries read so far stay. Entries of unknown type codes are kept with
- *         that code and no value.
+ *         entries read so far stay. An entry whose type code is not a value
+ *         type (::VEK_MAP_TYPE_NONE or unknown) is skipped: no entry is made
+ *         and no value read. A key with dots is a path: it creates one nested
+ *         map per dot.
  */
 VEK_API vek_st_t vek_map_decode_from(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg);
 /**
