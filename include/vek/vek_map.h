@@ -431,11 +431,12 @@ VEK_API vek_st_t vek_map_get_value(vek_map_t *map, const char *key, vek_map_valu
 VEK_API vek_st_t vek_map_get_type(vek_map_t *map, const char *key, int32_t *type);
 
 /**
- * Encodes a map tree through a writer callback (the byte stream is the same
- * on every platform, big-endian: an entry count, then per entry the key
- * length and bytes, the type code and the value; a child map as a nested
- * count and entries; an entry that holds no node as its key and the type
- * code of ::VEK_MAP_TYPE_NONE, with no value).
+ * Encodes a map tree through a writer callback. The stream is the same on
+ * every platform (big-endian): the entry count, then per entry the key
+ * length, the key bytes, the type code and the value, a child map's entries
+ * nested after its entry; an entry that holds no node is written as its key
+ * and the type code of ::VEK_MAP_TYPE_NONE with no value. The stream-format
+ * document (docs/map-format.md) gives the exact byte layout.
  * @param map  The map.
  * @param wrfn The writer; NULL writes nothing and succeeds.
  * @param arg  Passed to every call of @p wrfn.
