@@ -4,6 +4,8 @@
 # expected texts. Every example is built twice: with an rpath to the
 # tree's lib/ (run as is) and without (run with LD_LIBRARY_PATH).
 # Cross builds set VEK_EMULATOR (the command that runs target programs).
+# Built against an external platform library, VEK_PLATFORM=external and
+# VEK_SALIF_LIBRARY name it; the programs find it through its directory.
 set -euo pipefail
 build=$1
 cc=$2
@@ -12,21 +14,30 @@ trap 'rm -rf "$work"' EXIT
 read -r -a emu <<< "${VEK_EMULATOR:-}"
 run() { "${emu[@]}" "$@"; }
 
+salif_dir=""
+if [ "${VEK_PLATFORM:-standin}" = external ]; then
+  salif_dir=$(dirname "$VEK_SALIF_LIBRARY")
+fi
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+libdir=$(cache_value CMAKE_INSTALL_LIBDIR)
+docdir=$(cache_value CMAKE_INSTALL_DOCDIR)
+
 cmake --install "$build" --prefix "$work/prefix" > /dev/null
 P=$work/prefix
-ex=$P/share/doc/vekcommon/examples
-export PKG_CONFIG_PATH=$P/lib/pkgconfig
+L=$P/${libdir:-lib}
+ex=$P/${docdir:-share/doc/vekcommon}/examples
+export PKG_CONFIG_PATH=$L/pkgconfig
 
 count=0
 for src in "$ex"/*.c; do
   name=$(basename "$src" .c)
   [ -f "$ex/$name.expected" ] || { echo "$name: no $name.expected installed"; exit 1; }
   cflags=(-std=c99 -Wall -Wextra -pedantic -Werror -pthread $(pkg-config --cflags vekcommon))
-  libs=($(pkg-config --libs vekcommon))
-  "$cc" "${cflags[@]}" "$src" "${libs[@]}" -Wl,-rpath,"$P/lib" -o "$work/$name.rpath"
+  libs=(${salif_dir:+-L$salif_dir} $(pkg-config --libs vekcommon))
+  "$cc" "${cflags[@]}" "$src" "${libs[@]}" -Wl,-rpath,"$L${salif_dir:+:$salif_dir}" -o "$work/$name.rpath"
   "$cc" "${cflags[@]}" "$src" "${libs[@]}" -o "$work/$name"
   (cd "$work" && run "./$name.rpath") > "$work/$name.out1"
-  (cd "$work" && LD_LIBRARY_PATH=$P/lib run "./$name") > "$work/$name.out2"
+  (cd "$work" && LD_LIBRARY_PATH=$L${salif_dir:+:$salif_dir} run "./$name") > "$work/$name.out2"
   for out in "$work/$name.out1" "$work/$name.out2"; do
     if ! cmp -s "$out" "$ex/$name.expected"; then
       echo "$name: output differs from $name.expected"
