@@ -1,6 +1,7 @@
 # Malformed text forms: the message names the line and the column, nothing
 # is written, the exit status is 1. And what the reader accepts besides the
 # writer's own form: comments, blank lines, CRLF line ends, other spellings.
+cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/vekutil_common.cmake)
 
 function(bad_text name content where)
