@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on Debian 12 (apt), when missing.
-# Usage: scripts/setup.sh [armhf]
+# Usage: scripts/setup.sh [armhf|s390x|clang|valgrind]
 set -euo pipefail
 pkgs=(cmake make g++ gcc pkg-config binutils libgtest-dev googletest libbenchmark-dev)
-if [ "${1:-}" = armhf ]; then
-  pkgs+=(crossbuild-essential-armhf qemu-user)
-fi
+case "${1:-}" in
+  armhf) pkgs+=(crossbuild-essential-armhf qemu-user) ;;
+  s390x) pkgs+=(crossbuild-essential-s390x qemu-user) ;;
+  clang) pkgs+=(clang-14 libclang-rt-14-dev) ;;
+  valgrind) pkgs+=(valgrind) ;;
+esac
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
