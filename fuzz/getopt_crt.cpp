@@ -120,13 +120,15 @@ int tool(int argc, char **argv) {
     for (int calls = 0; calls < 4 * argc + 600; ++calls) {
         const int want = m.next(argc, argv, os, r.opterr);
         const int got = vek_getopt(argc, argv, os);
-        FUZZ_CHECK(got == want);
-        FUZZ_CHECK(vek_optind == m.optind);
+        FUZZ_CHECK_EQ(got, want);
+        FUZZ_CHECK_EQ(vek_optind, m.optind);
         FUZZ_CHECK(vek_optarg == m.optarg);
         FUZZ_CHECK(vek_pIndexPosition == m.cursor);
         if (got == -1) {
-            // Parsing has stopped; asking again gives -1 again.
-            FUZZ_CHECK(vek_getopt(argc, argv, os) == -1 && vek_optind == m.optind);
+            // Parsing has stopped; asking again gives -1 again (an element
+            // "-" or "--" is consumed each time).
+            FUZZ_CHECK(vek_getopt(argc, argv, os) == m.next(argc, argv, os, r.opterr));
+            FUZZ_CHECK(vek_optind == m.optind && vek_optarg == m.optarg && vek_pIndexPosition == m.cursor);
             break;
         }
     }

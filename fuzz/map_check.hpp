@@ -178,7 +178,8 @@ inline void check_queries(vek_map_t *map) {
         if (i == first && plain_key(key)) {
             int32_t t = 0;
             vek_map_value_t *v = nullptr;
-            FUZZ_CHECK(vek_map_get_value(map, key, &v) == VEK_ST_SUCCESS && v == node);
+            FUZZ_CHECK_EQ(vek_map_get_value(map, key, &v), VEK_ST_SUCCESS);
+            FUZZ_CHECK(v == node);
             if (node != nullptr) {
                 FUZZ_CHECK(vek_map_get_type(map, key, &t) == VEK_ST_SUCCESS && t == node->type);
                 check_typed_get(map, key, node);

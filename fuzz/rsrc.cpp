@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 want = VEK_ST_ERROR;
             } else if (name == nullptr || name[0] == '\0' || kind > VEK_RSRC_MAX_KIND) {
                 want = VEK_ST_INVALID_PARAMETER;
-            } else if (kind != 5 && num + base > VEK_RSRC_ID_LIMIT) {
+            } else if (kind != 5 && uint64_t{num} + base > VEK_RSRC_ID_LIMIT) {   // no 32-bit wrap
                 want = VEK_ST_INVALID_VALUE;
             } else {
                 want = VEK_ST_SUCCESS;
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 }
             }
             if (want == VEK_ST_SUCCESS && fired) want = VEK_ST_NO_MEMORY;
-            FUZZ_CHECK(st == want);
+            FUZZ_CHECK_EQ(st, want);
             if (st != VEK_ST_SUCCESS) {
                 FUZZ_CHECK(rec == untouched);
                 break;
@@ -195,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 at = first_fit(r->used, n);
                 want = at < 0 ? VEK_ST_INVALID_PARAMETER : VEK_ST_SUCCESS;
             }
-            FUZZ_CHECK(st == want);
+            FUZZ_CHECK_EQ(st, want);
             if (st == VEK_ST_SUCCESS) {
                 FUZZ_CHECK(start == r->base + static_cast<uint32_t>(at));
                 for (uint32_t i = 0; i < n; ++i) r->used[static_cast<size_t>(at) + i] = true;
@@ -218,14 +218,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (n > r->free) want = VEK_ST_RSRC_INSUFF_IDS_AVAIL;
             else if (r->read_only) want = VEK_ST_RSRC_READ_ONLY;
             else if (n == 0) want = VEK_ST_INVALID_PARAMETER;
-            else if (start < r->base || start > r->base + r->num - 1) want = VEK_ST_INVALID_PARAMETER;
+            else if (start < r->base || start - r->base >= r->num) want = VEK_ST_INVALID_PARAMETER;   // no 32-bit wrap
             else {
                 want = VEK_ST_SUCCESS;
                 for (uint32_t i = 0; i < n; ++i) {
                     if (static_cast<uint64_t>(rel) + i >= r->used.size() || r->used[rel + i]) want = VEK_ST_RSRC_INSUFF_IDS_AVAIL_IN_RANGE;
                 }
             }
-            FUZZ_CHECK(st == want);
+            FUZZ_CHECK_EQ(st, want);
             if (st == VEK_ST_SUCCESS) {
                 for (uint32_t i = 0; i < n; ++i) r->used[rel + i] = true;
                 r->free -= n;
@@ -241,7 +241,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             const uint32_t start = r->base + off - 3;
             const vek_st_t st = vek_rsrc_free(r->rec, start, n);
             vek_st_t want;
-            if (n == 0 || static_cast<int32_t>(r->base) > static_cast<int32_t>(start) || start + n > r->base + r->num) {
+            // Bounds compared without sign and without 32-bit wrap.
+            if (n == 0 || start < r->base || uint64_t{start} + n > uint64_t{r->base} + r->num) {
                 want = VEK_ST_INVALID_PARAMETER;
             } else if (r->read_only) {
                 want = VEK_ST_RSRC_READ_ONLY;
@@ -252,7 +253,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                     if (rel >= r->used.size() || !r->used[rel]) want = VEK_ST_INVALID_PARAMETER;
                 }
             }
-            FUZZ_CHECK(st == want);
+            FUZZ_CHECK_EQ(st, want);
             if (st == VEK_ST_SUCCESS) {
                 for (uint32_t i = 0; i < n; ++i) r->used[start + i - r->base] = false;
                 r->free += n;
