@@ -30,7 +30,8 @@ extern "C" {
 #define VEK_SALTEST_MUTEX_DESTROY  4   /* vek_mutex_destroy: destroyed all the same */
 #define VEK_SALTEST_NUM_CALLS      5
 
-/* Disarms every fault and zeroes the call counters (live counts are kept). */
+/* Disarms every fault, zeroes the call counters, turns the zero-byte answer
+ * off and removes the holder hook (live counts are kept). */
 VEK_API void vek_saltest_reset(void);
 
 /* Makes allocation calls of `kind` fail: the nth call from now (1 = the
@@ -52,6 +53,23 @@ VEK_API uint32_t vek_saltest_calls(int call);
 
 /* Number of injected faults (allocation or call) that fired since the last reset. */
 VEK_API uint32_t vek_saltest_faults_fired(void);
+
+/* With `on` non-zero, a vek_nvm_robust_malloc of 0 bytes answers status 0
+ * and writes a null block (as C's malloc(0) may); the call still counts as
+ * a robust allocation and can be made to fail. 0 restores the default (a
+ * distinct block for every request). */
+VEK_API void vek_saltest_zero_robust_null(int on);
+
+/* Holder hook: once set, every vek_nvm_robust_malloc that succeeds calls
+ * fn(VEK_SALTEST_HOLDER_MALLOC, holder, block, ctx) after writing the block
+ * through `holder`, and every vek_nvm_robust_free calls
+ * fn(VEK_SALTEST_HOLDER_FREE, holder, block, ctx) before releasing the block
+ * `holder` holds. `holder` is the address the caller passed. NULL removes
+ * the hook. */
+#define VEK_SALTEST_HOLDER_MALLOC 0
+#define VEK_SALTEST_HOLDER_FREE   1
+typedef void (*vek_saltest_holder_fn_t)(int call, void *const *holder, const void *block, void *ctx);
+VEK_API void vek_saltest_holder_hook(vek_saltest_holder_fn_t fn, void *ctx);
 
 /* Live blocks: allocated and not yet released. */
 VEK_API long vek_saltest_heap_live(void);
