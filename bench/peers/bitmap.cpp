@@ -6,7 +6,8 @@
 //
 // Shapes:
 //   empty:      mostly empty, one used identifier every 4096;
-//   fragmented: used runs of 1..64 between free runs of 1..1024;
+//   fragmented: used runs of 1..64 between free runs of 2000..6000;
+//   dense:      used runs of 1..64 between free runs of 1..1024;
 //   full:       nearly full, a hole of 1..8 free about every 1024
 //               identifiers and one free run of 256 at 15/16.
 // Finds: 1, 256 and a size that never fits (one more than the longest free
@@ -25,8 +26,8 @@ namespace {
 
 constexpr uint32_t kSize = 1u << 24;
 
-enum Shape { Empty, Fragmented, Full, NumShapes };
-const char *const kShapeName[NumShapes] = {"empty", "fragmented", "full"};
+enum Shape { Empty, Fragmented, Dense, Full, NumShapes };
+const char *const kShapeName[NumShapes] = {"empty", "fragmented", "dense", "full"};
 
 vek_bitmap_t *build(Shape shape) {
     vek_bitmap_t *m = vek_bitmap_create(kSize);
@@ -36,6 +37,13 @@ vek_bitmap_t *build(Shape shape) {
         for (uint32_t at = 4095; at < kSize; at += 4096) vek_bitmap_reserve_fixed(m, 1, at);
         break;
     case Fragmented:
+        for (uint32_t at = 2000 + rng() % 4000; at < kSize;) {
+            const uint32_t used = 1 + rng() % 64;
+            vek_bitmap_reserve_fixed(m, used, at);
+            at += used + 2000 + rng() % 4000;
+        }
+        break;
+    case Dense:
         for (uint32_t at = 1 + rng() % 1024; at < kSize;) {
             const uint32_t used = 1 + rng() % 64;
             vek_bitmap_reserve_fixed(m, used, at);
@@ -54,7 +62,7 @@ vek_bitmap_t *build(Shape shape) {
 }
 
 vek_bitmap_t *bitmap(Shape shape) {
-    static vek_bitmap_t *maps[NumShapes] = {build(Empty), build(Fragmented), build(Full)};
+    static vek_bitmap_t *maps[NumShapes] = {build(Empty), build(Fragmented), build(Dense), build(Full)};
     return maps[shape];
 }
 
@@ -198,7 +206,7 @@ uint32_t longest_free_run(const vek_bitmap_t *m) {
 
 uint32_t never_fits(Shape shape) {
     static uint32_t sizes[NumShapes] = {longest_free_run(bitmap(Empty)) + 1, longest_free_run(bitmap(Fragmented)) + 1,
-                                        longest_free_run(bitmap(Full)) + 1};
+                                        longest_free_run(bitmap(Dense)) + 1, longest_free_run(bitmap(Full)) + 1};
     return sizes[shape];
 }
 

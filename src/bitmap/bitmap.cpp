@@ -101,7 +101,7 @@ extern "C" VEK_API int32_t vek_bitmap_set(vek_bitmap_t *map, uint32_t id) {
         rc = -1;
     } else {
         map->bits[id / 32u] |= 1u << (id % 32u);
-        if (id == map->firstFree) map->firstFree = _vek_bitmap_next_free(map, id);
+        vek::bitmap::after_reserve(map, id);
     }
     line("vek_bitmap_set", {{"vekStatus", st}});
     return rc;

@@ -25,8 +25,9 @@ int32_t ranged(const char *op, vek_bitmap_t *map, uint32_t size, uint32_t *base,
     if (map == nullptr || endRange > map->size || startRange > map->size) return finish(VEK_ST_INVALID_VALUE);
     uint32_t candidate = startRange;
     if (startRange < endRange) {
-        while (vek::bitmap::free_run(map, candidate, size) < size) {
-            const uint32_t next = _vek_bitmap_next_free(map, candidate);
+        for (uint32_t run = 0; (run = vek::bitmap::free_run(map, candidate, size)) < size;) {
+            // A short run is measured exactly: the next candidate follows its end.
+            const uint32_t next = vek::bitmap::free_from(map, uint64_t{candidate} + run);
             if (next <= candidate) return finish(VEK_ST_ERROR); // would wrap below startRange
             candidate = next;
             if (candidate >= endRange) break;
@@ -38,7 +39,7 @@ int32_t ranged(const char *op, vek_bitmap_t *map, uint32_t size, uint32_t *base,
     if (!fits) return finish(VEK_ST_ERROR);
     if constexpr (M == Mode::Reserve) {
         _vek_bitmap_set_run(map->size, map->bits, size, candidate);
-        if (candidate == map->firstFree) map->firstFree = _vek_bitmap_next_free(map, candidate);
+        vek::bitmap::after_reserve(map, candidate);
     }
     if (base != nullptr) *base = candidate;
     return finish(VEK_ST_SUCCESS);
@@ -127,7 +128,7 @@ extern "C" VEK_API int32_t vek_bitmap_reserve_aligned(vek_bitmap_t *map, uint32_
     const auto c = static_cast<uint32_t>(candidate);
     if (base != nullptr) *base = c;
     _vek_bitmap_set_run(map->size, map->bits, size, c);
-    if (c == map->firstFree) map->firstFree = _vek_bitmap_next_free(map, map->firstFree);
+    vek::bitmap::after_reserve(map, c);
     line("vek_bitmap_reserve_aligned", {{"vekStatus", VEK_ST_SUCCESS}, {"base", c}});
     return 0;
 }

@@ -15,17 +15,20 @@ void store(uint32_t *base, uint32_t value) {
 // First fit from the free identifier `start`: the candidates are start and
 // the starts of the following free runs; after one wrap they go on from the
 // lowest free identifier and must stay below start. True with the first
-// candidate whose free run holds `want` identifiers.
+// candidate whose free run holds `want` identifiers. A run too short is
+// measured exactly, so the next candidate is the first free identifier
+// after its end.
 bool first_fit(vek_bitmap_t *map, uint32_t start, uint32_t want, uint32_t *found) {
     uint32_t candidate = start;
     bool wrapped = false;
     uint32_t wrap_pos = 0;
     for (;;) {
-        if (vek::bitmap::free_run(map, candidate, want) >= want) {
+        const uint32_t run = vek::bitmap::free_run(map, candidate, want);
+        if (run >= want) {
             *found = candidate;
             return true;
         }
-        const uint32_t next = _vek_bitmap_next_free(map, candidate);
+        const uint32_t next = vek::bitmap::free_from(map, uint64_t{candidate} + run);
         if (next == map->size) return false;
         if (wrapped && !(wrap_pos < next && next < start)) return false;
         if (!wrapped && next <= start) {
@@ -68,10 +71,7 @@ extern "C" VEK_API int32_t vek_bitmap_reserve(vek_bitmap_t *map, uint32_t size, 
         rc = -1;
     } else {
         _vek_bitmap_set_run(map->size, map->bits, size, candidate);
-        if (candidate == map->firstFree) {
-            const uint32_t next = _vek_bitmap_next_free(map, candidate);
-            map->firstFree = (next == map->size) ? 0u : next;
-        }
+        vek::bitmap::after_reserve(map, candidate, vek::bitmap::WhenFull::AtZero);
         store(base, candidate);
     }
     line("vek_bitmap_reserve", {{"vekStatus", st}, {"base", out_value(base)}});
@@ -136,7 +136,7 @@ extern "C" VEK_API int32_t vek_bitmap_reserve_fixed(vek_bitmap_t *map, uint32_t 
         rc = -2; // in use, or past the end
     } else {
         _vek_bitmap_set_run(map->size, map->bits, size, base);
-        if (base == map->firstFree) map->firstFree = _vek_bitmap_next_free(map, base);
+        vek::bitmap::after_reserve(map, base);
     }
     line("vek_bitmap_reserve_fixed", {{"status", rc}});
     return rc;
