@@ -103,7 +103,11 @@ extern "C" uint32_t _vek_pick_span_cb(uint32_t before, uint32_t after, uintptr_t
     return 0;
 }
 
-extern "C" VEK_API uint32_t vek_pick_a_nice_id_from_bitmap(vek_bitmap_t *map) {
+namespace {
+
+// The picker over the chains of widest gaps; the bitmap's size when
+// nothing can be picked, half of it when the span walk fails.
+uint32_t pick_by_spans(vek_bitmap_t *map) {
     const uint32_t size = vek_bitmap_get_size(map);
     if (map == nullptr) return size;
     const uint32_t half = size / 2u;
@@ -131,6 +135,8 @@ extern "C" VEK_API uint32_t vek_pick_a_nice_id_from_bitmap(vek_bitmap_t *map) {
     if (picks != nullptr) vek_sorted_set_delete_nodes_and_set(picks, nullptr);
     return id;
 }
+
+} // namespace
 
 namespace {
 
@@ -182,10 +188,17 @@ uint32_t pick_single_pass(vek_bitmap_t *map) {
 
 } // namespace
 
+// Its trace lines are those of the operations it calls.
+extern "C" VEK_API uint32_t vek_pick_a_nice_id_from_bitmap(vek_bitmap_t *map) {
+    const vek::trace::Call call(__func__);
+    return pick_by_spans(map);
+}
+
 extern "C" VEK_API uint32_t vek_pick_a_nice_id_from_bitmap1(vek_bitmap_t *map) {
-    vek::trace::line("vek_pick_a_nice_id_from_bitmap1", {{"map", map}});
+    const vek::trace::Call call(__func__, {{"map", map}});
+    // A missing bitmap or word array answers 0 without an exit line.
     if (map == nullptr || map->bits == nullptr) return 0;
     const uint32_t choice = pick_single_pass(map);
-    vek::trace::raw("%s choice=%llx\n", "vek_pick_a_nice_id_from_bitmap1", vek::trace::widen(choice));
+    call.exit({{"choice", choice}});
     return choice;
 }

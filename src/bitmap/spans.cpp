@@ -8,8 +8,6 @@
 #include "bitmap/bitmap_internal.hpp"
 #include "foundation/trace.hpp"
 
-using vek::trace::line;
-
 namespace {
 
 using vek::bitmap::find_next;
@@ -84,12 +82,11 @@ private:
 } // namespace
 
 extern "C" VEK_API int32_t vek_bitmap_find_spans(vek_bitmap_t *map, vek_bitmap_span_fn_t fn, uintptr_t args) {
-    line("vek_bitmap_find_spans", {{"map", map}, {"fn", fn}, {"args", args}});
-    if (map == nullptr || map->bits == nullptr || fn == nullptr) {
-        line("vek_bitmap_find_spans", {{"vekStatus", VEK_ST_INVALID_VALUE}});
-        return -1;
-    }
-    const int32_t rc = SpanWalk(map, fn, args).run();
-    line("vek_bitmap_find_spans", {{"vekStatus", rc == 0 ? VEK_ST_SUCCESS : VEK_ST_ERROR}});
+    const vek::trace::Call call(__func__, {{"map", map}, {"fn", fn}, {"args", args}});
+    const bool usable = map != nullptr && map->bits != nullptr && fn != nullptr;
+    const int32_t rc = usable ? SpanWalk(map, fn, args).run() : -1;
+    vek_st_t st = VEK_ST_INVALID_VALUE;
+    if (usable) st = (rc == 0) ? VEK_ST_SUCCESS : VEK_ST_ERROR;
+    call.exit({{"vekStatus", st}});
     return rc;
 }
