@@ -5,6 +5,7 @@
 
 #include "bitmap/bitmap_internal.hpp"
 #include "bitmap/nice_id_internal.hpp"
+#include "foundation/invariant.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 
@@ -126,7 +127,8 @@ uint32_t pick_by_spans(vek_bitmap_t *map) {
         if (picks != nullptr) {
             rank_chain(picks, chain, size);
             const auto *chosen = reinterpret_cast<const vek_span_rec_t *>(vek_sorted_set_get_n(picks, 0));
-            if (chosen != nullptr) id = middle_of(chosen->before, chosen->after, size);
+            // The first put of rank_chain always fits the 16 initial nodes.
+            if (VEK_ALWAYS(chosen != nullptr)) id = middle_of(chosen->before, chosen->after, size);
         }
     }
     // The spans first, with their records; then the picks, whose values are

@@ -155,37 +155,38 @@ vek_st_t find_in_registry(vek_hdl_t *hdl, uint32_t kind, const char *name, vek_r
 extern "C" VEK_API vek_st_t vek_rsrc_create_intern(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name,
                                                    uint32_t inNumelems, uint32_t inBaseId, vek_rsrc_t **outRsrcHdl,
                                                    uint8_t readOnly) {
-    vek::trace::line("vek_rsrc_create_intern", {{"inVekHdl", inVekHdl},
-                                                {"inKind", inKind},
-                                                {"inNumelems", inNumelems},
-                                                {"inBaseId", inBaseId},
-                                                {"outRsrcHdl", outRsrcHdl},
-                                                {"readOnly", readOnly}});
+    const vek::trace::Call call(__func__, {{"inVekHdl", inVekHdl},
+                                           {"inKind", inKind},
+                                           {"inNumelems", inNumelems},
+                                           {"inBaseId", inBaseId},
+                                           {"outRsrcHdl", outRsrcHdl},
+                                           {"readOnly", readOnly}});
     const vek_st_t st = create_record(inVekHdl, inKind, name, inNumelems, inBaseId, outRsrcHdl, readOnly);
-    vek::trace::line("vek_rsrc_create_intern", {{"vekStatus", st}});
+    call.exit({{"vekStatus", st}});
     return st;
 }
 
+// Its entry line ends with a space; the rest is vek_rsrc_create_intern's.
 extern "C" VEK_API vek_st_t vek_rsrc_create(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name,
                                             uint32_t inNumelems, uint32_t inBaseId, vek_rsrc_t **outRsrcHdl) {
     using vek::trace::widen;
-    vek::trace::raw("%s inVekHdl=%llx inKind=%llx inNumelems=%llx inBaseId=%llx outRsrcHdl=%llx \n", "vek_rsrc_create",
+    const vek::trace::Call call(__func__);
+    vek::trace::raw("%s inVekHdl=%llx inKind=%llx inNumelems=%llx inBaseId=%llx outRsrcHdl=%llx \n", call.op(),
                     widen(inVekHdl), widen(inKind), widen(inNumelems), widen(inBaseId), widen(outRsrcHdl));
     return vek_rsrc_create_intern(inVekHdl, inKind, name, inNumelems, inBaseId, outRsrcHdl, 0);
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_destroy(vek_hdl_t *inVekHdl, vek_rsrc_t *inRsrcHdl) {
-    vek::trace::line("vek_rsrc_destroy", {{"inVekHdl", inVekHdl}, {"inRsrcHdl", inRsrcHdl}});
+    const vek::trace::Call call(__func__, {{"inVekHdl", inVekHdl}, {"inRsrcHdl", inRsrcHdl}});
     const vek_st_t st = destroy_record(inVekHdl, inRsrcHdl);
-    vek::trace::line("vek_rsrc_destroy", {{"vekStatus", st}});
+    call.exit({{"vekStatus", st}});
     return st;
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_find(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name,
                                           vek_rsrc_t **outRsrcHdl) {
-    vek::trace::line("vek_rsrc_find", {{"inVekHdl", inVekHdl}, {"inKind", inKind}, {"outRsrcHdl", outRsrcHdl}});
+    const vek::trace::Call call(__func__, {{"inVekHdl", inVekHdl}, {"inKind", inKind}, {"outRsrcHdl", outRsrcHdl}});
     const vek_st_t st = find_in_registry(inVekHdl, inKind, name, outRsrcHdl);
-    vek::trace::line("vek_rsrc_find",
-                     {{"vekStatus", st}, {"outRsrcHdl", vek::trace::out_value(outRsrcHdl)}});
+    call.exit({{"vekStatus", st}, {"outRsrcHdl", vek::trace::out_value(outRsrcHdl)}});
     return st;
 }
