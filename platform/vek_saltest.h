@@ -56,8 +56,9 @@ extern "C" {
 #define VEK_SALTEST_NUM_CALLS      5
 
 /**
- * Disarms every fault and zeroes the call counters and the faults-fired
- * counter. The live-block counters are kept.
+ * Disarms every fault, zeroes the call counters and the faults-fired
+ * counter, turns the zero-byte answer off and removes the holder hook. The
+ * live-block counters are kept.
  */
 VEK_API void vek_saltest_reset(void);
 
@@ -105,6 +106,38 @@ VEK_API uint32_t vek_saltest_calls(int call);
  * @return The count.
  */
 VEK_API uint32_t vek_saltest_faults_fired(void);
+
+/**
+ * Chooses how a robust allocation of 0 bytes is answered.
+ * @param on Non-zero: vek_nvm_robust_malloc() of 0 bytes answers status 0
+ *           and writes a null block (as C's malloc(0) may); the call still
+ *           counts as a robust allocation and can be made to fail. 0 restores
+ *           the default: a distinct block for every request.
+ */
+VEK_API void vek_saltest_zero_robust_null(int on);
+
+/** Holder hook call: a vek_nvm_robust_malloc() that succeeded. */
+#define VEK_SALTEST_HOLDER_MALLOC 0
+/** Holder hook call: a vek_nvm_robust_free(). */
+#define VEK_SALTEST_HOLDER_FREE   1
+/**
+ * Holder hook: told the address a caller passed to a robust call.
+ * @param call   ::VEK_SALTEST_HOLDER_MALLOC or ::VEK_SALTEST_HOLDER_FREE.
+ * @param holder The address the caller passed (where the block is written or read).
+ * @param block  The block written (malloc) or about to be released (free).
+ * @param ctx    The context given to vek_saltest_holder_hook().
+ */
+typedef void (*vek_saltest_holder_fn_t)(int call, void *const *holder, const void *block, void *ctx);
+/**
+ * Sets the holder hook: once set, every vek_nvm_robust_malloc() that succeeds
+ * calls @p fn with ::VEK_SALTEST_HOLDER_MALLOC after writing the block through
+ * its holder, and every vek_nvm_robust_free() calls it with
+ * ::VEK_SALTEST_HOLDER_FREE before releasing the block its holder holds. Lets
+ * a test check that the library hands over the very field that keeps a block.
+ * @param fn  The hook; NULL removes it.
+ * @param ctx Passed to every call of @p fn.
+ */
+VEK_API void vek_saltest_holder_hook(vek_saltest_holder_fn_t fn, void *ctx);
 
 /**
  * Heap blocks allocated and not yet released (since the library was loaded).
