@@ -252,7 +252,9 @@ TEST_F(DecodeRandomTest, NestingAroundTheDepthLimit) {
     for (int iter = 0; iter < 200; ++iter) {
         const int levels = VEK_MAP_DECODE_MAX_DEPTH - 3 + static_cast<int>(below(7));
         const int dots = static_cast<int>(below(3)); // each dot adds one map level
-        const std::string key = "l" + std::string(static_cast<size_t>(dots), '.') + (dots ? "d" : "");
+        std::string key(static_cast<size_t>(dots) + 1, '.');
+        key[0] = 'l';
+        if (dots != 0) key += 'd';
         const int depth = levels * (dots + 1);
         Bytes in = nested(levels, key);
         std::string what = "levels " + std::to_string(levels) + " dots " + std::to_string(dots);
