@@ -12,10 +12,17 @@
 #include <cstdint>
 
 #include <vek/vek_map.h>
+#include <vek/vek_status.h>
 
 namespace vek::map {
 
-inline constexpr int kMaxDepth = VEK_MAP_DECODE_MAX_DEPTH;
+// The result of a walk over a stream: the status, and whether the level
+// where it arose prints its exit line (not after a failed write, nor after a
+// failed read of a count or key length).
+struct Outcome {
+    vek_st_t st;
+    bool exit_line;
+};
 
 // Reading context of the in-memory decoder.
 struct MemReader {
@@ -33,9 +40,8 @@ struct MemReader {
 // The buffer reader of vek_map_decode (arg is a MemReader).
 int32_t mem_read(void *arg, void *data, uint32_t len);
 
-// vek_map_decode_from, traces included. With `mem` (the context behind
-// `arg` when reading from memory) a length larger than the bytes left ends
-// the decode with VEK_ST_MAP_CALLBACK_ERROR before anything is allocated.
-vek_st_t decode_from(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg, const MemReader *mem);
+// Reading with mem_read (from vek_map_decode), vek_map_decode_from knows the
+// bytes left: a length larger than that ends the decode with
+// VEK_ST_MAP_CALLBACK_ERROR before anything is allocated for it.
 
 } // namespace vek::map

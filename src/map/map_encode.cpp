@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr const char *kOp = "vek_map_encode_to";
-
 struct Writer {
     vek_map_wrfn_t fn;
     void *arg;
@@ -69,14 +67,12 @@ struct Frame {
     int32_t next;
 };
 
-// Result of the walk: the status, and whether the top-level call prints
-// its exit line (not after a write failure or a nested map's failure).
-struct Outcome {
-    vek_st_t st;
-    bool exit_line;
-};
+using vek::map::Outcome;
 
-Outcome encode_tree(const vek_map_t *root, const Writer &w) {
+// Writes the tree of a valid map. Each nested map prints the entry and exit
+// lines of the call it stands for, under the name of `call`. A write failure
+// or a nested map's failure leaves the top level without its exit line.
+Outcome encode_tree(const vek_map_t *root, const Writer &w, const vek::trace::Call &call) {
     Frame stack[vek::map::kMaxDepth + 1];
     int top = 0;
     stack[0] = {root, 0};
@@ -85,7 +81,7 @@ Outcome encode_tree(const vek_map_t *root, const Writer &w) {
         Frame &f = stack[top];
         if (f.next >= f.map->count) {
             if (top == 0) return {VEK_ST_SUCCESS, true};
-            vek::trace::line(kOp, {{"vekStatus", VEK_ST_SUCCESS}});
+            vek::trace::line(call.op(), {{"vekStatus", VEK_ST_SUCCESS}});
             --top;
             continue;
         }
@@ -103,7 +99,7 @@ Outcome encode_tree(const vek_map_t *root, const Writer &w) {
         }
         if (!w.u32(0)) return {VEK_ST_MAP_CALLBACK_ERROR, false};
         const vek_map_t *child = node->payload.map;
-        vek::trace::line(kOp, {{"vek_map", child}, {"wrfn", w.fn}, {"arg", w.arg}});
+        vek::trace::line(call.op(), {{"vek_map", child}, {"wrfn", w.fn}, {"arg", w.arg}});
         vek_st_t st = VEK_ST_SUCCESS;
         if (!vek::map::is_valid(child)) {
             st = VEK_ST_MAP_INVALID_MAP;
@@ -111,7 +107,7 @@ Outcome encode_tree(const vek_map_t *root, const Writer &w) {
             st = VEK_ST_MAP_INTERNAL_ERROR;
         }
         if (st != VEK_ST_SUCCESS) {
-            vek::trace::line(kOp, {{"vekStatus", st}});
+            vek::trace::line(call.op(), {{"vekStatus", st}});
             return {st, false};
         }
         if (!w.u32(static_cast<uint32_t>(child->count))) return {VEK_ST_MAP_CALLBACK_ERROR, false};
@@ -122,13 +118,13 @@ Outcome encode_tree(const vek_map_t *root, const Writer &w) {
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_map_encode_to(vek_map_t *map, vek_map_wrfn_t wrfn, void *arg) {
-    vek::trace::line(kOp, {{"vek_map", map}, {"wrfn", wrfn}, {"arg", arg}});
+    const vek::trace::Call call(__func__, {{"vek_map", map}, {"wrfn", wrfn}, {"arg", arg}});
     Outcome out{VEK_ST_SUCCESS, true};
     if (!vek::map::is_valid(map)) {
         out.st = VEK_ST_MAP_INVALID_MAP;
     } else if (wrfn != nullptr) {
-        out = encode_tree(map, Writer{wrfn, arg});
+        out = encode_tree(map, Writer{wrfn, arg}, call);
     }
-    if (out.exit_line) vek::trace::line(kOp, {{"vekStatus", out.st}});
+    if (out.exit_line) call.exit({{"vekStatus", out.st}});
     return out.st;
 }

@@ -131,9 +131,8 @@ size_t capacity_for(size_t count) { return count; }
 
 // A map node holding a new empty map, or null when memory is exhausted.
 vek_map_value_t *new_map_node() {
-    auto *node = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
+    vek_map_value_t *node = vek::map::new_node();
     if (node == nullptr) return nullptr;
-    node->payload = vek_map_payload_t{};
     node->payload.map = vek::map::new_map();
     if (node->payload.map == nullptr) {
         vek_map_free(node);
@@ -204,13 +203,11 @@ vek_st_t convert_to_map(vek_map_value_t **slot, Undo *undo) {
     vek_map_value_t *node = *slot;
     const bool was_null = node == nullptr;
     if (was_null) {
-        node = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
+        node = vek::map::new_node();
         if (node == nullptr) {
             vek::map::destroy_tree(child);
             return VEK_ST_NO_MEMORY;
         }
-        node->type = VEK_MAP_TYPE_NONE;
-        node->payload = vek_map_payload_t{};
         *slot = node;
     }
     if (undo->empty()) {
@@ -303,8 +300,9 @@ extern "C" vek_st_t vek_map_find_component(vek_map_t *map, char *component, vek_
         return VEK_ST_MAP_KEY_NOT_EXIST;
     }
     *bracket = '\0';
-    char *selector = vek_strdup(bracket + 1);
-    if (selector == nullptr) return VEK_ST_NO_MEMORY;
+    const vek::HeapPtr<char> copy(vek_strdup(bracket + 1));
+    if (!copy) return VEK_ST_NO_MEMORY;
+    char *selector = copy.get();
     vek_st_t st = VEK_ST_MAP_KEY_NOT_EXIST;
     char *close = std::strchr(selector, ']');
     if (close != nullptr) *close = '\0';
@@ -329,7 +327,6 @@ extern "C" vek_st_t vek_map_find_component(vek_map_t *map, char *component, vek_
             }
         }
     }
-    vek_free(selector);
     return st;
 }
 
@@ -383,13 +380,11 @@ vek_st_t fill_slot(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t
         *node = *slot;
         return VEK_ST_SUCCESS;
     }
-    auto *fresh = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
+    vek_map_value_t *fresh = vek::map::new_node();
     if (fresh == nullptr) {
         undo.rollback();
         return VEK_ST_NO_MEMORY;
     }
-    fresh->type = VEK_MAP_TYPE_NONE;
-    fresh->payload = vek_map_payload_t{};
     undo.commit();
     replace_node(slot, fresh);
     *node = fresh;
