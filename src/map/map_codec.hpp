@@ -24,6 +24,28 @@ struct Outcome {
     bool exit_line;
 };
 
+// Writing record of the in-memory encoder: a buffer growing in steps of
+// kGrowStep bytes, always with room for one byte more than is used.
+inline constexpr int32_t kGrowStep = 1024;
+
+struct MemWriter {
+    unsigned char *buf;
+    int32_t used;
+    int32_t cap;
+};
+
+// Makes room for `len` more bytes; false (the buffer released and null)
+// when the buffer is gone already or cannot grow.
+bool mem_grow(MemWriter *w, uint32_t len);
+
+inline bool mem_room(MemWriter *w, uint32_t len) {
+    if (w->buf != nullptr && static_cast<uint64_t>(w->used) + len < static_cast<uint64_t>(w->cap)) return true;
+    return mem_grow(w, len);
+}
+
+// The buffer writer of vek_map_encode (arg is a MemWriter).
+int32_t mem_write(void *arg, const void *data, uint32_t len);
+
 // Reading context of the in-memory decoder.
 struct MemReader {
     const unsigned char *start;

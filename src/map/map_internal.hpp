@@ -133,6 +133,12 @@ vek_map_value_t *new_node();
 vek_st_t set_value(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t type,
                    const vek_map_payload_t &payload);
 
+// Appends an entry to a valid map with `key` (a block of the map's
+// allocator, a key without '.') and `node` as they are, both taken over on
+// success: the insertion of a set with checkForKey 0 without its key copy.
+// VEK_ST_NO_MEMORY with the map unchanged when the arrays cannot grow.
+vek_st_t append_owned(vek_map_t *map, char *key, vek_map_value_t *node);
+
 // Set steps 2 and 3 followed by placing `node` (may be null, taken over on
 // success) in the slot of `key`: what vek_map_set_value_ll does after its
 // map check. Nothing changes on failure; the node stays the caller's.

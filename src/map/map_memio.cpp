@@ -11,42 +11,8 @@
 #include "map/map_codec.hpp"
 #include "map/map_internal.hpp"
 
-namespace {
-
-constexpr int32_t kGrowStep = 1024;
-
-struct MemWriter {
-    unsigned char *buf;
-    int32_t used;
-    int32_t cap;
-};
-
-void drop_buffer(MemWriter *w) {
-    vek_map_free(w->buf);
-    w->buf = nullptr;
-}
-
-int32_t mem_write(void *arg, const void *data, uint32_t len) {
-    auto *w = static_cast<MemWriter *>(arg);
-    if (w->buf == nullptr) return -1;
-    const uint64_t need = static_cast<uint64_t>(w->used) + len; // must stay below the capacity
-    if (need >= static_cast<uint64_t>(w->cap)) {
-        const uint64_t steps = (need - static_cast<uint64_t>(w->cap)) / kGrowStep + 1;
-        const uint64_t cap = static_cast<uint64_t>(w->cap) + steps * kGrowStep;
-        void *grown = cap <= INT32_MAX ? vek_realloc(w->buf, static_cast<size_t>(cap)) : nullptr;
-        if (grown == nullptr) {
-            drop_buffer(w);
-            return -1;
-        }
-        w->buf = static_cast<unsigned char *>(grown);
-        w->cap = static_cast<int32_t>(cap);
-    }
-    if (len != 0) std::memcpy(w->buf + w->used, data, len);
-    w->used += static_cast<int32_t>(len);
-    return static_cast<int32_t>(len);
-}
-
-} // namespace
+using vek::map::kGrowStep;
+using vek::map::MemWriter;
 
 namespace {
 
@@ -65,7 +31,7 @@ vek_st_t encode_to_memory(vek_map_t *map, Encoded *out) {
     if (w.get()->buf == nullptr) return VEK_ST_NO_MEMORY;
     w.get()->used = 0;
     w.get()->cap = kGrowStep;
-    const vek_st_t st = vek_map_encode_to(map, mem_write, w.get());
+    const vek_st_t st = vek_map_encode_to(map, vek::map::mem_write, w.get());
     *out = {w.get()->buf, w.get()->used, true};
     return st;
 }
@@ -90,6 +56,35 @@ vek_st_t copy_map(vek_map_t *map, vek_map_t *dest) {
 }
 
 } // namespace
+
+namespace vek::map {
+
+bool mem_grow(MemWriter *w, uint32_t len) {
+    if (w->buf == nullptr) return false;
+    const uint64_t need = static_cast<uint64_t>(w->used) + len; // must stay below the capacity
+    if (need < static_cast<uint64_t>(w->cap)) return true;
+    const uint64_t steps = (need - static_cast<uint64_t>(w->cap)) / kGrowStep + 1;
+    const uint64_t cap = static_cast<uint64_t>(w->cap) + steps * kGrowStep;
+    void *grown = cap <= INT32_MAX ? vek_realloc(w->buf, static_cast<size_t>(cap)) : nullptr;
+    if (grown == nullptr) {
+        vek_map_free(w->buf);
+        w->buf = nullptr;
+        return false;
+    }
+    w->buf = static_cast<unsigned char *>(grown);
+    w->cap = static_cast<int32_t>(cap);
+    return true;
+}
+
+int32_t mem_write(void *arg, const void *data, uint32_t len) {
+    auto *w = static_cast<MemWriter *>(arg);
+    if (!mem_room(w, len)) return -1;
+    if (len != 0) std::memcpy(w->buf + w->used, data, len);
+    w->used += static_cast<int32_t>(len);
+    return static_cast<int32_t>(len);
+}
+
+} // namespace vek::map
 
 extern "C" VEK_API vek_st_t vek_map_encode(vek_map_t *map, void **buf, int32_t *len) {
     const vek::trace::Call call(__func__, {{"vek_map", map}, {"buf", buf}, {"len", len}});

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <bit>
 
 #include "foundation/memory.hpp"
 #include "map/map_internal.hpp"
@@ -125,9 +126,18 @@ bool selector_matches(const vek_map_t *child, const char *field, const char *tex
     return false;
 }
 
-// Room of a map's entry arrays for `count` entries: every insertion into
-// a map with n entries makes both arrays exactly n + 1 slots long.
-size_t capacity_for(size_t count) { return count; }
+// Room of a map's entry arrays for `count` entries. The arrays grow
+// geometrically, so that n insertions cost O(n) copying in all: 4 slots for
+// the first entries, then the next power of two. The room follows from the
+// count alone (deleting does not shrink the arrays, so they may be larger
+// than the count says, never smaller): an insertion into a map of n entries
+// grows both arrays exactly when n equals capacity_for(n).
+size_t capacity_for(size_t count) {
+    if (count == 0) return 0;
+    if (count <= 4) return 4;
+    return std::bit_ceil(count);
+}
+
 
 // A map node holding a new empty map, or null when memory is exhausted.
 vek_map_value_t *new_map_node() {
@@ -417,6 +427,30 @@ vek_st_t place_node(vek_map_t *map, const char *key, uint8_t checkForKey, vek_ma
     if (st != VEK_ST_SUCCESS) return st;
     undo.commit();
     if (*slot != node) replace_node(slot, node);
+    return VEK_ST_SUCCESS;
+}
+
+vek_st_t append_owned(vek_map_t *map, char *key, vek_map_value_t *node) {
+    const auto n = static_cast<size_t>(map->count);
+    if (n >= static_cast<size_t>(INT32_MAX)) return VEK_ST_NO_MEMORY;
+    if (n == capacity_for(n)) {
+        const size_t cap = capacity_for(n + 1);
+        HeapPtr<char *, vek_map_free> keys(new_array<char *>(cap));
+        if (!keys) return VEK_ST_NO_MEMORY;
+        HeapPtr<vek_map_value_t *, vek_map_free> values(new_array<vek_map_value_t *>(cap));
+        if (!values) return VEK_ST_NO_MEMORY;
+        if (n != 0) {
+            std::memcpy(keys.get(), map->keys, n * sizeof(char *));
+            std::memcpy(values.get(), map->values, n * sizeof(vek_map_value_t *));
+        }
+        vek_map_free(map->keys);
+        vek_map_free(map->values);
+        map->keys = keys.take();
+        map->values = values.take();
+    }
+    map->keys[n] = key;
+    map->values[n] = node;
+    map->count = static_cast<int32_t>(n + 1);
     return VEK_ST_SUCCESS;
 }
 
