@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include <vek/vek_map.h>
 #include <vek/vek_status.h>
@@ -60,7 +61,13 @@ struct MemReader {
 };
 
 // The buffer reader of vek_map_decode (arg is a MemReader).
-int32_t mem_read(void *arg, void *data, uint32_t len);
+inline int32_t mem_read(void *arg, void *data, uint32_t len) {
+    auto *r = static_cast<MemReader *>(arg);
+    if (len > r->left()) return -1;
+    if (len != 0) std::memcpy(data, r->cursor, len);
+    r->cursor += len;
+    return static_cast<int32_t>(len);
+}
 
 // Reading with mem_read (from vek_map_decode), vek_map_decode_from knows the
 // bytes left: a length larger than that ends the decode with

@@ -44,10 +44,13 @@ struct Frame {
 struct Reader {
     vek_map_rdfn_t fn;
     void *arg;
-    const vek::map::MemReader *mem;
+    vek::map::MemReader *mem; // the context of mem_read when reading from memory
 
-    int32_t raw(void *dst, uint32_t len) const { return fn(arg, dst, len); }
-    bool bytes(void *dst, uint32_t len) const { return fn(arg, dst, len) != -1; }
+    // Reading from memory the reader is called inline.
+    int32_t raw(void *dst, uint32_t len) const {
+        return mem != nullptr ? vek::map::mem_read(mem, dst, len) : fn(arg, dst, len);
+    }
+    bool bytes(void *dst, uint32_t len) const { return raw(dst, len) != -1; }
     bool u32(uint32_t *v) const {
         uint32_t be = 0;
         if (!bytes(&be, sizeof be)) return false;
@@ -344,18 +347,6 @@ Outcome Decoder::unwind(Outcome at_top) {
 
 } // namespace
 
-namespace vek::map {
-
-int32_t mem_read(void *arg, void *data, uint32_t len) {
-    auto *r = static_cast<MemReader *>(arg);
-    if (len > r->left()) return -1;
-    if (len != 0) std::memcpy(data, r->cursor, len);
-    r->cursor += len;
-    return static_cast<int32_t>(len);
-}
-
-} // namespace vek::map
-
 namespace {
 
 vek_st_t decode_stream(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg, const vek::trace::Call &call) {
@@ -365,7 +356,7 @@ vek_st_t decode_stream(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg, const vek
     }
     if (rdfn == nullptr) return VEK_ST_SUCCESS; // no exit line
     // Reading from memory (vek_map_decode) the bytes left are known.
-    const auto *mem = rdfn == vek::map::mem_read ? static_cast<const vek::map::MemReader *>(arg) : nullptr;
+    auto *mem = rdfn == vek::map::mem_read ? static_cast<vek::map::MemReader *>(arg) : nullptr;
     Decoder decoder(map, Reader{rdfn, arg, mem}, call);
     const Outcome out = decoder.run();
     if (out.exit_line) call.exit({{"vekStatus", out.st}});
