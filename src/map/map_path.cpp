@@ -9,11 +9,11 @@
 // below that point hangs off it, so one undo removes it all. The storage of
 // a value that a set replaces is released only once the set cannot fail
 // any more.
+#include <bit>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <bit>
 
 #include "foundation/memory.hpp"
 #include "map/map_internal.hpp"
@@ -137,7 +137,6 @@ size_t capacity_for(size_t count) {
     if (count <= 4) return 4;
     return std::bit_ceil(count);
 }
-
 
 // A map node holding a new empty map, or null when memory is exhausted.
 vek_map_value_t *new_map_node() {
