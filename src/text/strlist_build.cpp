@@ -14,13 +14,14 @@
 
 #include <vek/vek_strlist.h>
 
+#include "foundation/memory.hpp"
+#include "text/blank.hpp"
+
 namespace {
 
 constexpr std::size_t kTokenBytes = VEK_STRLIST_MAX_ITEM_LEN + 1;
 
-bool is_blank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+using vek::text::is_blank;
 
 bool is_integer_type(vek_strlist_type_t type) { return type == VEK_STRLIST_INT32 || type == VEK_STRLIST_INT64; }
 
@@ -124,28 +125,22 @@ private:
     // custom value from the token), and inserts it. On failure everything
     // allocated for this item is released and VEK_ST_NO_MEMORY returned.
     vek_st_t add_item(vek_strlist_payload_t payload, const char *token) {
-        auto *node = static_cast<vek_strlist_node_t *>(vek_strlist_malloc(sizeof(vek_strlist_node_t)));
-        auto *val = static_cast<vek_strlist_val_t *>(vek_strlist_malloc(sizeof(vek_strlist_val_t)));
-        if (node == nullptr || val == nullptr) {
-            vek_strlist_free(val);
-            vek_strlist_free(node);
-            return VEK_ST_NO_MEMORY;
-        }
+        vek::HeapPtr<vek_strlist_node_t, vek_strlist_free> node(
+            static_cast<vek_strlist_node_t *>(vek_strlist_malloc(sizeof(vek_strlist_node_t))));
+        vek::HeapPtr<vek_strlist_val_t, vek_strlist_free> val(
+            static_cast<vek_strlist_val_t *>(vek_strlist_malloc(sizeof(vek_strlist_val_t))));
+        if (!node || !val) return VEK_ST_NO_MEMORY;
         if (type_ == VEK_STRLIST_STRING) {
             payload.str = vek_strlist_strdup(token);
-            if (payload.str == nullptr) {
-                vek_strlist_free(val);
-                vek_strlist_free(node);
-                return VEK_ST_NO_MEMORY;
-            }
+            if (payload.str == nullptr) return VEK_ST_NO_MEMORY;
         } else if (type_ == VEK_STRLIST_CUSVAL) {
             payload.cusval = conv_(token);
         }
-        val->type = type_;
-        val->payload = payload;
-        node->value = val;
-        node->next = nullptr;
-        insert(node);
+        val.get()->type = type_;
+        val.get()->payload = payload;
+        node.get()->value = val.take();
+        node.get()->next = nullptr;
+        insert(node.take());
         return VEK_ST_SUCCESS;
     }
 
