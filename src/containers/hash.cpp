@@ -3,7 +3,14 @@
 // operations. Lookups move the node they find to the front of its chain;
 // released nodes are kept in a pool of up to VEK_HASH_MAX_FREE_NODES for
 // reuse. All memory is robust memory.
+//
+// The bucket of a key is key % ht_size, computed without a division where
+// the compiler has 128-bit products: the bucket block holds, past the
+// ht_size chain heads, the 64-bit reciprocal of ht_size, and the remainder
+// follows from two multiplications (D. Lemire, "Faster remainder by direct
+// computation", 2019: exact for every 32-bit key and divisor).
 #include <cstdio>
+#include <cstring>
 
 #include <vek/vek_hash.h>
 #include <vek/vek_sal.h>
@@ -27,7 +34,39 @@ inline bool usable(const vek_hash_t *ht) {
     return ht != nullptr && VEK_ALWAYS(ht->ht_size != 0 && ht->buckets != nullptr);
 }
 
-inline vek_hash_node_t **bucket_of(vek_hash_t *ht, uint32_t key) { return &ht->buckets[key % ht->ht_size]; }
+#ifdef __SIZEOF_INT128__
+// Slots of the bucket block past the heads that hold the reciprocal.
+constexpr uint32_t kReciprocalSlots = (sizeof(uint64_t) + sizeof(void *) - 1) / sizeof(void *);
+
+inline uint64_t reciprocal_of(uint32_t d) { return UINT64_MAX / d + 1; }
+
+inline void store_reciprocal(vek_hash_t *ht) {
+    const uint64_t m = reciprocal_of(ht->ht_size);
+    std::memcpy(ht->buckets + ht->ht_size, &m, sizeof m);
+}
+
+inline uint32_t bucket_index(const vek_hash_t *ht, uint32_t key) {
+    uint64_t m;
+    std::memcpy(&m, ht->buckets + ht->ht_size, sizeof m);
+    const uint64_t low = m * key;
+    return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * ht->ht_size) >> 64);
+}
+#else
+constexpr uint32_t kReciprocalSlots = 0;
+inline void store_reciprocal(vek_hash_t *) {}
+inline uint32_t bucket_index(const vek_hash_t *ht, uint32_t key) { return key % ht->ht_size; }
+#endif
+
+inline vek_hash_node_t **bucket_of(vek_hash_t *ht, uint32_t key) { return &ht->buckets[bucket_index(ht, key)]; }
+
+// Takes a node out of its chain as vek_llist_remove does (the node's own
+// links stay), without the call.
+inline void unlink(vek_hash_node_t *n) {
+    vek_llist_t *next = n->link.next;
+    vek_llist_t *prev = n->link.prev;
+    if (next != nullptr) next->prev = prev;
+    if (prev != nullptr) prev->next = next;
+}
 
 // The node holding key in the chain at *head, or null.
 vek_hash_node_t *find(vek_hash_node_t *head, uint32_t key) {
@@ -69,11 +108,12 @@ vek_st_t create_table(uint32_t ht_size, vek_hash_t **out) {
     ht->buckets = nullptr;
     ht->freeNodes = nullptr;
     ht->numFreeNodes = 0;
-    st = vek::robust_alloc_array(ht_size, &ht->buckets, VEK_NVM_ZERO_FILL);
+    st = vek::robust_alloc_array(std::size_t{ht_size} + kReciprocalSlots, &ht->buckets, VEK_NVM_ZERO_FILL);
     if (st != VEK_ST_SUCCESS) {
         vek::merge_status(st, vek::robust_free(&ht));
         return st;
     }
+    store_reciprocal(ht);
     *out = ht;
     return VEK_ST_SUCCESS;
 }
@@ -99,7 +139,9 @@ uintptr_t put(vek_hash_t *ht, uint32_t key, uintptr_t value) {
     if (last == nullptr) {
         *head = n;
     } else {
-        vek_llist_insert(&n->link, &last->link);
+        // Appended after the last node of the chain.
+        n->link.prev = &last->link;
+        last->link.next = &n->link;
     }
     return 0;
 }
@@ -113,7 +155,7 @@ vek_st_t rem(vek_hash_t *ht, uint32_t key, uintptr_t *value) {
     vek_hash_node_t *n = find(*head, key);
     if (n == nullptr) return VEK_ST_SUCCESS;
     *value = n->value;
-    vek_llist_remove(&n->link);
+    unlink(n);
     if (n == *head) *head = next_of(n);
     return give_back_node(ht, n);
 }
@@ -142,7 +184,7 @@ extern "C" VEK_API uintptr_t vek_hash_get(vek_hash_t *ht, uint32_t key) {
     if (n == nullptr) return 0;
     if (n != *head) {
         // Move to front so that keys read often stay at the chain heads.
-        vek_llist_remove(&n->link);
+        unlink(n);
         n->link.next = link_of(*head);
         n->link.prev = nullptr;
         (*head)->link.prev = &n->link;
