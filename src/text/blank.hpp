@@ -4,8 +4,10 @@
 
 namespace vek::text {
 
-inline bool is_blank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+// One bit per blank character code up to ' ': tab, newline, vertical tab,
+// form feed, carriage return (9 to 13) and space (32).
+constexpr unsigned long long kBlankBits = (0x1Full << '\t') | (1ull << ' ');
+
+inline bool is_blank(unsigned char c) { return c <= ' ' && ((kBlankBits >> c) & 1u) != 0; }
 
 } // namespace vek::text
