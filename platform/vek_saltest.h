@@ -1,7 +1,9 @@
 /*
  * vek_saltest.h - test controls of the stand-in platform library.
  *
- * Not installed: only the project's own tests use these. They let a test
+ * Installed with the stand-in's development files (libveksalif-dev) as
+ * <vek_saltest.h>; they exist in the stand-in only. The project's own tests
+ * use them, and so may users' tests of their own programs: they let a test
  * make an allocation fail, make a release or a mutex call return a chosen
  * status, and count the live heap and robust blocks so that it can assert
  * that nothing leaked. All counters are process-wide and thread-safe.

@@ -58,12 +58,9 @@ template <class K>
 vek_st_t set_typed(const char *op, vek_map_t *map, const char *key, typename K::type value, uint8_t checkForKey) {
     vek_st_t st = VEK_ST_MAP_INVALID_MAP;
     if (is_valid(map)) {
-        vek_map_value_t *node = nullptr;
-        st = key == nullptr ? VEK_ST_INVALID_PARAMETER : vek_map_alloc_value(map, key, checkForKey, &node);
-        if (st == VEK_ST_SUCCESS) {
-            K::store(node->payload, value);
-            node->type = K::code;
-        }
+        vek_map_payload_t payload{};
+        K::store(payload, value);
+        st = key == nullptr ? VEK_ST_INVALID_PARAMETER : vek::map::set_value(map, key, checkForKey, K::code, payload);
     }
     vek::trace::line(op, {{"vekStatus", st}});
     return st;

@@ -111,8 +111,18 @@ vek_st_t release_payload(vek_map_value_t *node);
 // Returns release_payload's status. No trace lines.
 vek_st_t release_node(vek_map_value_t *node);
 
+// release_node as the deleter of an owning pointer (vek::HeapPtr).
+inline void release_node_block(void *node) { release_node(static_cast<vek_map_value_t *>(node)); }
+
 // Creates an empty map (no trace lines); null when memory is exhausted.
 vek_map_t *new_map();
+
+// A typed set after its map check: set steps 2 to 5 with the value of
+// `type` in `payload` (a text, byte block or map taken over on success).
+// Storing a slot's own text, byte block or map back into it keeps the node
+// and releases nothing. Nothing changes on failure.
+vek_st_t set_value(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t type,
+                   const vek_map_payload_t &payload);
 
 // Set steps 2 and 3 followed by placing `node` (may be null, taken over on
 // success) in the slot of `key`: what vek_map_set_value_ll does after its
