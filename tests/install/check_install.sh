@@ -39,7 +39,7 @@ check_tree() {
   for f in $files; do
     [ -e "$P/$f" ] || { echo "missing $f"; exit 1; }
   done
-  [ "$(ls "$P/include/vek" | wc -l)" -eq 12 ] || { echo "expected 12 headers"; ls "$P/include/vek"; exit 1; }
+  [ "$(ls "$P/include/vek" | wc -l)" -eq 13 ] || { echo "expected 13 headers"; ls "$P/include/vek"; exit 1; }
   readelf -d "$L/libvekcommon.so" | grep -q 'SONAME.*\[libvekcommon.so.1\]'
   readelf -d "$L/libvekcommon.so" | grep -q 'NEEDED.*\[libVekSalIf.so.1\]'
   readelf -d "$L/libvekcommon.so" | grep -q 'RUNPATH.*\[\$ORIGIN\]'
