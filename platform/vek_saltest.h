@@ -4,7 +4,11 @@
  * Not installed: only the project's own tests use these. They let a test
  * make an allocation fail, make a release or a mutex call return a chosen
  * status, and count the live heap and robust blocks so that it can assert
- * that nothing leaked. All counters are process-wide and thread-safe.
+ * that nothing leaked. All counters are process-wide. The live block
+ * counts are exact under any number of threads; call counts are exact for
+ * calls made by one thread at a time, or while a fault of that kind is
+ * armed (a disarmed control counts without a locked instruction, so that
+ * the stand-in costs little on hot paths).
  */
 #ifndef VEK_SALTEST_H
 #define VEK_SALTEST_H
