@@ -6,8 +6,8 @@
  * Installed with the stand-in's development files (libveksalif-dev) as
  * <vek_saltest.h>. These functions exist only in the stand-in; a real
  * platform library does not have them. The project's own tests use them,
- * and so may users' tests of their own programs. They let a test make an allocation fail, make a release or
- * a mutex call return a chosen status, count the platform calls the library
+ * and so may users' tests of their own programs. They let a
+ * test make an allocation fail, make a release or a mutex call return a chosen status, count the platform calls the library
  * makes, and count the live heap and robust blocks so that it can assert
  * that nothing leaked, e.g.
  * @code
@@ -21,8 +21,10 @@
  * @endcode
  *
  * Thread-safety: every control and counter is process-wide and may be used
- * from any thread (atomic counters). The call counters count the calls of
- * all threads.
+ * from any thread. The live block counts are exact under any number of
+ * threads; call counts are exact for calls made by one thread at a time, or
+ * while a fault of that kind is armed (a disarmed control counts without a
+ * locked instruction, so that the stand-in costs little on hot paths).
  */
 #ifndef VEK_SALTEST_H
 #define VEK_SALTEST_H

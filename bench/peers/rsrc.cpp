@@ -4,6 +4,8 @@
 // sharing the resource. The registry takes the record's robust, process-
 // shared mutex from the platform layer and checks the handle and the run;
 // the peer takes a process-private std::mutex.
+#include <pthread.h>
+
 #include <cstdint>
 #include <mutex>
 
@@ -70,6 +72,63 @@ void alloc_free_mutex(benchmark::State &state) {
     }
 }
 
+// The floor the locks impose: allocate and free each take the record's
+// mutex once, so one pair is two lock/unlock pairs of the platform's robust,
+// process-shared mutex (vek), of the same pthread mutex called directly
+// (pthread_robust_shared), and of a std::mutex.
+struct Locks {
+    vek_mutex_t vek{};
+    pthread_mutex_t robust{};
+    std::mutex plain;
+    Locks() {
+        vek_mutex_init(&vek, VEK_MUTEX_SHARED);
+        pthread_mutexattr_t attr;
+        pthread_mutexattr_init(&attr);
+        pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+        pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
+        pthread_mutex_init(&robust, &attr);
+        pthread_mutexattr_destroy(&attr);
+    }
+};
+
+Locks &locks() {
+    static Locks l;
+    return l;
+}
+
+void lock_floor_vek(benchmark::State &state) {
+    vek_mutex_t *m = &locks().vek;
+    for (auto _ : state) {
+        vek_mutex_lock(m);
+        vek_mutex_unlock(m);
+        vek_mutex_lock(m);
+        vek_mutex_unlock(m);
+    }
+}
+
+void lock_floor_pthread(benchmark::State &state) {
+    pthread_mutex_t *m = &locks().robust;
+    for (auto _ : state) {
+        pthread_mutex_lock(m);
+        pthread_mutex_unlock(m);
+        pthread_mutex_lock(m);
+        pthread_mutex_unlock(m);
+    }
+}
+
+void lock_floor_std(benchmark::State &state) {
+    std::mutex &m = locks().plain;
+    for (auto _ : state) {
+        m.lock();
+        m.unlock();
+        m.lock();
+        m.unlock();
+    }
+}
+
+BENCHMARK(lock_floor_vek)->Name("peers/rsrc_lock_floor/vek");
+BENCHMARK(lock_floor_pthread)->Name("peers/rsrc_lock_floor/pthread_robust_shared");
+BENCHMARK(lock_floor_std)->Name("peers/rsrc_lock_floor/std_mutex");
 BENCHMARK(alloc_free_vek)->Name("peers/rsrc_alloc_free_1thread/vek");
 BENCHMARK(alloc_free_mutex)->Name("peers/rsrc_alloc_free_1thread/bitmap_std_mutex");
 BENCHMARK(alloc_free_vek)->Name("peers/rsrc_alloc_free_2threads/vek")->Threads(2)->UseRealTime();
