@@ -78,19 +78,22 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 set(CPACK_DEBIAN_PLATFORMRUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/triggers)
 # dpkg-shlibdeps reads the target's libraries; a cross build states its
-# run-time dependencies itself (VEK_DEB_CROSS_DEPENDS, see scripts/package.sh).
+# run-time dependencies itself (VEK_DEB_CROSS_DEPENDS_<component>, see
+# scripts/package.sh).
 if(CMAKE_CROSSCOMPILING)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  set(VEK_DEB_CROSS_DEPENDS "" CACHE STRING "Run-time Depends of the cross-built packages (libc6 ...)")
+  foreach(_c Runtime PlatformRuntime Tool)
+    set(VEK_DEB_CROSS_DEPENDS_${_c} "" CACHE STRING "Run-time Depends of the cross-built ${_c} package (libc6 ...)")
+  endforeach()
 else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(VEK_DEB_CROSS_DEPENDS "")
-  # libVekSalIf.so.1 is found beside the build (the stand-in, a package of
-  # its own stated below) or where the external one was found.
+  # The project's own libraries are found in the build tree (packages of
+  # their own, stated below), an external libVekSalIf where it was found.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
   if(VEK_PLATFORM STREQUAL "standin")
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/platform)
+    list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/platform)
   else()
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${VEK_SALIF_LIBDIR})
+    list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${VEK_SALIF_LIBDIR})
   endif()
 endif()
 
@@ -131,14 +134,15 @@ if(VEK_PLATFORM STREQUAL "standin")
 endif()
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${_vek_dev_depends}")
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "libvekcommon1 ${_vek_eq}")
-if(VEK_DEB_CROSS_DEPENDS)
-  foreach(_c RUNTIME PLATFORMRUNTIME TOOL)
-    if(CPACK_DEBIAN_${_c}_PACKAGE_DEPENDS)
-      set(CPACK_DEBIAN_${_c}_PACKAGE_DEPENDS "${VEK_DEB_CROSS_DEPENDS}, ${CPACK_DEBIAN_${_c}_PACKAGE_DEPENDS}")
+foreach(_c Runtime PlatformRuntime Tool)
+  string(TOUPPER ${_c} _C)
+  if(CMAKE_CROSSCOMPILING AND VEK_DEB_CROSS_DEPENDS_${_c})
+    if(CPACK_DEBIAN_${_C}_PACKAGE_DEPENDS)
+      set(CPACK_DEBIAN_${_C}_PACKAGE_DEPENDS "${VEK_DEB_CROSS_DEPENDS_${_c}}, ${CPACK_DEBIAN_${_C}_PACKAGE_DEPENDS}")
     else()
-      set(CPACK_DEBIAN_${_c}_PACKAGE_DEPENDS "${VEK_DEB_CROSS_DEPENDS}")
+      set(CPACK_DEBIAN_${_C}_PACKAGE_DEPENDS "${VEK_DEB_CROSS_DEPENDS_${_c}}")
     endif()
-  endforeach()
-endif()
+  endif()
+endforeach()
 
 include(CPack)

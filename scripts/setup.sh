@@ -7,7 +7,7 @@
 #   bench    the peer libraries of the side-by-side benchmarks
 #   python   what the Python package's install and tests need
 #   docs     Doxygen and man for the generated reference
-#   fuzz     clang-14 with its sanitizer and libFuzzer runtimes
+#   clang    clang-14 with its sanitizer and libFuzzer runtimes (also: fuzz)
 #   valgrind valgrind memcheck
 #   package  Debian packaging tools and the ABI checker
 set -euo pipefail
@@ -19,7 +19,7 @@ for mode in "$@"; do
     bench) pkgs+=(libabsl-dev libmsgpack-dev libcbor-dev) ;;
     python) pkgs+=(python3 python3-venv python3-pip python3-setuptools python3-pytest) ;;
     docs) pkgs+=(doxygen man-db) ;;
-    fuzz) pkgs+=(clang-14 libclang-rt-14-dev llvm-14) ;;
+    fuzz|clang) pkgs+=(clang-14 libclang-rt-14-dev llvm-14) ;;
     valgrind) pkgs+=(valgrind) ;;
     package) pkgs+=(dpkg-dev fakeroot file lintian abigail-tools) ;;
     *) echo "setup.sh: unknown mode $mode" >&2; exit 2 ;;

@@ -77,7 +77,18 @@ def test_repository_streams_read_the_same_in_python_and_c(clib, path):
     data = path.read_bytes()
     tree = s.decode(data)
     assert s.encode(tree) == data
-    assert clib.decode(data) == tree
+    # The library skips entries of unknown type codes (NONE included).
+    assert clib.decode(data) == without_unknown(tree)
+
+
+def without_unknown(tree: s.Map) -> s.Map:
+    out = s.Map()
+    for e in tree:
+        if isinstance(e.value, s.Map):
+            out.add(e.key, without_unknown(e.value))
+        elif not isinstance(e.value, s.Unknown):
+            out.add(e.key, e.value)
+    return out
 
 
 def test_truncated_and_corrupted_streams_get_the_c_status(clib):

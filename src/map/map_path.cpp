@@ -9,6 +9,7 @@
 // below that point hangs off it, so one undo removes it all. The storage of
 // a value that a set replaces is released only once the set cannot fail
 // any more.
+#include <bit>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -125,15 +126,22 @@ bool selector_matches(const vek_map_t *child, const char *field, const char *tex
     return false;
 }
 
-// Room of a map's entry arrays for `count` entries: every insertion into
-// a map with n entries makes both arrays exactly n + 1 slots long.
-size_t capacity_for(size_t count) { return count; }
+// Room of a map's entry arrays for `count` entries. The arrays grow
+// geometrically, so that n insertions cost O(n) copying in all: 4 slots for
+// the first entries, then the next power of two. The room follows from the
+// count alone (deleting does not shrink the arrays, so they may be larger
+// than the count says, never smaller): an insertion into a map of n entries
+// grows both arrays exactly when n equals capacity_for(n).
+size_t capacity_for(size_t count) {
+    if (count == 0) return 0;
+    if (count <= 4) return 4;
+    return std::bit_ceil(count);
+}
 
 // A map node holding a new empty map, or null when memory is exhausted.
 vek_map_value_t *new_map_node() {
-    auto *node = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
+    vek_map_value_t *node = vek::map::new_node();
     if (node == nullptr) return nullptr;
-    node->payload = vek_map_payload_t{};
     node->payload.map = vek::map::new_map();
     if (node->payload.map == nullptr) {
         vek_map_free(node);
@@ -204,13 +212,11 @@ vek_st_t convert_to_map(vek_map_value_t **slot, Undo *undo) {
     vek_map_value_t *node = *slot;
     const bool was_null = node == nullptr;
     if (was_null) {
-        node = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
+        node = vek::map::new_node();
         if (node == nullptr) {
             vek::map::destroy_tree(child);
             return VEK_ST_NO_MEMORY;
         }
-        node->type = VEK_MAP_TYPE_NONE;
-        node->payload = vek_map_payload_t{};
         *slot = node;
     }
     if (undo->empty()) {
@@ -303,8 +309,9 @@ extern "C" vek_st_t vek_map_find_component(vek_map_t *map, char *component, vek_
         return VEK_ST_MAP_KEY_NOT_EXIST;
     }
     *bracket = '\0';
-    char *selector = vek_strdup(bracket + 1);
-    if (selector == nullptr) return VEK_ST_NO_MEMORY;
+    const vek::HeapPtr<char> copy(vek_strdup(bracket + 1));
+    if (!copy) return VEK_ST_NO_MEMORY;
+    char *selector = copy.get();
     vek_st_t st = VEK_ST_MAP_KEY_NOT_EXIST;
     char *close = std::strchr(selector, ']');
     if (close != nullptr) *close = '\0';
@@ -329,7 +336,6 @@ extern "C" vek_st_t vek_map_find_component(vek_map_t *map, char *component, vek_
             }
         }
     }
-    vek_free(selector);
     return st;
 }
 
@@ -383,13 +389,11 @@ vek_st_t fill_slot(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t
         *node = *slot;
         return VEK_ST_SUCCESS;
     }
-    auto *fresh = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
+    vek_map_value_t *fresh = vek::map::new_node();
     if (fresh == nullptr) {
         undo.rollback();
         return VEK_ST_NO_MEMORY;
     }
-    fresh->type = VEK_MAP_TYPE_NONE;
-    fresh->payload = vek_map_payload_t{};
     undo.commit();
     replace_node(slot, fresh);
     *node = fresh;
@@ -422,6 +426,30 @@ vek_st_t place_node(vek_map_t *map, const char *key, uint8_t checkForKey, vek_ma
     if (st != VEK_ST_SUCCESS) return st;
     undo.commit();
     if (*slot != node) replace_node(slot, node);
+    return VEK_ST_SUCCESS;
+}
+
+vek_st_t append_owned(vek_map_t *map, char *key, vek_map_value_t *node) {
+    const auto n = static_cast<size_t>(map->count);
+    if (n >= static_cast<size_t>(INT32_MAX)) return VEK_ST_NO_MEMORY;
+    if (n == capacity_for(n)) {
+        const size_t cap = capacity_for(n + 1);
+        HeapPtr<char *, vek_map_free> keys(new_array<char *>(cap));
+        if (!keys) return VEK_ST_NO_MEMORY;
+        HeapPtr<vek_map_value_t *, vek_map_free> values(new_array<vek_map_value_t *>(cap));
+        if (!values) return VEK_ST_NO_MEMORY;
+        if (n != 0) {
+            std::memcpy(keys.get(), map->keys, n * sizeof(char *));
+            std::memcpy(values.get(), map->values, n * sizeof(vek_map_value_t *));
+        }
+        vek_map_free(map->keys);
+        vek_map_free(map->values);
+        map->keys = keys.take();
+        map->values = values.take();
+    }
+    map->keys[n] = key;
+    map->values[n] = node;
+    map->count = static_cast<int32_t>(n + 1);
     return VEK_ST_SUCCESS;
 }
 

@@ -113,56 +113,53 @@ vek_st_t query_record(vek_rsrc_t *rec, vek_rsrc_info_t *outInfo) {
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_rsrc_allocate(vek_rsrc_t *inRsrcHdl, uint32_t inNumIds, uint32_t *outStartId) {
-    vek::trace::line("vek_rsrc_allocate",
-                     {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"outStartId", outStartId}});
+    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"outStartId", outStartId}});
     const vek_st_t st = allocate_ids(inRsrcHdl, inNumIds, outStartId);
-    vek::trace::line("vek_rsrc_allocate",
-                     {{"vekStatus", st}, {"outStartId", vek::trace::out_value(outStartId)}});
+    call.exit({{"vekStatus", st}, {"outStartId", vek::trace::out_value(outStartId)}});
     return st;
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_allocate_fixed(vek_rsrc_t *inRsrcHdl, uint32_t inNumIds, uint32_t inStartId) {
-    vek::trace::line("vek_rsrc_allocate_fixed",
-                     {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"inStartId", inStartId}});
+    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"inStartId", inStartId}});
     const vek_st_t st = allocate_fixed_ids(inRsrcHdl, inNumIds, inStartId);
-    vek::trace::line("vek_rsrc_allocate_fixed", {{"vekStatus", st}});
+    call.exit({{"vekStatus", st}});
     return st;
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_free(vek_rsrc_t *inRsrcHdl, uint32_t inStartId, uint32_t inNumIds) {
-    vek::trace::line("vek_rsrc_free", {{"inRsrcHdl", inRsrcHdl}, {"inStartId", inStartId}, {"inNumIds", inNumIds}});
+    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"inStartId", inStartId}, {"inNumIds", inNumIds}});
     const vek_st_t st = free_ids(inRsrcHdl, inStartId, inNumIds);
-    vek::trace::line("vek_rsrc_free", {{"vekStatus", st}});
+    call.exit({{"vekStatus", st}});
     return st;
 }
 
 extern "C" VEK_API uint32_t vek_rsrc_isset(vek_rsrc_t *inRsrcHdl, uint32_t inId) {
-    vek::trace::line("vek_rsrc_isset", {{"inRsrcHdl", inRsrcHdl}, {"inId", inId}});
+    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"inId", inId}});
     uint8_t answer = 0;
     const vek_st_t st = test_id(inRsrcHdl, inId, true, &answer);
-    vek::trace::line("vek_rsrc_isset", {{"vekStatus", st}, {"res", answer}});
+    call.exit({{"vekStatus", st}, {"res", answer}});
     return answer;
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_issetv2(vek_rsrc_t *inRsrcHdl, uint32_t inId, uint8_t *res) {
-    using vek::trace::widen;
-    vek::trace::raw("%s isRsrcHdl=%llx inId=%llx res=%llx\n", "vek_rsrc_issetv2", widen(inRsrcHdl), widen(inId),
-                    widen(res));
+    // The entry line names the handle "isRsrcHdl".
+    const vek::trace::Call call(__func__, {{"isRsrcHdl", inRsrcHdl}, {"inId", inId}, {"res", res}});
     uint8_t answer = 0;
     const vek_st_t st = test_id(inRsrcHdl, inId, res != nullptr, &answer);
     if (res != nullptr) *res = answer;
-    vek::trace::line("vek_rsrc_issetv2", {{"vekStatus", st}, {"res", vek::trace::out_value(res)}});
+    call.exit({{"vekStatus", st}, {"res", vek::trace::out_value(res)}});
     return st;
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_query(vek_rsrc_t *inRsrcHdl, vek_rsrc_info_t *outInfo) {
     using vek::trace::widen;
-    vek::trace::line("vek_rsrc_query", {{"inRsrcHdl", inRsrcHdl}, {"outInfo", outInfo}});
+    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"outInfo", outInfo}});
     const vek_st_t st = query_record(inRsrcHdl, outInfo);
+    // The exit line labels the record's fields "outInfo:".
     if (vek::trace::on()) {
         const vek_rsrc_info_t shown = vek::trace::out_value(outInfo);
         vek::trace::raw("%s vekStatus=%llx outInfo: kind=%llx name=%llx baseId=%llx numElems=%llx numElemsFree=%llx\n",
-                        "vek_rsrc_query", widen(st), widen(shown.kind), widen(shown.name), widen(shown.baseId),
+                        call.op(), widen(st), widen(shown.kind), widen(shown.name), widen(shown.baseId),
                         widen(shown.numElems), widen(shown.numElemsFree));
     }
     return st;

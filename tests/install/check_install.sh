@@ -5,8 +5,8 @@
 #    runs a C99 program with pkg-config and a C++ program with find_package
 #    against it, after moving the tree to prove it relocatable;
 # 2. configures the sources as a Debian packaging helper does (prefix /usr,
-#    multiarch libdir lib/<triplet>), installs with DESTDIR and builds and
-#    runs both programs against DESTDIR/usr.
+#    multiarch libdir lib/<triplet>), installs the library's components
+#    with DESTDIR and builds and runs both programs against DESTDIR/usr.
 # Cross builds set VEK_EMULATOR (the command that runs target programs, e.g.
 # "qemu-arm -L /usr/arm-linux-gnueabihf") and VEK_TOOLCHAIN_FILE. Built
 # against an external platform library, VEK_PLATFORM=external and
@@ -39,7 +39,7 @@ check_tree() {
   for f in $files; do
     [ -e "$P/$f" ] || { echo "missing $f"; exit 1; }
   done
-  [ "$(ls "$P/include/vek" | wc -l)" -eq 12 ] || { echo "expected 12 headers"; ls "$P/include/vek"; exit 1; }
+  [ "$(ls "$P/include/vek" | wc -l)" -eq 13 ] || { echo "expected 13 headers"; ls "$P/include/vek"; exit 1; }
   readelf -d "$L/libvekcommon.so" | grep -q 'SONAME.*\[libvekcommon.so.1\]'
   readelf -d "$L/libvekcommon.so" | grep -q 'NEEDED.*\[libVekSalIf.so.1\]'
   readelf -d "$L/libvekcommon.so" | grep -q 'RUNPATH.*\[\$ORIGIN\]'
@@ -95,7 +95,12 @@ CPP
     cmake -S "$t/cmk" -B "$t/cmk/b" -DCMAKE_PREFIX_PATH="$P" -DCMAKE_CXX_COMPILER="$cxx" > /dev/null
   fi
   cmake --build "$t/cmk/b" > /dev/null
-  run "$t/cmk/b/t"
+  # libvekcommon's RUNPATH does not lead to an external platform library.
+  if [ -n "$salif_dir" ]; then
+    LD_LIBRARY_PATH=$salif_dir run "$t/cmk/b/t"
+  else
+    run "$t/cmk/b/t"
+  fi
 }
 
 # 1. The build tree, installed to a prefix and moved.
@@ -115,9 +120,16 @@ args=(-DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="li
 [ "$platform" = external ] && args+=(-DVEK_SALIF_LIBRARY="$VEK_SALIF_LIBRARY")
 cmake -S "$src" -B "$b2" "${args[@]}" > /dev/null
 targets=(vekcommon)
-[ "$platform" = standin ] && targets+=(VekSalIf)
+components=(Runtime Development)
+if [ "$platform" = standin ]; then
+  targets+=(VekSalIf)
+  components+=(PlatformRuntime PlatformDevelopment)
+fi
 cmake --build "$b2" --target "${targets[@]}" -j2 > /dev/null
-DESTDIR=$work/dest cmake --install "$b2" > /dev/null
+# The library's components only: the tools are not built here.
+for c in "${components[@]}"; do
+  DESTDIR=$work/dest cmake --install "$b2" --component "$c" > /dev/null
+done
 [ -z "$(find "$work/dest" -mindepth 1 -maxdepth 1 ! -name usr)" ] || { echo "files outside DESTDIR/usr"; find "$work/dest" -maxdepth 1; exit 1; }
 check_tree "$work/dest/usr" "lib/$triplet"
 echo "install with /usr, lib/$triplet and DESTDIR: ok"

@@ -529,7 +529,8 @@ TEST_F(ModelTest, FailedAppendKeepsTheArrays) {
                 vek_map_t *m = nullptr;
                 ASSERT_EQ(vek_map_create(&m), 0u);
                 for (int i = 0; i < before; ++i) {
-                    ASSERT_EQ(vek_map_set_i32_ll(m, ("e" + std::to_string(i)).c_str(), i, 0), 0u);
+                    const std::string name = format("e%d", i);
+                    ASSERT_EQ(vek_map_set_i32_ll(m, name.c_str(), i, 0), 0u);
                 }
                 char **keys = m->keys;
                 vek_map_value_t **values = m->values;

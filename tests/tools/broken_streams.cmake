@@ -1,5 +1,6 @@
 # Streams that are cut short, corrupted, not the library's own, or absent:
 # clear messages with the library's status name, exit status 1, no crash.
+cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/vekutil_common.cmake)
 
 set(_head "^vekutil map dump: ")

@@ -1,6 +1,7 @@
 # Malformed text forms: the message names the line and the column, nothing
 # is written, the exit status is 1. And what the reader accepts besides the
 # writer's own form: comments, blank lines, CRLF line ends, other spellings.
+cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/vekutil_common.cmake)
 
 function(bad_text name content where)
@@ -49,6 +50,20 @@ bad_text(dotted_quoted "\"a.b\" = (i32) 1\n" "1:1: ${P}: a key cannot hold '.' (
 bad_text(nul_key "\"a\\x00\" = (i32) 1\n" "1:1: ${P}: a key cannot hold a NUL byte")
 bad_text(no_key "= (i32) 1\n" "1:1: ${P}: expected a key (quote keys that hold other characters)")
 bad_text(space_key "a b = (i32) 1\n" "1:3: ${P}: expected '=' after the key")
+
+# Maps nested as deep as the decoder reads them, and one level more.
+set(_deep "")
+foreach(level RANGE 0 64)
+  string(REPEAT "    " ${level} _indent)
+  string(APPEND _deep "${_indent}m = (map)\n")
+endforeach()
+file(WRITE ${WORK}/deep65.txt "${_deep}")
+vekutil_check(NAME deep65 ARGS map encode deep65.txt -o deep65.bin RC 1
+  STDERR "vekutil map encode: deep65.txt:65:257: ${P}: maps nested deeper than 64 levels (the decoder refuses them)\n")
+string(REGEX REPLACE "[ ]*m = \\(map\\)\n$" "" _deep64 "${_deep}")
+file(WRITE ${WORK}/deep64.txt "${_deep64}")
+vekutil_check(NAME deep64 ARGS map encode deep64.txt -o deep64.bin)
+vekutil_check(NAME deep64_back ARGS map text deep64.bin STDOUT "${_deep64}")
 
 # What the reader takes besides the writer's form.
 file(WRITE ${WORK}/loose.txt "# ports\n\nmtu = (u32) 0x2400 # hex\r\n\"port\" = (map)\n    id = (i32) -0x1\n    up = (bool) true\n    w = (float) 0x1.8p+0\n    d = (double) 1.50\n    n = (double) nan\n    b = (bin) 0A0b\n    e = (bin) # none\n")

@@ -1,4 +1,5 @@
 # Status names, list texts, help and the command line.
+cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/vekutil_common.cmake)
 
 # status: decimal, negative and hex codes; unnamed codes fail.

@@ -1,5 +1,6 @@
 # The sample streams under examples/streams: each is the stream that the
 # tool makes from the text kept beside it, and gives that text back.
+cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/vekutil_common.cmake)
 
 foreach(sample ports ipcsum)

@@ -80,7 +80,7 @@ double special_double() {
 }
 
 void fill(vek_map_t *map, int depth, uint32_t &budget) {
-    const uint32_t n = pick(9);
+    const uint32_t n = depth == 0 ? 8 + pick(24) : pick(10);
     for (uint32_t i = 0; i < n && budget > 0; ++i, --budget) {
         const std::string key = random_key();
         const char *k = key.c_str();

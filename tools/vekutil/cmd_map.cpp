@@ -103,7 +103,7 @@ std::string decoder_changes(const WalkResult &wr) {
     add(wr.nulBytes, "keys or texts cut at a NUL byte");
     add(wr.oddBools, "bool words other than 0 and 1 read as FALSE");
     add(wr.oddFillers, "non-zero filler words ignored");
-    add(wr.nanFloats, "float NaN patterns read as infinity");
+    add(wr.oddFloats, "float NaN or -0 patterns read as infinity or 0");
     add(wr.negativeCounts, "negative entry counts read as 0");
     return s;
 }

@@ -102,9 +102,11 @@ private:
                                        (uint32_t{e.value[2]} << 8) | e.value[3];
                     if (b > 1) ++r_.oddBools;
                 }
-                if (e.type == VEK_MAP_TYPE_FLOAT && (e.value[0] & 0x7f) == 0x7f && (e.value[1] & 0x80) != 0 &&
-                    ((e.value[1] & 0x7f) | e.value[2] | e.value[3]) != 0) {
-                    ++r_.nanFloats;
+                if (e.type == VEK_MAP_TYPE_FLOAT) {
+                    const bool nan = (e.value[0] & 0x7f) == 0x7f && (e.value[1] & 0x80) != 0 &&
+                                     ((e.value[1] & 0x7f) | e.value[2] | e.value[3]) != 0;
+                    const bool negativeZero = e.value[0] == 0x80 && (e.value[1] | e.value[2] | e.value[3]) == 0;
+                    if (nan || negativeZero) ++r_.oddFloats;
                 }
                 break;
             case VEK_MAP_TYPE_I64:

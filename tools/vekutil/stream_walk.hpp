@@ -39,7 +39,7 @@ struct WalkResult {
     uint32_t nulBytes = 0;             // keys or texts holding a NUL byte (cut there)
     uint32_t oddBools = 0;             // bool words other than 0 and 1 (read as false)
     uint32_t oddFillers = 0;           // non-zero filler words before nested maps
-    uint32_t nanFloats = 0;            // float NaN patterns (read as infinity)
+    uint32_t oddFloats = 0;            // float NaN and -0 patterns (read as infinity and 0)
     uint32_t negativeCounts = 0;       // entry counts below 0 (read as 0)
 };
 

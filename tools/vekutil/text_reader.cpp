@@ -278,6 +278,10 @@ private:
         }
         case VEK_MAP_TYPE_MAP: {
             expect_end(line, pos, "(map)");
+            if (stack_.size() > static_cast<std::size_t>(VEK_MAP_DECODE_MAX_DEPTH)) {
+                throw parse_fail(keyCol, "maps nested deeper than " + std::to_string(VEK_MAP_DECODE_MAX_DEPTH) +
+                                             " levels (the decoder refuses them)");
+            }
             vek_map_t *child = nullptr;
             check_set(vek_map_create(&child), keyCol, "map");
             const vek_st_t st = vek_map_set_map_ll(map, k, child, 0);
