@@ -6,9 +6,9 @@
  * Installed with the stand-in's development files (libveksalif-dev) as
  * <vek_saltest.h>. These functions exist only in the stand-in; a real
  * platform library does not have them. The project's own tests use them,
- * and so may users' tests of their own programs. They let a
- * test make an allocation fail, make a release or a mutex call return a chosen status, count the platform calls the library
- * makes, and count the live heap and robust blocks so that it can assert
+ * and so may users' tests of their own programs. They let a test make an
+ * allocation fail, make a release or a mutex call return a chosen status,
+ * count the platform calls the library makes, and count the live heap and robust blocks so that it can assert
  * that nothing leaked, e.g.
  * @code
  * vek_saltest_reset();
