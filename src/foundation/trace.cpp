@@ -12,18 +12,21 @@ void write_line(const char *op, std::initializer_list<Field> fields) {
     char buf[512];
     std::size_t len = 0;
     bool fits = true;
-    auto append = [&](const char *fmt, auto... args) {
-        if (!fits) return;
-        const int n = std::snprintf(buf + len, sizeof buf - len, fmt, args...);
+    // Takes the result of one snprintf into buf + len; the formats stay
+    // literals so that the compiler checks them.
+    auto advance = [&](int n) {
         if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf - len) {
             fits = false;
         } else {
             len += static_cast<std::size_t>(n);
         }
     };
-    append("%s", op);
-    for (const Field &f : fields) append(" %s=%llx", f.name, f.value);
-    append("\n");
+    advance(std::snprintf(buf, sizeof buf, "%s", op));
+    for (const Field &f : fields) {
+        if (!fits) break;
+        advance(std::snprintf(buf + len, sizeof buf - len, " %s=%llx", f.name, f.value));
+    }
+    if (fits) advance(std::snprintf(buf + len, sizeof buf - len, "\n"));
     if (fits) {
         std::fwrite(buf, 1, len, stdout);
         return;
