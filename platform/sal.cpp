@@ -51,8 +51,14 @@ struct Fault {
         last.store(0);
         calls.store(0);
     }
-    // Counts one call; true when it must fail.
+    // Counts one call; true when it must fail. While disarmed the count is
+    // a plain relaxed increment (no locked instruction on the hot path):
+    // exact for one thread, which is how tests read it.
     bool hit() {
+        if (first.load(std::memory_order_relaxed) == 0) {
+            calls.store(calls.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+            return false;
+        }
         const uint32_t n = calls.fetch_add(1) + 1;
         const uint32_t f = first.load();
         if (f == 0 || n < f) return false;
@@ -66,6 +72,15 @@ Fault g_call[VEK_SALTEST_NUM_CALLS];
 std::atomic<uint32_t> g_fired{0};
 std::atomic<long> g_heap_live{0};
 std::atomic<long> g_robust_live{0};
+std::atomic<bool> g_zero_null{false};    // a 0-byte robust request answers null, status 0
+std::atomic<vek_saltest_holder_fn_t> g_holder_fn{nullptr};
+std::atomic<void *> g_holder_ctx{nullptr};
+
+// Shows the holder of a robust malloc or free to the test's hook, if any.
+void show_holder(int call, void *const *holder, const void *block) {
+    const vek_saltest_holder_fn_t fn = g_holder_fn.load();
+    if (fn != nullptr) fn(call, holder, block, g_holder_ctx.load());
+}
 
 // Counts an allocation call of one kind; true when it must fail.
 bool alloc_fails(int kind) {
@@ -107,6 +122,11 @@ void *robust_alloc(std::size_t size) {
 }
 
 vek_st_t robust_malloc_to(std::size_t size, void **ptr, uint32_t flag) {
+    if (size == 0 && g_zero_null.load()) {
+        if (alloc_fails(VEK_SALTEST_ROBUST)) return VEK_ST_NO_MEMORY;
+        *ptr = nullptr;
+        return VEK_ST_SUCCESS;
+    }
     void *p = robust_alloc(size);
     if (p == nullptr) return VEK_ST_NO_MEMORY;
     if (flag == VEK_NVM_ZERO_FILL) std::memset(p, 0, size);
@@ -154,7 +174,9 @@ VEK_API char *vek_strdup(const char *str) {
 // ---- robust memory ---------------------------------------------------------
 
 VEK_API vek_st_t vek_nvm_robust_malloc(size_t size, void **ptr, uint32_t flag) {
-    return robust_malloc_to(size, ptr, flag);
+    const vek_st_t st = robust_malloc_to(size, ptr, flag);
+    if (st == VEK_ST_SUCCESS) show_holder(VEK_SALTEST_HOLDER_MALLOC, ptr, *ptr);
+    return st;
 }
 
 VEK_API vek_st_t vek_nvm_robust_realloc(void *ptr, size_t size, void **newPtr) {
@@ -172,6 +194,7 @@ VEK_API vek_st_t vek_nvm_robust_realloc(void *ptr, size_t size, void **newPtr) {
 }
 
 VEK_API vek_st_t vek_nvm_robust_free(void **ptr) {
+    show_holder(VEK_SALTEST_HOLDER_FREE, ptr, *ptr);
     vek_st_t st = VEK_ST_SUCCESS;
     call_fails(VEK_SALTEST_ROBUST_FREE, &st);
     robust_release(*ptr);
@@ -258,6 +281,17 @@ VEK_API void vek_saltest_reset(void) {
     for (Fault &f : g_alloc) f.reset();
     for (Fault &f : g_call) f.reset();
     g_fired.store(0);
+    g_zero_null.store(false);
+    g_holder_fn.store(nullptr);
+    g_holder_ctx.store(nullptr);
+}
+
+VEK_API void vek_saltest_zero_robust_null(int on) { g_zero_null.store(on != 0); }
+
+VEK_API void vek_saltest_holder_hook(vek_saltest_holder_fn_t fn, void *ctx) {
+    g_holder_fn.store(nullptr);
+    g_holder_ctx.store(ctx);
+    g_holder_fn.store(fn);
 }
 
 VEK_API void vek_saltest_fail_alloc(int kind, uint32_t nth, uint32_t count) {

@@ -19,6 +19,10 @@ if ! diff -u "$work/want" "$work/have"; then
 fi
 [ "$(wc -l < "$work/want")" -eq 139 ] || { echo "interface list must hold 139 names"; exit 1; }
 
+if [ ! -e "$libdir/libVekSalIf.so" ] && [ "${VEK_PLATFORM:-standin}" = external ]; then
+  echo "exports match: $(wc -l < "$work/have") in libvekcommon (external platform library not checked)"
+  exit 0
+fi
 names "$src/platform/VekSalIf.map" > "$work/want_sal"
 exported "$libdir/libVekSalIf.so" | grep -v '^vek_saltest_' > "$work/have_sal"
 if ! diff -u "$work/want_sal" "$work/have_sal"; then

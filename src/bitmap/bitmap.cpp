@@ -6,8 +6,6 @@
 #include "foundation/status_merge.hpp"
 #include "foundation/trace.hpp"
 
-using vek::trace::line;
-
 namespace {
 
 // Allocates a header and a word array of `words` words. On failure nothing
@@ -27,10 +25,9 @@ vek_bitmap_t *alloc_bitmap(uint32_t words, vek_st_t *st) {
     return map;
 }
 
-} // namespace
-
-extern "C" VEK_API vek_bitmap_t *vek_bitmap_create(uint32_t size) {
-    line("vek_bitmap_create", {{"size", size}});
+// A new bitmap of `size` identifiers, all free; null when size is 0 or
+// memory is short.
+vek_bitmap_t *create_bitmap(uint32_t size) {
     if (size == 0u) return nullptr;
     const uint32_t words = vek::bitmap::words_for(size);
     vek_st_t st = VEK_ST_SUCCESS;
@@ -41,111 +38,145 @@ extern "C" VEK_API vek_bitmap_t *vek_bitmap_create(uint32_t size) {
     map->firstFree = 0;
     std::memset(map->bits, 0, static_cast<std::size_t>(words) * sizeof(uint32_t));
     if (size % 32u != 0u) map->bits[words - 1u] = ~0u << (size % 32u);
-    line("vek_bitmap_create", {{"vekStatus", VEK_ST_SUCCESS},
-                               {"size", map->size},
-                               {"words_needed", map->words_needed},
-                               {"bits", map->bits},
-                               {"firstFree", map->firstFree}});
     return map;
 }
 
-extern "C" VEK_API int32_t vek_bitmap_delete(vek_bitmap_t *map) {
-    line("vek_bitmap_delete", {{"map", map}});
+vek_st_t delete_bitmap(vek_bitmap_t *map) {
     vek_st_t st = VEK_ST_SUCCESS;
-    if (map != nullptr) {
-        if (map->bits != nullptr) st = vek::robust_free(&map->bits);
-        vek::merge_status(st, vek::robust_free(&map));
-    }
-    line("vek_bitmap_delete", {{"vekStatus", st}});
-    return 0;
+    if (map == nullptr) return st;
+    if (map->bits != nullptr) st = vek::robust_free(&map->bits);
+    vek::merge_status(st, vek::robust_free(&map));
+    return st;
 }
 
-extern "C" VEK_API vek_bitmap_t *vek_bitmap_copy(vek_bitmap_t *bits) {
-    line("vek_bitmap_copy", {{"bits", bits}});
+vek_bitmap_t *copy_bitmap(const vek_bitmap_t *bits, vek_st_t *st) {
     if (bits == nullptr) {
-        line("vek_bitmap_copy", {{"vekStatus", VEK_ST_INVALID_VALUE}});
+        *st = VEK_ST_INVALID_VALUE;
         return nullptr;
     }
-    vek_st_t st = VEK_ST_SUCCESS;
-    vek_bitmap_t *copy = alloc_bitmap(bits->words_needed, &st);
-    if (copy == nullptr) {
-        line("vek_bitmap_copy", {{"vekStatus", st}});
-        return nullptr;
-    }
+    vek_bitmap_t *copy = alloc_bitmap(bits->words_needed, st);
+    if (copy == nullptr) return nullptr;
     copy->size = bits->size;
     copy->words_needed = bits->words_needed;
     copy->firstFree = bits->firstFree;
     if (bits->words_needed != 0u) {
         std::memcpy(copy->bits, bits->bits, static_cast<std::size_t>(bits->words_needed) * sizeof(uint32_t));
     }
-    line("vek_bitmap_copy", {{"vekStatus", VEK_ST_SUCCESS}, {"new_bits", copy}});
     return copy;
 }
 
-extern "C" VEK_API uint32_t vek_bitmap_get_size(vek_bitmap_t *map) {
-    line("vek_bitmap_get_size", {{"map", map}});
-    const uint32_t size = (map != nullptr) ? map->size : 0u;
-    line("vek_bitmap_get_size", {{"_map->size", size}});
-    return size;
-}
-
-extern "C" VEK_API int32_t vek_bitmap_set(vek_bitmap_t *map, uint32_t id) {
-    line("vek_bitmap_set", {{"map", map}, {"id", id}});
-    vek_st_t st = VEK_ST_SUCCESS;
-    int32_t rc = 0;
+int32_t set_id(vek_bitmap_t *map, uint32_t id, vek_st_t *st) {
     if (map == nullptr) {
-        st = VEK_ST_INVALID_VALUE;
-        rc = -1;
-    } else if (id >= map->size || vek::bitmap::bit_is_set(map, id)) {
-        st = VEK_ST_ERROR;
-        rc = -1;
-    } else {
-        map->bits[id / 32u] |= 1u << (id % 32u);
-        if (id == map->firstFree) map->firstFree = _vek_bitmap_next_free(map, id);
+        *st = VEK_ST_INVALID_VALUE;
+        return -1;
     }
-    line("vek_bitmap_set", {{"vekStatus", st}});
-    return rc;
-}
-
-extern "C" VEK_API int32_t vek_bitmap_clr(vek_bitmap_t *map, uint32_t id) {
-    line("vek_bitmap_clr", {{"map", map}, {"id", id}});
-    vek_st_t st = VEK_ST_SUCCESS;
-    if (map == nullptr || id >= map->size) {
-        st = VEK_ST_INVALID_VALUE;
-    } else {
-        _vek_bitmap_clear_run(map->size, map->bits, 1, id);
-        if (id < map->firstFree) map->firstFree = id;
+    if (id >= map->size || vek::bitmap::bit_is_set(map, id)) {
+        *st = VEK_ST_ERROR;
+        return -1;
     }
-    line("vek_bitmap_clr", {{"vekStatus", st}});
+    map->bits[id / 32u] |= 1u << (id % 32u);
+    vek::bitmap::after_reserve(map, id);
     return 0;
 }
 
-extern "C" VEK_API int32_t vek_bitmap_isset(vek_bitmap_t *map, uint32_t id) {
-    line("vek_bitmap_isset", {{"map", map}, {"id", id}});
-    vek_st_t st = VEK_ST_SUCCESS;
-    int32_t rc = 0;
-    if (map == nullptr) {
-        st = VEK_ST_INVALID_VALUE;
-    } else if (id >= map->size) {
-        st = VEK_ST_ERROR;
-    } else {
-        rc = vek::bitmap::bit_is_set(map, id) ? 1 : 0;
-    }
-    line("vek_bitmap_isset", {{"vekStatus", st}});
-    return rc;
+vek_st_t clear_id(vek_bitmap_t *map, uint32_t id) {
+    if (map == nullptr || id >= map->size) return VEK_ST_INVALID_VALUE;
+    _vek_bitmap_clear_run(map->size, map->bits, 1, id);
+    if (id < map->firstFree) map->firstFree = id;
+    return VEK_ST_SUCCESS;
 }
 
-extern "C" VEK_API int32_t vek_bitmap_count(vek_bitmap_t *map, uint8_t value) {
-    line("vek_bitmap_count", {{"map", map}, {"value", value}});
+int32_t test_id(vek_bitmap_t *map, uint32_t id, vek_st_t *st) {
     if (map == nullptr) {
-        line("vek_bitmap_count", {{"vekStatus", VEK_ST_INVALID_VALUE}, {"count", 0}});
-        return -1;
+        *st = VEK_ST_INVALID_VALUE;
+        return 0;
     }
-    // Each identifier goes through vek_bitmap_isset, with its trace lines.
+    if (id >= map->size) {
+        *st = VEK_ST_ERROR;
+        return 0;
+    }
+    return vek::bitmap::bit_is_set(map, id) ? 1 : 0;
+}
+
+// Identifiers whose state is `value`, each read through vek_bitmap_isset
+// with its trace lines.
+uint32_t count_ids(vek_bitmap_t *map, uint8_t value) {
     uint32_t count = 0;
     for (uint32_t id = 0; id < map->size; ++id) {
         if (vek_bitmap_isset(map, id) == static_cast<int32_t>(value)) ++count;
     }
-    line("vek_bitmap_count", {{"vekStatus", VEK_ST_SUCCESS}, {"count", count}});
-    return static_cast<int32_t>(count);
+    return count;
+}
+
+} // namespace
+
+extern "C" VEK_API vek_bitmap_t *vek_bitmap_create(uint32_t size) {
+    const vek::trace::Call call(__func__, {{"size", size}});
+    vek_bitmap_t *map = create_bitmap(size);
+    // A bitmap that could not be made has no exit line.
+    if (map != nullptr) {
+        call.exit({{"vekStatus", VEK_ST_SUCCESS},
+                   {"size", map->size},
+                   {"words_needed", map->words_needed},
+                   {"bits", map->bits},
+                   {"firstFree", map->firstFree}});
+    }
+    return map;
+}
+
+extern "C" VEK_API int32_t vek_bitmap_delete(vek_bitmap_t *map) {
+    const vek::trace::Call call(__func__, {{"map", map}});
+    const vek_st_t st = delete_bitmap(map);
+    call.exit({{"vekStatus", st}});
+    return 0;
+}
+
+extern "C" VEK_API vek_bitmap_t *vek_bitmap_copy(vek_bitmap_t *bits) {
+    const vek::trace::Call call(__func__, {{"bits", bits}});
+    vek_st_t st = VEK_ST_SUCCESS;
+    vek_bitmap_t *copy = copy_bitmap(bits, &st);
+    if (copy != nullptr) {
+        call.exit({{"vekStatus", st}, {"new_bits", copy}});
+    } else {
+        call.exit({{"vekStatus", st}});
+    }
+    return copy;
+}
+
+extern "C" VEK_API uint32_t vek_bitmap_get_size(vek_bitmap_t *map) {
+    const vek::trace::Call call(__func__, {{"map", map}});
+    const uint32_t size = (map != nullptr) ? map->size : 0u;
+    call.exit({{"_map->size", size}});
+    return size;
+}
+
+extern "C" VEK_API int32_t vek_bitmap_set(vek_bitmap_t *map, uint32_t id) {
+    const vek::trace::Call call(__func__, {{"map", map}, {"id", id}});
+    vek_st_t st = VEK_ST_SUCCESS;
+    const int32_t rc = set_id(map, id, &st);
+    call.exit({{"vekStatus", st}});
+    return rc;
+}
+
+extern "C" VEK_API int32_t vek_bitmap_clr(vek_bitmap_t *map, uint32_t id) {
+    const vek::trace::Call call(__func__, {{"map", map}, {"id", id}});
+    const vek_st_t st = clear_id(map, id);
+    call.exit({{"vekStatus", st}});
+    return 0;
+}
+
+extern "C" VEK_API int32_t vek_bitmap_isset(vek_bitmap_t *map, uint32_t id) {
+    const vek::trace::Call call(__func__, {{"map", map}, {"id", id}});
+    vek_st_t st = VEK_ST_SUCCESS;
+    const int32_t rc = test_id(map, id, &st);
+    call.exit({{"vekStatus", st}});
+    return rc;
+}
+
+extern "C" VEK_API int32_t vek_bitmap_count(vek_bitmap_t *map, uint8_t value) {
+    const vek::trace::Call call(__func__, {{"map", map}, {"value", value}});
+    const vek_st_t st = (map != nullptr) ? VEK_ST_SUCCESS : VEK_ST_INVALID_VALUE;
+    const uint32_t count = (map != nullptr) ? count_ids(map, value) : 0u;
+    call.exit({{"vekStatus", st}, {"count", count}});
+    return (map != nullptr) ? static_cast<int32_t>(count) : -1;
 }

@@ -1,12 +1,13 @@
-// Run operations on a bitmap's word array, shared by the bitmap family
-// (core, ranged and aligned reservation, span search) and by the paged
-// table and the resource registry that build on bitmaps.
+// Internals of the bitmap family (core, reservation, ranged and aligned
+// reservation, span walk, nice identifiers): the word scan every search is
+// built on, run operations on the word array and the firstFree update.
 //
 // Identifier i is bit (i % 32) of word i / 32; a set bit is in use. The
 // tail bits of the last word (from size % 32 up) are set at creation and
 // stay set, so every run measurement stops at the bitmap's size.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 
@@ -35,6 +36,40 @@ uint32_t _vek_bitmap_next_free(vek_bitmap_t *map, uint32_t pos);
 
 namespace vek::bitmap {
 
+// The word scan: the first position at or above `from`, below `limit`,
+// whose bit is set (Set) or clear (!Set) in the word array `bits` of
+// `words` words; `limit` (at most words * 32) when there is none. The
+// first word is masked below `from`; then two words are read at a time, so
+// a run is skipped 64 positions per step. Every search of the family goes
+// through it.
+template <bool Set>
+inline uint64_t find_next(const uint32_t *bits, uint64_t words, uint64_t from, uint64_t limit) {
+    if (from >= limit) return limit;
+    constexpr uint32_t flip = Set ? 0u : ~0u;
+    uint64_t wi = from / 32u;
+    const uint32_t first = (bits[wi] ^ flip) & (~0u << (from % 32u));
+    if (first != 0u) return std::min<uint64_t>(limit, wi * 32u + static_cast<uint32_t>(std::countr_zero(first)));
+    const uint64_t last = (limit + 31u) / 32u; // words that hold positions below limit
+    for (++wi; wi + 1u < last; wi += 2u) {
+        const uint64_t pair = (static_cast<uint64_t>(bits[wi + 1u] ^ flip) << 32u) | (bits[wi] ^ flip);
+        if (pair != 0u) return std::min<uint64_t>(limit, wi * 32u + static_cast<uint32_t>(std::countr_zero(pair)));
+    }
+    if (wi < last && wi < words) {
+        const uint32_t w = bits[wi] ^ flip;
+        if (w != 0u) return std::min<uint64_t>(limit, wi * 32u + static_cast<uint32_t>(std::countr_zero(w)));
+    }
+    return limit;
+}
+
+// Next used / free position at or above `from` in a bitmap's words (tail
+// bits read as used), or words_needed * 32.
+inline uint64_t next_used(const vek_bitmap_t *map, uint64_t from) {
+    return find_next<true>(map->bits, map->words_needed, from, uint64_t{map->words_needed} * 32u);
+}
+inline uint64_t next_free(const vek_bitmap_t *map, uint64_t from) {
+    return find_next<false>(map->bits, map->words_needed, from, uint64_t{map->words_needed} * 32u);
+}
+
 // Number of 32-bit words that hold `size` identifiers, without wrapping.
 constexpr uint32_t words_for(uint32_t size) {
     return static_cast<uint32_t>((static_cast<uint64_t>(size) + 31u) / 32u);
@@ -52,8 +87,23 @@ inline uint32_t free_run(const vek_bitmap_t *map, uint32_t start, uint32_t want)
     return _vek_bitmap_free_run_length(map->words_needed, map->bits, start, want);
 }
 
-// Lowest free position at or above `from` (skipping all-ones words), or
-// words_needed * 32 when there is none.
-uint64_t first_free_at_or_after(const vek_bitmap_t *map, uint64_t from);
+// The lowest free identifier at or above `from`, wrapping once to the
+// lowest free identifier of the bitmap when `from` is at or past the size;
+// `size` when nothing is free there.
+inline uint32_t free_from(const vek_bitmap_t *map, uint64_t from) {
+    const uint64_t found = next_free(map, from >= map->size ? 0u : from);
+    return found < map->size ? static_cast<uint32_t>(found) : map->size;
+}
+
+// What firstFree becomes when nothing is free after a reservation.
+enum class WhenFull { AtSize, AtZero };
+
+// The firstFree update after reserving a run at `base`: only a run that
+// starts at the hint moves it, to the next free identifier.
+inline void after_reserve(vek_bitmap_t *map, uint32_t base, WhenFull full = WhenFull::AtSize) {
+    if (base != map->firstFree) return;
+    const uint32_t next = _vek_bitmap_next_free(map, base);
+    map->firstFree = (next == map->size && full == WhenFull::AtZero) ? 0u : next;
+}
 
 } // namespace vek::bitmap

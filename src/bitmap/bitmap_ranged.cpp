@@ -4,7 +4,6 @@
 #include "bitmap/bitmap_internal.hpp"
 #include "foundation/trace.hpp"
 
-using vek::trace::line;
 
 namespace {
 
@@ -15,19 +14,14 @@ enum class Mode { Reserve, Test };
 // back below startRange. The test form accepts only runs that end strictly
 // before endRange.
 template <Mode M>
-int32_t ranged(const char *op, vek_bitmap_t *map, uint32_t size, uint32_t *base, uint32_t startRange,
-               uint32_t endRange) {
-    line(op, {{"map", map}, {"size", size}, {"base", base}, {"startRange", startRange}, {"endRange", endRange}});
-    auto finish = [&](vek_st_t st) {
-        line(op, {{"vekStatus", st}});
-        return st == VEK_ST_SUCCESS ? 0 : -1;
-    };
-    if (map == nullptr || endRange > map->size || startRange > map->size) return finish(VEK_ST_INVALID_VALUE);
+vek_st_t ranged(vek_bitmap_t *map, uint32_t size, uint32_t *base, uint32_t startRange, uint32_t endRange) {
+    if (map == nullptr || endRange > map->size || startRange > map->size) return VEK_ST_INVALID_VALUE;
     uint32_t candidate = startRange;
     if (startRange < endRange) {
-        while (vek::bitmap::free_run(map, candidate, size) < size) {
-            const uint32_t next = _vek_bitmap_next_free(map, candidate);
-            if (next <= candidate) return finish(VEK_ST_ERROR); // would wrap below startRange
+        for (uint32_t run = 0; (run = vek::bitmap::free_run(map, candidate, size)) < size;) {
+            // A short run is measured exactly: the next candidate follows its end.
+            const uint32_t next = vek::bitmap::free_from(map, uint64_t{candidate} + run);
+            if (next <= candidate) return VEK_ST_ERROR; // would wrap below startRange
             candidate = next;
             if (candidate >= endRange) break;
         }
@@ -35,31 +29,24 @@ int32_t ranged(const char *op, vek_bitmap_t *map, uint32_t size, uint32_t *base,
     // The run's end in 64 bits: a request that wraps 32 bits never fits.
     const uint64_t end = static_cast<uint64_t>(candidate) + size;
     const bool fits = (M == Mode::Reserve) ? end <= endRange : end < endRange;
-    if (!fits) return finish(VEK_ST_ERROR);
+    if (!fits) return VEK_ST_ERROR;
     if constexpr (M == Mode::Reserve) {
         _vek_bitmap_set_run(map->size, map->bits, size, candidate);
-        if (candidate == map->firstFree) map->firstFree = _vek_bitmap_next_free(map, candidate);
+        vek::bitmap::after_reserve(map, candidate);
     }
     if (base != nullptr) *base = candidate;
-    return finish(VEK_ST_SUCCESS);
+    return VEK_ST_SUCCESS;
 }
 
 // Repeated windows [k * align + startOff, k * align + endOff) for k = 0 up to
 // the number of alignment blocks in the bitmap; the first success ends it.
 // Windows that lie beyond 32-bit identifiers hold nothing and are not tried.
+// Each window is tried through the exported windowed operation, with its
+// trace lines.
 template <Mode M>
-int32_t aligned_offsets(const char *op, vek_bitmap_t *map, uint32_t size, uint32_t *base, uint32_t align,
-                        uint32_t startOff, uint32_t endOff) {
-    line(op, {{"map", map},
-              {"size", size},
-              {"base", base},
-              {"align", align},
-              {"startOff", startOff},
-              {"endOff", endOff}});
-    if (map == nullptr || align == 0u) {
-        line(op, {{"vekStatus", VEK_ST_INVALID_VALUE}});
-        return -1;
-    }
+vek_st_t aligned_offsets(vek_bitmap_t *map, uint32_t size, uint32_t *base, uint32_t align, uint32_t startOff,
+                         uint32_t endOff) {
+    if (map == nullptr || align == 0u) return VEK_ST_INVALID_VALUE;
     const uint32_t blocks = map->size / align + ((map->size % align != 0u) ? 1u : 0u);
     const uint32_t width = endOff - startOff;
     for (uint32_t k = 0; k < blocks; ++k) {
@@ -69,49 +56,15 @@ int32_t aligned_offsets(const char *op, vek_bitmap_t *map, uint32_t size, uint32
         const int32_t rc = (M == Mode::Reserve)
                                ? vek_bitmap_reserve_ranged(map, size, base, start, start + width)
                                : vek_bitmap_reserve_ranged_test(map, size, base, start, start + width);
-        if (rc == 0) {
-            line(op, {{"vekStatus", VEK_ST_SUCCESS}});
-            return 0;
-        }
+        if (rc == 0) return VEK_ST_SUCCESS;
     }
-    line(op, {{"vekStatus", VEK_ST_ERROR}});
-    return -1;
+    return VEK_ST_ERROR;
 }
 
-} // namespace
-
-extern "C" VEK_API int32_t vek_bitmap_reserve_ranged(vek_bitmap_t *map, uint32_t size, uint32_t *base,
-                                                     uint32_t startRange, uint32_t endRange) {
-    return ranged<Mode::Reserve>("vek_bitmap_reserve_ranged", map, size, base, startRange, endRange);
-}
-
-extern "C" VEK_API int32_t vek_bitmap_reserve_ranged_test(vek_bitmap_t *map, uint32_t size, uint32_t *base,
-                                                          uint32_t startRange, uint32_t endRange) {
-    return ranged<Mode::Test>("vek_bitmap_reserve_ranged_test", map, size, base, startRange, endRange);
-}
-
-extern "C" VEK_API int32_t vek_bitmap_reserve_aligned_offsets(vek_bitmap_t *map, uint32_t size, uint32_t *base,
-                                                              uint32_t align, uint32_t startOff, uint32_t endOff) {
-    return aligned_offsets<Mode::Reserve>("vek_bitmap_reserve_aligned_offsets", map, size, base, align, startOff,
-                                          endOff);
-}
-
-extern "C" VEK_API int32_t vek_bitmap_reserve_aligned_offsets_test(vek_bitmap_t *map, uint32_t size,
-                                                                   uint32_t *base, uint32_t align,
-                                                                   uint32_t startOff, uint32_t endOff) {
-    return aligned_offsets<Mode::Test>("vek_bitmap_reserve_aligned_offsets_test", map, size, base, align,
-                                       startOff, endOff);
-}
-
-extern "C" VEK_API int32_t vek_bitmap_reserve_aligned(vek_bitmap_t *map, uint32_t size, uint32_t align,
-                                                      uint32_t *base) {
-    line("vek_bitmap_reserve_aligned", {{"map", map}, {"size", size}, {"align", align}, {"base", base}});
-    if (map == nullptr || align == 0u) {
-        line("vek_bitmap_reserve_aligned", {{"vekStatus", VEK_ST_INVALID_VALUE}});
-        return -1;
-    }
-    // The lowest multiple of align at or above the hint; positions below the
-    // hint are not tried.
+// The lowest multiple of align at or above the hint whose free run holds
+// size; positions below the hint are not tried.
+vek_st_t reserve_aligned(vek_bitmap_t *map, uint32_t size, uint32_t align, uint32_t *base, uint32_t *found) {
+    if (map == nullptr || align == 0u) return VEK_ST_INVALID_VALUE;
     const uint32_t first = map->firstFree;
     uint64_t candidate = first;
     if (first % align != 0u) candidate += align - first % align;
@@ -120,14 +73,73 @@ extern "C" VEK_API int32_t vek_bitmap_reserve_aligned(vek_bitmap_t *map, uint32_
         if (!vek::bitmap::bit_is_set(map, c) && vek::bitmap::free_run(map, c, size) >= size) break;
         candidate += align;
     }
-    if (candidate >= map->size) {
-        line("vek_bitmap_reserve_aligned", {{"vekStatus", VEK_ST_ERROR}});
-        return -1;
-    }
+    if (candidate >= map->size) return VEK_ST_ERROR;
     const auto c = static_cast<uint32_t>(candidate);
     if (base != nullptr) *base = c;
     _vek_bitmap_set_run(map->size, map->bits, size, c);
-    if (c == map->firstFree) map->firstFree = _vek_bitmap_next_free(map, map->firstFree);
-    line("vek_bitmap_reserve_aligned", {{"vekStatus", VEK_ST_SUCCESS}, {"base", c}});
-    return 0;
+    vek::bitmap::after_reserve(map, c);
+    *found = c;
+    return VEK_ST_SUCCESS;
+}
+
+int32_t result_of(vek_st_t st) { return st == VEK_ST_SUCCESS ? 0 : -1; }
+
+} // namespace
+
+extern "C" VEK_API int32_t vek_bitmap_reserve_ranged(vek_bitmap_t *map, uint32_t size, uint32_t *base,
+                                                     uint32_t startRange, uint32_t endRange) {
+    const vek::trace::Call call(
+        __func__, {{"map", map}, {"size", size}, {"base", base}, {"startRange", startRange}, {"endRange", endRange}});
+    const vek_st_t st = ranged<Mode::Reserve>(map, size, base, startRange, endRange);
+    call.exit({{"vekStatus", st}});
+    return result_of(st);
+}
+
+extern "C" VEK_API int32_t vek_bitmap_reserve_ranged_test(vek_bitmap_t *map, uint32_t size, uint32_t *base,
+                                                          uint32_t startRange, uint32_t endRange) {
+    const vek::trace::Call call(
+        __func__, {{"map", map}, {"size", size}, {"base", base}, {"startRange", startRange}, {"endRange", endRange}});
+    const vek_st_t st = ranged<Mode::Test>(map, size, base, startRange, endRange);
+    call.exit({{"vekStatus", st}});
+    return result_of(st);
+}
+
+extern "C" VEK_API int32_t vek_bitmap_reserve_aligned_offsets(vek_bitmap_t *map, uint32_t size, uint32_t *base,
+                                                              uint32_t align, uint32_t startOff, uint32_t endOff) {
+    const vek::trace::Call call(__func__, {{"map", map},
+                                           {"size", size},
+                                           {"base", base},
+                                           {"align", align},
+                                           {"startOff", startOff},
+                                           {"endOff", endOff}});
+    const vek_st_t st = aligned_offsets<Mode::Reserve>(map, size, base, align, startOff, endOff);
+    call.exit({{"vekStatus", st}});
+    return result_of(st);
+}
+
+extern "C" VEK_API int32_t vek_bitmap_reserve_aligned_offsets_test(vek_bitmap_t *map, uint32_t size,
+                                                                   uint32_t *base, uint32_t align,
+                                                                   uint32_t startOff, uint32_t endOff) {
+    const vek::trace::Call call(__func__, {{"map", map},
+                                           {"size", size},
+                                           {"base", base},
+                                           {"align", align},
+                                           {"startOff", startOff},
+                                           {"endOff", endOff}});
+    const vek_st_t st = aligned_offsets<Mode::Test>(map, size, base, align, startOff, endOff);
+    call.exit({{"vekStatus", st}});
+    return result_of(st);
+}
+
+extern "C" VEK_API int32_t vek_bitmap_reserve_aligned(vek_bitmap_t *map, uint32_t size, uint32_t align,
+                                                      uint32_t *base) {
+    const vek::trace::Call call(__func__, {{"map", map}, {"size", size}, {"align", align}, {"base", base}});
+    uint32_t found = 0;
+    const vek_st_t st = reserve_aligned(map, size, align, base, &found);
+    if (st == VEK_ST_SUCCESS) {
+        call.exit({{"vekStatus", st}, {"base", found}});
+    } else {
+        call.exit({{"vekStatus", st}});
+    }
+    return result_of(st);
 }

@@ -36,19 +36,6 @@ void apply_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start) {
 
 } // namespace
 
-uint64_t first_free_at_or_after(const vek_bitmap_t *map, uint64_t from) {
-    const uint64_t end = static_cast<uint64_t>(map->words_needed) * 32u;
-    if (from >= end) return end;
-    uint64_t wi = from / 32u;
-    // Free bits of the first word at or above `from`.
-    uint32_t freebits = ~map->bits[wi] & (~0u << (from % 32u));
-    while (freebits == 0u) {
-        if (++wi >= map->words_needed) return end;
-        freebits = ~map->bits[wi];
-    }
-    return wi * 32u + static_cast<uint32_t>(std::countr_zero(freebits));
-}
-
 } // namespace vek::bitmap
 
 extern "C" void _vek_bitmap_set_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start) {
@@ -61,35 +48,28 @@ extern "C" void _vek_bitmap_clear_run(uint32_t size, uint32_t *bits, uint32_t co
 
 extern "C" uint32_t _vek_bitmap_free_run_length(uint32_t words_needed, const uint32_t *bits, uint32_t start,
                                                 uint32_t want) {
-    uint64_t wi = start / 32u;
-    if (bits == nullptr || wi >= words_needed) return 0;
-    uint64_t len = 0;
+    using vek::bitmap::find_next;
+    const uint64_t end = uint64_t{words_needed} * 32u;
+    if (bits == nullptr || start >= end) return 0;
+    // A used bit in start's own word above start ends the run there: exact.
     const uint32_t off = start % 32u;
     if (off != 0u) {
-        // The bits of start's own word from start up.
-        const uint32_t w = bits[wi] >> off;
+        const uint32_t w = bits[start / 32u] >> off;
         if (w != 0u) return static_cast<uint32_t>(std::countr_zero(w));
-        len = 32u - off;
-        ++wi;
     }
-    // Whole free words.
-    while (wi < words_needed && bits[wi] == 0u) {
-        if (len >= want) return static_cast<uint32_t>(std::min<uint64_t>(len, UINT32_MAX));
-        len += 32u;
-        ++wi;
-    }
-    if (wi >= words_needed || len >= want) return static_cast<uint32_t>(std::min<uint64_t>(len, UINT32_MAX));
-    // The free bits below the lowest set bit of the word that ends the run.
-    const uint64_t total = len + static_cast<uint32_t>(std::countr_zero(bits[wi]));
-    return static_cast<uint32_t>(std::min<uint64_t>(total, want));
+    // Otherwise the run is counted in whole words from start's word on: the
+    // first count reached that holds `want` is the answer; a run that ends
+    // before it is exact, cut at `want`.
+    const uint64_t head = (off != 0u) ? 32u - off : 0u;
+    const uint64_t enough = (want <= head) ? head : head + (uint64_t{want} - head + 31u) / 32u * 32u;
+    const uint64_t length = find_next<true>(bits, words_needed, start + head, std::min(end, start + enough)) - start;
+    if (length >= enough) return static_cast<uint32_t>(std::min<uint64_t>(enough, UINT32_MAX));
+    return static_cast<uint32_t>(std::min<uint64_t>(length, want));
 }
 
 extern "C" uint32_t _vek_bitmap_next_free(vek_bitmap_t *map, uint32_t pos) {
     using namespace vek::bitmap;
-    const uint32_t size = map->size;
-    uint64_t p = pos;
-    if (!bit_is_set(map, pos)) p = static_cast<uint64_t>(pos) + free_run(map, pos, size - pos);
-    // A run that reaches the end wraps to the lowest free identifier.
-    const uint64_t found = first_free_at_or_after(map, p >= size ? 0u : p);
-    return found < size ? static_cast<uint32_t>(found) : size;
+    // The end of the free run at pos (pos itself when it is used), then
+    // the next free identifier, wrapping once at the end.
+    return free_from(map, bit_is_set(map, pos) ? pos : next_used(map, pos));
 }

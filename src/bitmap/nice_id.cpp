@@ -2,10 +2,10 @@
 // between used identifiers, the bitmap read as a ring. Neither picker
 // reserves what it returns.
 #include <algorithm>
-#include <bit>
 
 #include "bitmap/bitmap_internal.hpp"
 #include "bitmap/nice_id_internal.hpp"
+#include "foundation/invariant.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 
@@ -18,13 +18,16 @@ uint32_t span_length(uint32_t before, uint32_t after, uint32_t size) {
     return size;
 }
 
+// A position on the ring of `size` identifiers: `id` (below 2 * size)
+// brought back below size.
+uint32_t on_ring(uint64_t id, uint32_t size) { return static_cast<uint32_t>(id >= size ? id - size : id); }
+
 // The middle of the gap (before, after) on a ring of `size` identifiers.
 uint32_t middle_of(uint32_t before, uint32_t after, uint32_t size) {
     uint32_t d = size / 2u;
     if (before < after) d = (after - before) / 2u;
     if (after < before) d = (after - before + size) / 2u;
-    const uint64_t id = static_cast<uint64_t>(before) + d;
-    return static_cast<uint32_t>(id >= size ? id - size : id);
+    return on_ring(uint64_t{before} + d, size);
 }
 
 // Ranks the records of the chain of longest gaps by how close their
@@ -101,7 +104,11 @@ extern "C" uint32_t _vek_pick_span_cb(uint32_t before, uint32_t after, uintptr_t
     return 0;
 }
 
-extern "C" VEK_API uint32_t vek_pick_a_nice_id_from_bitmap(vek_bitmap_t *map) {
+namespace {
+
+// The picker over the chains of widest gaps; the bitmap's size when
+// nothing can be picked, half of it when the span walk fails.
+uint32_t pick_by_spans(vek_bitmap_t *map) {
     const uint32_t size = vek_bitmap_get_size(map);
     if (map == nullptr) return size;
     const uint32_t half = size / 2u;
@@ -120,7 +127,8 @@ extern "C" VEK_API uint32_t vek_pick_a_nice_id_from_bitmap(vek_bitmap_t *map) {
         if (picks != nullptr) {
             rank_chain(picks, chain, size);
             const auto *chosen = reinterpret_cast<const vek_span_rec_t *>(vek_sorted_set_get_n(picks, 0));
-            if (chosen != nullptr) id = middle_of(chosen->before, chosen->after, size);
+            // The first put of rank_chain always fits the 16 initial nodes.
+            if (VEK_ALWAYS(chosen != nullptr)) id = middle_of(chosen->before, chosen->after, size);
         }
     }
     // The spans first, with their records; then the picks, whose values are
@@ -130,43 +138,36 @@ extern "C" VEK_API uint32_t vek_pick_a_nice_id_from_bitmap(vek_bitmap_t *map) {
     return id;
 }
 
+} // namespace
+
 namespace {
 
 // The single-pass scan over the used positions up to and including size
 // (the first tail bit, when the array has one there).
 uint32_t pick_single_pass(vek_bitmap_t *map) {
+    using vek::bitmap::next_used;
     const uint32_t size = map->size;
     uint32_t best_start = 0;
     uint32_t best_end = size;
     uint32_t length = size;
-    uint64_t wi = 0;
-    while (wi < map->words_needed && map->bits[wi] == 0u) ++wi;
-    if (wi < map->words_needed) {
-        const uint64_t limit = std::min<uint64_t>(size, static_cast<uint64_t>(map->words_needed) * 32u - 1u);
+    const uint64_t end = uint64_t{map->words_needed} * 32u;
+    const uint64_t lowest = next_used(map, 0);
+    if (lowest < end) {
+        const uint64_t limit = std::min<uint64_t>(size, end - 1u);
         uint32_t prev = 0;
         uint32_t last = 0;
         best_end = 0;
-        for (; wi < map->words_needed && wi * 32u <= limit; ++wi) {
-            for (uint32_t w = map->bits[wi]; w != 0u; w &= w - 1u) {
-                const uint64_t at = wi * 32u + static_cast<uint32_t>(std::countr_zero(w));
-                if (at > limit) break;
-                const auto pos = static_cast<uint32_t>(at);
-                const uint32_t gap = pos - prev;
-                if (gap > 1u && gap > best_end - best_start) {
-                    best_start = prev;
-                    best_end = pos;
-                }
-                last = pos;
-                if (pos < size - 1u) prev = pos;
+        for (uint64_t at = lowest; at <= limit; at = next_used(map, at + 1u)) {
+            const auto pos = static_cast<uint32_t>(at);
+            const uint32_t gap = pos - prev;
+            if (gap > 1u && gap > best_end - best_start) {
+                best_start = prev;
+                best_end = pos;
             }
+            last = pos;
+            if (pos < size - 1u) prev = pos;
         }
-        uint32_t first = 0;
-        for (uint64_t i = 0; i < map->words_needed; ++i) {
-            if (map->bits[i] != 0u) {
-                first = static_cast<uint32_t>(i * 32u + static_cast<uint32_t>(std::countr_zero(map->bits[i])));
-                break;
-            }
-        }
+        const auto first = static_cast<uint32_t>(lowest);
         length = best_end - best_start;
         if (prev == last) {
             // No tail bit read: the gap from the last used position round to
@@ -180,23 +181,26 @@ uint32_t pick_single_pass(vek_bitmap_t *map) {
         } else if (last - prev == 1u) {
             const bool prev_used = vek_bitmap_isset(map, prev) == 1;
             const bool last_used = vek_bitmap_isset(map, last) == 1;
-            if (!(prev_used && last_used)) {
-                const uint64_t id = static_cast<uint64_t>(last_used ? prev : last) + size / 2u;
-                return static_cast<uint32_t>(id >= size ? id - size : id);
-            }
+            if (!(prev_used && last_used)) return on_ring(uint64_t{last_used ? prev : last} + size / 2u, size);
         }
     }
     if (length <= 1u) return size;
-    const uint64_t id = static_cast<uint64_t>(best_start) + length / 2u;
-    return static_cast<uint32_t>(id >= size ? id - size : id);
+    return on_ring(uint64_t{best_start} + length / 2u, size);
 }
 
 } // namespace
 
+// Its trace lines are those of the operations it calls.
+extern "C" VEK_API uint32_t vek_pick_a_nice_id_from_bitmap(vek_bitmap_t *map) {
+    const vek::trace::Call call(__func__);
+    return pick_by_spans(map);
+}
+
 extern "C" VEK_API uint32_t vek_pick_a_nice_id_from_bitmap1(vek_bitmap_t *map) {
-    vek::trace::line("vek_pick_a_nice_id_from_bitmap1", {{"map", map}});
+    const vek::trace::Call call(__func__, {{"map", map}});
+    // A missing bitmap or word array answers 0 without an exit line.
     if (map == nullptr || map->bits == nullptr) return 0;
     const uint32_t choice = pick_single_pass(map);
-    vek::trace::raw("%s choice=%llx\n", "vek_pick_a_nice_id_from_bitmap1", vek::trace::widen(choice));
+    call.exit({{"choice", choice}});
     return choice;
 }

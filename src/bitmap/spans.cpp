@@ -5,14 +5,12 @@
 // reported as (p, size) and then (size - 1, F) for the identifiers below the
 // lowest used position F; one that starts in the last word joins the
 // identifiers below F directly.
-#include <bit>
-
 #include "bitmap/bitmap_internal.hpp"
 #include "foundation/trace.hpp"
 
-using vek::trace::line;
-
 namespace {
+
+using vek::bitmap::find_next;
 
 class SpanWalk {
 public:
@@ -26,77 +24,44 @@ public:
         if (first_ >= size_ - 1u) return report(first_, first_) ? 0 : -1;
         uint64_t p = first_;
         for (;;) {
-            const uint64_t q = p + 1u;
-            if (q >= static_cast<uint64_t>(words_) * 32u) return finish_at_end();
-            if (!bit(q)) {
-                uint64_t next = 0;
-                if (!next_set(q, &next)) return report(static_cast<uint32_t>(p), first_) ? 0 : -1;
-                if (!report(static_cast<uint32_t>(p), static_cast<uint32_t>(next))) return -1;
-                p = next;
-            } else if (!last_of_set_run(q, &p)) {
-                return finish_at_end();
-            }
+            // p is used: the gap after its run, then the used position after the gap.
+            uint64_t last = 0;
+            if (!last_of_set_run(p, &last)) return finish_at_end();
+            uint64_t next = 0;
+            if (!next_set(last + 1u, &next)) return report(static_cast<uint32_t>(last), first_) ? 0 : -1;
+            if (!report(static_cast<uint32_t>(last), static_cast<uint32_t>(next))) return -1;
+            p = next;
         }
     }
 
 private:
     bool report(uint32_t before, uint32_t after) const { return fn_(before, after, args_) == 0u; }
 
-    bool bit(uint64_t pos) const { return ((bits_[pos / 32u] >> (pos % 32u)) & 1u) != 0u; }
-
-    // Bits of word `wi` from bit `from` up that a search inside that word may
-    // look at: in the last word only those below size % 32 (when not 0).
-    uint32_t window(uint64_t wi, uint32_t from) const {
-        uint32_t m = ~0u << from;
-        if (wi + 1u == words_ && size_ % 32u != 0u) m &= ~(~0u << (size_ % 32u));
-        return m;
+    uint64_t next(bool used, uint64_t from) const {
+        const uint64_t end = uint64_t{words_} * 32u;
+        return used ? find_next<true>(bits_, words_, from, end) : find_next<false>(bits_, words_, from, end);
     }
 
     bool lowest_set(uint64_t *pos) const {
-        for (uint64_t wi = 0; wi < words_; ++wi) {
-            if (bits_[wi] != 0u) {
-                *pos = wi * 32u + static_cast<uint32_t>(std::countr_zero(bits_[wi]));
-                return true;
-            }
-        }
-        return false;
+        *pos = next(true, 0);
+        return *pos < uint64_t{words_} * 32u;
     }
 
-    // Next set bit above the clear bit q: within q's own word (limited),
-    // then the lowest set bit of the first non-zero word after it (which
-    // may be a tail bit). False when the gap runs to the end of the array.
+    // Next set bit above the clear bit q. A tail bit counts only when the
+    // gap began in an earlier word: inside the last word the search stops
+    // at the size. False when the gap runs to the end of the array.
     bool next_set(uint64_t q, uint64_t *pos) const {
-        uint64_t wi = q / 32u;
-        const uint32_t m = bits_[wi] & window(wi, static_cast<uint32_t>(q % 32u));
-        if (m != 0u) {
-            *pos = wi * 32u + static_cast<uint32_t>(std::countr_zero(m));
-            return true;
-        }
-        for (++wi; wi < words_; ++wi) {
-            if (bits_[wi] != 0u) {
-                *pos = wi * 32u + static_cast<uint32_t>(std::countr_zero(bits_[wi]));
-                return true;
-            }
-        }
-        return false;
+        *pos = next(true, q);
+        if (q / 32u + 1u == words_ && *pos >= size_) return false;
+        return *pos < uint64_t{words_} * 32u;
     }
 
-    // Last set bit of the run of set bits that begins at q. False when the
-    // run reaches the end of the array (tail bits included).
+    // Last set bit of the run of set bits that holds q. False when the run
+    // reaches the end of the array (tail bits included).
     bool last_of_set_run(uint64_t q, uint64_t *pos) const {
-        uint64_t wi = q / 32u;
-        const uint32_t clear = ~bits_[wi] & window(wi, static_cast<uint32_t>(q % 32u));
-        if (clear != 0u) {
-            *pos = wi * 32u + static_cast<uint32_t>(std::countr_zero(clear)) - 1u;
-            return true;
-        }
-        for (++wi; wi < words_; ++wi) {
-            if (bits_[wi] != ~0u) {
-                *pos = wi * 32u + static_cast<uint32_t>(std::countr_zero(~bits_[wi])) - 1u;
-                return true;
-            }
-        }
-        return false;
+        const uint64_t clear = next(false, q);
+        *pos = clear - 1u;
+        return clear < uint64_t{words_} * 32u;
     }
 
     // The used positions reach the end: the gap below the lowest used
@@ -117,12 +82,11 @@ private:
 } // namespace
 
 extern "C" VEK_API int32_t vek_bitmap_find_spans(vek_bitmap_t *map, vek_bitmap_span_fn_t fn, uintptr_t args) {
-    line("vek_bitmap_find_spans", {{"map", map}, {"fn", fn}, {"args", args}});
-    if (map == nullptr || map->bits == nullptr || fn == nullptr) {
-        line("vek_bitmap_find_spans", {{"vekStatus", VEK_ST_INVALID_VALUE}});
-        return -1;
-    }
-    const int32_t rc = SpanWalk(map, fn, args).run();
-    line("vek_bitmap_find_spans", {{"vekStatus", rc == 0 ? VEK_ST_SUCCESS : VEK_ST_ERROR}});
+    const vek::trace::Call call(__func__, {{"map", map}, {"fn", fn}, {"args", args}});
+    const bool usable = map != nullptr && map->bits != nullptr && fn != nullptr;
+    const int32_t rc = usable ? SpanWalk(map, fn, args).run() : -1;
+    vek_st_t st = VEK_ST_INVALID_VALUE;
+    if (usable) st = (rc == 0) ? VEK_ST_SUCCESS : VEK_ST_ERROR;
+    call.exit({{"vekStatus", st}});
     return rc;
 }

@@ -14,6 +14,7 @@
 #include <vek/vek_sal.h>
 
 #include "containers/dpt_page.hpp"
+#include "foundation/invariant.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/status_merge.hpp"
 #include "foundation/trace.hpp"
@@ -27,9 +28,11 @@ struct Where {
 
 inline Where split(const vek_dpt_t *dpt, uint32_t key) { return {key / dpt->pageSize, key % dpt->pageSize}; }
 
-// A table that can be indexed by key (creation guarantees all of this).
+// A table that can be indexed by key: the caller's handle is not null, and
+// creation (which refuses a page size of 0 and fails for a table of no
+// keys) gave it its sizes and its directory.
 inline bool usable(const vek_dpt_t *dpt) {
-    return dpt != nullptr && dpt->pageSize != 0 && dpt->pageDir != nullptr && dpt->tableSize != 0;
+    return dpt != nullptr && VEK_ALWAYS(dpt->pageSize != 0 && dpt->pageDir != nullptr && dpt->tableSize != 0);
 }
 
 inline bool in_range(const vek_dpt_t *dpt, uint32_t key) { return usable(dpt) && key < dpt->tableSize; }
@@ -125,6 +128,96 @@ bool pick(vek_dpt_t *dpt, uint32_t *key) {
     return true;
 }
 
+// A new table in *out: every page absent.
+vek_st_t create_table(uint32_t tableSize, uint32_t pageSize, vek_dpt_t **out) {
+    if (pageSize == 0) return VEK_ST_INVALID_VALUE;
+    vek_dpt_t *dpt = nullptr;
+    vek_st_t st = vek::robust_alloc(&dpt, VEK_NVM_NO_FILL);
+    if (st != VEK_ST_SUCCESS) return st;
+    dpt->tableSize = tableSize;
+    dpt->pageSize = pageSize;
+    dpt->numPages = tableSize / pageSize + (tableSize % pageSize != 0 ? 1u : 0u);
+    dpt->numAllocatedPages = 0;
+    dpt->pageDir = nullptr;
+    dpt->allocatedPages = nullptr;
+    dpt->unavailablePages = nullptr;
+    st = vek::robust_alloc_array(dpt->numPages, &dpt->pageDir, VEK_NVM_NO_FILL);
+    if (st == VEK_ST_SUCCESS) {
+        dpt->unavailablePages = vek_bitmap_create(dpt->numPages);
+        if (dpt->unavailablePages != nullptr) dpt->allocatedPages = vek_bitmap_create(dpt->numPages);
+        if (dpt->allocatedPages == nullptr) st = VEK_ST_NO_MEMORY;
+    }
+    if (st != VEK_ST_SUCCESS) {
+        // Only what was obtained goes back: without a directory there
+        // are no bitmaps either, just the header.
+        vek::merge_status(st, dpt->pageDir != nullptr ? free_header(dpt) : vek::robust_free(&dpt));
+        return st;
+    }
+    for (uint32_t p = 0; p < dpt->numPages; ++p) dpt->pageDir[p] = nullptr;
+    // Every page starts absent, hence not available.
+    uint32_t first = 0;
+    vek_bitmap_reserve(dpt->unavailablePages, dpt->numPages, &first);
+    *out = dpt;
+    return VEK_ST_SUCCESS;
+}
+
+// Releases every page (handing each slot's value to delFn first), then the
+// table; the merged release status.
+vek_st_t delete_table(vek_dpt_t *dpt, vek_dpt_del_fn_t delFn) {
+    if (dpt == nullptr) return VEK_ST_SUCCESS;
+    vek_st_t st = VEK_ST_SUCCESS;
+    if (VEK_ALWAYS(dpt->pageDir != nullptr)) {
+        for (uint32_t p = 0; p < dpt->numPages; ++p) {
+            vek_dpt_page_t *page = dpt->pageDir[p];
+            if (page == nullptr) continue;
+            if (delFn != nullptr && VEK_ALWAYS(page->values != nullptr)) {
+                for (uint32_t s = 0; s < dpt->pageSize; ++s) delFn(page->values[s]);
+            }
+            vek::merge_status(st, vek::robust_free(&page->values));
+            if (VEK_ALWAYS(page->usedSlots != nullptr)) vek_bitmap_delete(page->usedSlots);
+            vek::merge_status(st, vek::robust_free(&page));
+            dpt->pageDir[p] = nullptr;
+        }
+    }
+    vek::merge_status(st, free_header(dpt));
+    return st;
+}
+
+// The value at key (0 for an empty slot); VEK_ST_INVALID_VALUE for a key
+// out of the table.
+vek_st_t get(vek_dpt_t *dpt, uint32_t key, uintptr_t *value) {
+    *value = 0;
+    if (!in_range(dpt, key)) return VEK_ST_INVALID_VALUE;
+    const Where w = split(dpt, key);
+    const vek_dpt_page_t *page = dpt->pageDir[w.page];
+    if (page != nullptr) *value = page->values[w.slot];
+    return VEK_ST_SUCCESS;
+}
+
+// Stores value at key (0 empties the slot); the value it replaces in
+// *previous.
+vek_st_t put(vek_dpt_t *dpt, uint32_t key, uintptr_t value, uintptr_t *previous) {
+    *previous = 0;
+    if (!in_range(dpt, key)) return VEK_ST_INVALID_VALUE;
+    return store(dpt, split(dpt, key), value, previous);
+}
+
+// Empties key's slot; the value it held.
+uintptr_t rem(vek_dpt_t *dpt, uint32_t key) {
+    if (!in_range(dpt, key)) return 0;
+    const Where w = split(dpt, key);
+    if (dpt->pageDir[w.page] == nullptr) return 0;
+    const uintptr_t value = dpt->pageDir[w.page]->values[w.slot];
+    release_slot(dpt, w, value);
+    return value;
+}
+
+// The proposed free key in *key (0 with -1 when there is none).
+int32_t pick_key(vek_dpt_t *dpt, uint32_t *key) {
+    *key = 0;
+    return usable(dpt) && pick(dpt, key) ? 0 : -1;
+}
+
 } // namespace
 
 extern "C" void _vek_dpt_free_page(vek_dpt_page_t *page) {
@@ -135,121 +228,65 @@ extern "C" void _vek_dpt_free_page(vek_dpt_page_t *page) {
 }
 
 extern "C" VEK_API vek_dpt_t *vek_dpt_create_table(uint32_t tableSize, uint32_t pageSize) {
-    vek::trace::line("vek_dpt_create_table", {{"tableSize", tableSize}, {"pageSize", pageSize}});
+    const vek::trace::Call call(__func__, {{"tableSize", tableSize}, {"pageSize", pageSize}});
     vek_dpt_t *dpt = nullptr;
-    vek_st_t st = VEK_ST_INVALID_VALUE;
-    if (pageSize != 0) st = vek::robust_alloc(&dpt, VEK_NVM_NO_FILL);
-    if (dpt != nullptr) {
-        dpt->tableSize = tableSize;
-        dpt->pageSize = pageSize;
-        dpt->numPages = tableSize / pageSize + (tableSize % pageSize != 0 ? 1u : 0u);
-        dpt->numAllocatedPages = 0;
-        dpt->pageDir = nullptr;
-        dpt->allocatedPages = nullptr;
-        dpt->unavailablePages = nullptr;
-        st = vek::robust_alloc_array(dpt->numPages, &dpt->pageDir, VEK_NVM_NO_FILL);
-        if (st == VEK_ST_SUCCESS) {
-            dpt->unavailablePages = vek_bitmap_create(dpt->numPages);
-            if (dpt->unavailablePages != nullptr) dpt->allocatedPages = vek_bitmap_create(dpt->numPages);
-            if (dpt->allocatedPages == nullptr) st = VEK_ST_NO_MEMORY;
-        }
-        if (st != VEK_ST_SUCCESS) {
-            // Only what was obtained goes back: without a directory there
-            // are no bitmaps either, just the header.
-            vek::merge_status(st, dpt->pageDir != nullptr ? free_header(dpt) : vek::robust_free(&dpt));
-            dpt = nullptr;
-        } else {
-            for (uint32_t p = 0; p < dpt->numPages; ++p) dpt->pageDir[p] = nullptr;
-            // Every page starts absent, hence not available.
-            uint32_t first = 0;
-            vek_bitmap_reserve(dpt->unavailablePages, dpt->numPages, &first);
-        }
-    }
-    vek::trace::line("vek_dpt_create_table", {{"vekStatus", st}, {"nDpt", dpt}});
+    const vek_st_t st = create_table(tableSize, pageSize, &dpt);
+    call.exit({{"vekStatus", st}, {"nDpt", dpt}});
     return dpt;
 }
 
 extern "C" VEK_API void vek_dpt_delete_nodes_and_table(vek_dpt_t *dpt, vek_dpt_del_fn_t delFn) {
-    vek::trace::line("vek_dpt_delete_nodes_and_table", {{"dpt", dpt}, {"delFn", delFn}});
-    vek_st_t st = VEK_ST_SUCCESS;
-    if (dpt != nullptr) {
-        if (dpt->pageDir != nullptr) {
-            for (uint32_t p = 0; p < dpt->numPages; ++p) {
-                vek_dpt_page_t *page = dpt->pageDir[p];
-                if (page == nullptr) continue;
-                if (delFn != nullptr && page->values != nullptr) {
-                    for (uint32_t s = 0; s < dpt->pageSize; ++s) delFn(page->values[s]);
-                }
-                vek::merge_status(st, vek::robust_free(&page->values));
-                if (page->usedSlots != nullptr) vek_bitmap_delete(page->usedSlots);
-                vek::merge_status(st, vek::robust_free(&page));
-                dpt->pageDir[p] = nullptr;
-            }
-        }
-        vek::merge_status(st, free_header(dpt));
-    }
-    vek::trace::line("vek_dpt_delete_nodes_and_table", {{"vekStatus", st}});
+    const vek::trace::Call call(__func__, {{"dpt", dpt}, {"delFn", delFn}});
+    const vek_st_t st = delete_table(dpt, delFn);
+    call.exit({{"vekStatus", st}});
 }
 
 extern "C" VEK_API uintptr_t vek_dpt_get(vek_dpt_t *dpt, uint32_t key) {
-    vek::trace::line("vek_dpt_get", {{"dpt", dpt}, {"key", key}});
-    vek_st_t st = VEK_ST_INVALID_VALUE;
+    const vek::trace::Call call(__func__, {{"dpt", dpt}, {"key", key}});
     uintptr_t value = 0;
-    if (in_range(dpt, key)) {
-        st = VEK_ST_SUCCESS;
-        const Where w = split(dpt, key);
-        const vek_dpt_page_t *page = dpt->pageDir[w.page];
-        if (page != nullptr) value = page->values[w.slot];
-    }
-    vek::trace::line("vek_dpt_get", {{"vekStatus", st}, {"value", value}});
+    const vek_st_t st = get(dpt, key, &value);
+    call.exit({{"vekStatus", st}, {"value", value}});
     return value;
 }
 
 extern "C" VEK_API int32_t vek_dpt_put(vek_dpt_t *dpt, uint32_t key, uintptr_t value, uintptr_t *old_value) {
-    vek::trace::raw("%s dpt=%llx key=%llx, value=%llx\n", "vek_dpt_put", vek::trace::widen(dpt),
-                    vek::trace::widen(key), vek::trace::widen(value));
+    // The entry line has a comma after the key, so it is printed by hand.
+    const vek::trace::Call call(__func__);
+    vek::trace::raw("%s dpt=%llx key=%llx, value=%llx\n", call.op(), vek::trace::widen(dpt), vek::trace::widen(key),
+                    vek::trace::widen(value));
     uintptr_t previous = 0;
-    const vek_st_t st = in_range(dpt, key) ? store(dpt, split(dpt, key), value, &previous) : VEK_ST_INVALID_VALUE;
+    const vek_st_t st = put(dpt, key, value, &previous);
     const int32_t result = st == VEK_ST_SUCCESS ? 0 : -1;
     if (old_value != nullptr) *old_value = previous;
-    vek::trace::line("vek_dpt_put",
-                     {{"vekStatus", st}, {"status", result}, {"old_value", vek::trace::out_value(old_value)}});
+    call.exit({{"vekStatus", st}, {"status", result}, {"old_value", vek::trace::out_value(old_value)}});
     return result;
 }
 
 extern "C" VEK_API uintptr_t vek_dpt_rem(vek_dpt_t *dpt, uint32_t key) {
-    vek::trace::line("vek_dpt_rem", {{"dpt", dpt}, {"key", key}});
-    uintptr_t value = 0;
-    if (in_range(dpt, key)) {
-        const Where w = split(dpt, key);
-        if (dpt->pageDir[w.page] != nullptr) {
-            value = dpt->pageDir[w.page]->values[w.slot];
-            release_slot(dpt, w, value);
-        }
-    }
-    vek::trace::line("vek_dpt_rem", {{"value", value}});
+    const vek::trace::Call call(__func__, {{"dpt", dpt}, {"key", key}});
+    const uintptr_t value = rem(dpt, key);
+    call.exit({{"value", value}});
     return value;
 }
 
 extern "C" VEK_API int32_t vek_dpt_pick_key(vek_dpt_t *dpt, uint32_t *outKey) {
-    vek::trace::line("vek_dpt_pick_key", {{"dpt", dpt}});
+    const vek::trace::Call call(__func__, {{"dpt", dpt}});
     uint32_t key = 0;
-    const int32_t result = usable(dpt) && outKey != nullptr && pick(dpt, &key) ? 0 : -1;
-    if (result != 0) key = 0;
+    const int32_t result = outKey != nullptr ? pick_key(dpt, &key) : -1;
     if (outKey != nullptr) *outKey = key;
-    vek::trace::line("vek_dpt_pick_key", {{"status", result}, {"outKey", key}});
+    call.exit({{"status", result}, {"outKey", key}});
     return result;
 }
 
 extern "C" VEK_API int32_t vek_dpt_put_pick_key(vek_dpt_t *dpt, uintptr_t value, uint32_t *outKey) {
-    vek::trace::line("vek_dpt_put_pick_key", {{"dpt", dpt}, {"value", value}});
+    const vek::trace::Call call(__func__, {{"dpt", dpt}, {"value", value}});
     uint32_t key = 0;
     int32_t result = -1;
     if (value != 0 && outKey != nullptr && vek_dpt_pick_key(dpt, &key) == 0) {
         result = vek_dpt_put(dpt, key, value, nullptr);
     }
     if (outKey != nullptr) *outKey = key;
-    vek::trace::line("vek_dpt_put_pick_key", {{"status", result}, {"outKey", key}});
+    call.exit({{"status", result}, {"outKey", key}});
     return result;
 }
 

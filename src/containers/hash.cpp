@@ -3,11 +3,19 @@
 // operations. Lookups move the node they find to the front of its chain;
 // released nodes are kept in a pool of up to VEK_HASH_MAX_FREE_NODES for
 // reuse. All memory is robust memory.
+//
+// The bucket of a key is key % ht_size, computed without a division where
+// the compiler has 128-bit products: the bucket block holds, past the
+// ht_size chain heads, the 64-bit reciprocal of ht_size, and the remainder
+// follows from two multiplications (D. Lemire, "Faster remainder by direct
+// computation", 2019: exact for every 32-bit key and divisor).
 #include <cstdio>
+#include <cstring>
 
 #include <vek/vek_hash.h>
 #include <vek/vek_sal.h>
 
+#include "foundation/invariant.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/status_merge.hpp"
 #include "foundation/trace.hpp"
@@ -20,13 +28,45 @@ inline vek_hash_node_t *next_of(const vek_hash_node_t *node) {
 }
 inline vek_llist_t *link_of(vek_hash_node_t *node) { return reinterpret_cast<vek_llist_t *>(node); }
 
-// A table that can be indexed: not null, with buckets. Creation refuses a
-// bucket count of 0, so a usable table always has one.
+// A table that can be indexed: the caller's handle is not null, and
+// creation (which refuses a bucket count of 0) gave it its buckets.
 inline bool usable(const vek_hash_t *ht) {
-    return ht != nullptr && ht->ht_size != 0 && ht->buckets != nullptr;
+    return ht != nullptr && VEK_ALWAYS(ht->ht_size != 0 && ht->buckets != nullptr);
 }
 
-inline vek_hash_node_t **bucket_of(vek_hash_t *ht, uint32_t key) { return &ht->buckets[key % ht->ht_size]; }
+#ifdef __SIZEOF_INT128__
+// Slots of the bucket block past the heads that hold the reciprocal.
+constexpr uint32_t kReciprocalSlots = (sizeof(uint64_t) + sizeof(void *) - 1) / sizeof(void *);
+
+inline uint64_t reciprocal_of(uint32_t d) { return UINT64_MAX / d + 1; }
+
+inline void store_reciprocal(vek_hash_t *ht) {
+    const uint64_t m = reciprocal_of(ht->ht_size);
+    std::memcpy(ht->buckets + ht->ht_size, &m, sizeof m);
+}
+
+inline uint32_t bucket_index(const vek_hash_t *ht, uint32_t key) {
+    uint64_t m;
+    std::memcpy(&m, ht->buckets + ht->ht_size, sizeof m);
+    const uint64_t low = m * key;
+    return static_cast<uint32_t>((static_cast<unsigned __int128>(low) * ht->ht_size) >> 64);
+}
+#else
+constexpr uint32_t kReciprocalSlots = 0;
+inline void store_reciprocal(vek_hash_t *) {}
+inline uint32_t bucket_index(const vek_hash_t *ht, uint32_t key) { return key % ht->ht_size; }
+#endif
+
+inline vek_hash_node_t **bucket_of(vek_hash_t *ht, uint32_t key) { return &ht->buckets[bucket_index(ht, key)]; }
+
+// Takes a node out of its chain as vek_llist_remove does (the node's own
+// links stay), without the call.
+inline void unlink(vek_hash_node_t *n) {
+    vek_llist_t *next = n->link.next;
+    vek_llist_t *prev = n->link.prev;
+    if (next != nullptr) next->prev = prev;
+    if (prev != nullptr) prev->next = next;
+}
 
 // The node holding key in the chain at *head, or null.
 vek_hash_node_t *find(vek_hash_node_t *head, uint32_t key) {
@@ -58,51 +98,82 @@ vek_st_t give_back_node(vek_hash_t *ht, vek_hash_node_t *node) {
     return VEK_ST_SUCCESS;
 }
 
+// A new empty table of ht_size buckets in *out.
+vek_st_t create_table(uint32_t ht_size, vek_hash_t **out) {
+    if (ht_size == 0) return VEK_ST_INVALID_VALUE;
+    vek_hash_t *ht = nullptr;
+    vek_st_t st = vek::robust_alloc(&ht, VEK_NVM_NO_FILL);
+    if (st != VEK_ST_SUCCESS) return st;
+    ht->ht_size = ht_size;
+    ht->buckets = nullptr;
+    ht->freeNodes = nullptr;
+    ht->numFreeNodes = 0;
+    st = vek::robust_alloc_array(std::size_t{ht_size} + kReciprocalSlots, &ht->buckets, VEK_NVM_ZERO_FILL);
+    if (st != VEK_ST_SUCCESS) {
+        vek::merge_status(st, vek::robust_free(&ht));
+        return st;
+    }
+    store_reciprocal(ht);
+    *out = ht;
+    return VEK_ST_SUCCESS;
+}
+
+// Stores value under key; the value it replaces, or 0 for a new key (and
+// when no node can be had).
+uintptr_t put(vek_hash_t *ht, uint32_t key, uintptr_t value) {
+    if (!usable(ht)) return 0;
+    vek_hash_node_t **head = bucket_of(ht, key);
+    vek_hash_node_t *last = nullptr;
+    vek_hash_node_t *n = *head;
+    for (; n != nullptr && n->key != key; n = next_of(n)) last = n;
+    if (n != nullptr) {
+        const uintptr_t old = n->value;
+        n->value = value;
+        return old;
+    }
+    if ((n = take_node(ht)) == nullptr) return 0;
+    n->link.next = nullptr;
+    n->link.prev = nullptr;
+    n->key = key;
+    n->value = value;
+    if (last == nullptr) {
+        *head = n;
+    } else {
+        // Appended after the last node of the chain.
+        n->link.prev = &last->link;
+        last->link.next = &n->link;
+    }
+    return 0;
+}
+
+// Takes key's entry out; its value in *value (0 when absent). The status is
+// that of releasing the node.
+vek_st_t rem(vek_hash_t *ht, uint32_t key, uintptr_t *value) {
+    *value = 0;
+    if (!usable(ht)) return VEK_ST_SUCCESS;
+    vek_hash_node_t **head = bucket_of(ht, key);
+    vek_hash_node_t *n = find(*head, key);
+    if (n == nullptr) return VEK_ST_SUCCESS;
+    *value = n->value;
+    unlink(n);
+    if (n == *head) *head = next_of(n);
+    return give_back_node(ht, n);
+}
+
 } // namespace
 
 extern "C" VEK_API vek_hash_t *vek_hash_create_table(uint32_t ht_size) {
-    vek::trace::line("vek_hash_create_table", {{"ht_size", ht_size}});
+    const vek::trace::Call call(__func__, {{"ht_size", ht_size}});
     vek_hash_t *ht = nullptr;
-    vek_st_t st = VEK_ST_INVALID_VALUE;
-    if (ht_size != 0) {
-        st = vek::robust_alloc(&ht, VEK_NVM_NO_FILL);
-        if (st == VEK_ST_SUCCESS) {
-            ht->ht_size = ht_size;
-            ht->buckets = nullptr;
-            ht->freeNodes = nullptr;
-            ht->numFreeNodes = 0;
-            st = vek::robust_alloc_array(ht_size, &ht->buckets, VEK_NVM_ZERO_FILL);
-            if (st != VEK_ST_SUCCESS) vek::merge_status(st, vek::robust_free(&ht));
-        }
-    }
-    vek::trace::line("vek_hash_create_table", {{"vekStatus", st}, {"hash", ht}});
+    const vek_st_t st = create_table(ht_size, &ht);
+    call.exit({{"vekStatus", st}, {"hash", ht}});
     return ht;
 }
 
 extern "C" VEK_API uintptr_t vek_hash_put(vek_hash_t *ht, uint32_t key, uintptr_t value) {
-    vek::trace::line("vek_hash_put", {{"ht", ht}, {"key", key}, {"value", value}});
-    uintptr_t old = 0;
-    if (usable(ht)) {
-        vek_hash_node_t **head = bucket_of(ht, key);
-        vek_hash_node_t *last = nullptr;
-        vek_hash_node_t *n = *head;
-        for (; n != nullptr && n->key != key; n = next_of(n)) last = n;
-        if (n != nullptr) {
-            old = n->value;
-            n->value = value;
-        } else if ((n = take_node(ht)) != nullptr) {
-            n->link.next = nullptr;
-            n->link.prev = nullptr;
-            n->key = key;
-            n->value = value;
-            if (last == nullptr) {
-                *head = n;
-            } else {
-                vek_llist_insert(&n->link, &last->link);
-            }
-        }
-    }
-    vek::trace::line("vek_hash_put", {{"old_value", old}});
+    const vek::trace::Call call(__func__, {{"ht", ht}, {"key", key}, {"value", value}});
+    const uintptr_t old = put(ht, key, value);
+    call.exit({{"old_value", old}});
     return old;
 }
 
@@ -113,7 +184,7 @@ extern "C" VEK_API uintptr_t vek_hash_get(vek_hash_t *ht, uint32_t key) {
     if (n == nullptr) return 0;
     if (n != *head) {
         // Move to front so that keys read often stay at the chain heads.
-        vek_llist_remove(&n->link);
+        unlink(n);
         n->link.next = link_of(*head);
         n->link.prev = nullptr;
         (*head)->link.prev = &n->link;
@@ -123,20 +194,10 @@ extern "C" VEK_API uintptr_t vek_hash_get(vek_hash_t *ht, uint32_t key) {
 }
 
 extern "C" VEK_API uintptr_t vek_hash_rem(vek_hash_t *ht, uint32_t key) {
-    vek::trace::line("vek_hash_rem", {{"ht", ht}, {"key", key}});
-    vek_st_t st = VEK_ST_SUCCESS;
+    const vek::trace::Call call(__func__, {{"ht", ht}, {"key", key}});
     uintptr_t value = 0;
-    if (usable(ht)) {
-        vek_hash_node_t **head = bucket_of(ht, key);
-        vek_hash_node_t *n = find(*head, key);
-        if (n != nullptr) {
-            value = n->value;
-            vek_llist_remove(&n->link);
-            if (n == *head) *head = next_of(n);
-            st = give_back_node(ht, n);
-        }
-    }
-    vek::trace::line("vek_hash_rem", {{"vekStatus", st}, {"value", value}});
+    const vek_st_t st = rem(ht, key, &value);
+    call.exit({{"vekStatus", st}, {"value", value}});
     return value;
 }
 
@@ -165,7 +226,7 @@ extern "C" VEK_API void vek_hash_print(vek_hash_t *ht) {
 
 extern "C" VEK_API void vek_hash_delete_nodes_and_table(vek_hash_t *ht, vek_hash_del_fn_t delFn) {
     if (ht == nullptr) return;
-    if (ht->buckets != nullptr) {
+    if (VEK_ALWAYS(ht->buckets != nullptr)) {
         for (uint32_t b = 0; b < ht->ht_size; ++b) {
             vek_hash_node_t *n = ht->buckets[b];
             while (n != nullptr) {

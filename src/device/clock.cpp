@@ -27,8 +27,8 @@ uint32_t cycles(uint32_t clk_in_mhz, uint32_t num_ns) {
 } // namespace
 
 extern "C" VEK_API uint32_t vek_ns_to_clk(uint32_t clk_in_mhz, uint32_t num_ns) {
-    vek::trace::line("vek_ns_to_clk", {{"clk_in_mhz", clk_in_mhz}, {"num_ns", num_ns}});
+    const vek::trace::Call call(__func__, {{"clk_in_mhz", clk_in_mhz}, {"num_ns", num_ns}});
     const uint32_t nclk = cycles(clk_in_mhz, num_ns);
-    vek::trace::line("vek_ns_to_clk", {{"nclk", nclk}});
+    call.exit({{"nclk", nclk}});
     return nclk;
 }

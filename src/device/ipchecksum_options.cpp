@@ -127,20 +127,9 @@ vek_st_t read_word(vek_map_t *map, const char *key, uint32_t *out) {
     return st;
 }
 
-} // namespace
-
-extern "C" VEK_API vek_st_t vek_encode_ipchecksum_options(uint32_t rev, vek_map_t *map, uint32_t *options,
-                                                          uint32_t *invalidTcpFlagsHigh,
-                                                          uint32_t *invalidTcpFlagsLow,
-                                                          uint32_t *l3PassFailCriteria) {
-    using vek::trace::out_value;
-    const uint32_t rev5 = rev & 31u;
-    vek::trace::line("vek_encode_ipchecksum_options", {{"rev", rev5},
-                                                       {"map", map},
-                                                       {"options", options},
-                                                       {"invalidTcpFlagsHigh", invalidTcpFlagsHigh},
-                                                       {"invalidTcpFlagsLow", invalidTcpFlagsLow},
-                                                       {"l3PassFailCriteria", l3PassFailCriteria}});
+// The whole encoding; every out-parameter may be null (that part is skipped).
+vek_st_t encode(uint32_t rev5, vek_map_t *map, uint32_t *options, uint32_t *invalidTcpFlagsHigh,
+                uint32_t *invalidTcpFlagsLow, uint32_t *l3PassFailCriteria) {
     vek_st_t st = VEK_ST_SUCCESS;
     if (options != nullptr) st = encode_options(rev5, map, options);
     if (st == VEK_ST_SUCCESS && invalidTcpFlagsHigh != nullptr)
@@ -149,10 +138,28 @@ extern "C" VEK_API vek_st_t vek_encode_ipchecksum_options(uint32_t rev, vek_map_
         st = read_word(map, "invalidTcpFlagsLow", invalidTcpFlagsLow);
     if (st == VEK_ST_SUCCESS && l3PassFailCriteria != nullptr)
         *l3PassFailCriteria = (kExtendedRevisions & rev_bit(rev5)) != 0u ? kL3CriteriaExtended : kL3CriteriaBasic;
-    vek::trace::line("vek_encode_ipchecksum_options", {{"vekStatus", st},
-                                                       {"options", out_value(options)},
-                                                       {"invalidTcpFlagsHigh", out_value(invalidTcpFlagsHigh)},
-                                                       {"invalidTcpFlagsLow", out_value(invalidTcpFlagsLow)},
-                                                       {"l3PassFailCriteria", out_value(l3PassFailCriteria)}});
+    return st;
+}
+
+} // namespace
+
+extern "C" VEK_API vek_st_t vek_encode_ipchecksum_options(uint32_t rev, vek_map_t *map, uint32_t *options,
+                                                          uint32_t *invalidTcpFlagsHigh,
+                                                          uint32_t *invalidTcpFlagsLow,
+                                                          uint32_t *l3PassFailCriteria) {
+    using vek::trace::out_value;
+    const uint32_t rev5 = rev & 31u;
+    const vek::trace::Call call(__func__, {{"rev", rev5},
+                                           {"map", map},
+                                           {"options", options},
+                                           {"invalidTcpFlagsHigh", invalidTcpFlagsHigh},
+                                           {"invalidTcpFlagsLow", invalidTcpFlagsLow},
+                                           {"l3PassFailCriteria", l3PassFailCriteria}});
+    const vek_st_t st = encode(rev5, map, options, invalidTcpFlagsHigh, invalidTcpFlagsLow, l3PassFailCriteria);
+    call.exit({{"vekStatus", st},
+               {"options", out_value(options)},
+               {"invalidTcpFlagsHigh", out_value(invalidTcpFlagsHigh)},
+               {"invalidTcpFlagsLow", out_value(invalidTcpFlagsLow)},
+               {"l3PassFailCriteria", out_value(l3PassFailCriteria)}});
     return st;
 }

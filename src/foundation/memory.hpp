@@ -71,31 +71,33 @@ private:
     T *p_ = nullptr;
 };
 
-// Robust block of count elements of T written to *out; VEK_ST_NO_MEMORY
-// when the size does not fit, else the platform's status.
+// Robust block of count elements of T written straight into *holder (the
+// field that keeps it), so that the platform sees the block's final home.
+// VEK_ST_NO_MEMORY when the size does not fit or a non-empty request comes
+// back without a block, else the platform's status. A zero-byte request may
+// be answered with a null block and status 0: that is an empty array. A
+// failing platform call leaves *holder as it was, so callers start it null.
 template <typename T>
-vek_st_t robust_alloc_array(std::size_t count, T **out, std::uint32_t flag) {
+vek_st_t robust_alloc_array(std::size_t count, T **holder, std::uint32_t flag) {
     std::size_t bytes = 0;
     if (!array_bytes(count, sizeof(T), &bytes)) return VEK_ST_NO_MEMORY;
-    void *p = nullptr;
-    const vek_st_t st = vek_nvm_robust_malloc(bytes, &p, flag);
+    const vek_st_t st = vek_nvm_robust_malloc(bytes, reinterpret_cast<void **>(holder), flag);
     if (st != VEK_ST_SUCCESS) return st;
-    if (p == nullptr) return VEK_ST_NO_MEMORY;
-    *out = static_cast<T *>(p);
+    if (*holder == nullptr && bytes != 0u) return VEK_ST_NO_MEMORY;
     return VEK_ST_SUCCESS;
 }
 
-// One robust record of type T.
+// One robust record of type T, written straight into *holder.
 template <typename T>
-vek_st_t robust_alloc(T **out, std::uint32_t flag) {
-    return robust_alloc_array<T>(1, out, flag);
+vek_st_t robust_alloc(T **holder, std::uint32_t flag) {
+    return robust_alloc_array<T>(1, holder, flag);
 }
 
-// Releases a robust block held in *holder and nulls the holder.
+// Releases the robust block held in *holder, passing the holder's own
+// address; the platform leaves it null.
 template <typename T>
 vek_st_t robust_free(T **holder) {
-    void *p = *holder;
-    const vek_st_t st = vek_nvm_robust_free(&p);
+    const vek_st_t st = vek_nvm_robust_free(reinterpret_cast<void **>(holder));
     *holder = nullptr;
     return st;
 }

@@ -23,13 +23,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 #include "map/map_codec.hpp"
 #include "map/map_internal.hpp"
 
 namespace {
 
-constexpr const char *kOp = "vek_map_decode_from";
 constexpr uint32_t kNoLength = 0xFFFFFFFFu;
 
 // One map being filled: the map, the entries still to read, its level, and
@@ -44,10 +44,13 @@ struct Frame {
 struct Reader {
     vek_map_rdfn_t fn;
     void *arg;
-    const vek::map::MemReader *mem;
+    vek::map::MemReader *mem; // the context of mem_read when reading from memory
 
-    int32_t raw(void *dst, uint32_t len) const { return fn(arg, dst, len); }
-    bool bytes(void *dst, uint32_t len) const { return fn(arg, dst, len) != -1; }
+    // Reading from memory the reader is called inline.
+    int32_t raw(void *dst, uint32_t len) const {
+        return mem != nullptr ? vek::map::mem_read(mem, dst, len) : fn(arg, dst, len);
+    }
+    bool bytes(void *dst, uint32_t len) const { return raw(dst, len) != -1; }
     bool u32(uint32_t *v) const {
         uint32_t be = 0;
         if (!bytes(&be, sizeof be)) return false;
@@ -81,23 +84,20 @@ float float_from_bits(uint32_t bits) {
     return (bits & 0x80000000u) != 0 ? 0.0f - v : v;
 }
 
-// Outcome of one step: the status, and whether the level where it arose
-// prints its exit line (not after a failed read of a count or key length).
-struct Failure {
-    vek_st_t st;
-    bool exit_line; // for the level where the failure happened
-};
+using vek::map::Outcome;
 
-void error_line(vek_map_t *map, const Reader &r, int32_t rc) {
+// The decoder's own error line, under trace bit 0 (not the entry and exit
+// lines' mask), for a count or key length read with a negative result.
+void error_line(const char *op, vek_map_t *map, const Reader &r, int32_t rc) {
     if ((vek_trace_level & VEK_TRACE_DECODE_ERROR) == 0u) return;
-    std::printf("%s vek_map=%llx rdfn=%llx arg=%llx rc=%llx errno=%llx\n", kOp, vek::trace::widen(map),
+    std::printf("%s vek_map=%llx rdfn=%llx arg=%llx rc=%llx errno=%llx\n", op, vek::trace::widen(map),
                 vek::trace::widen(r.fn), vek::trace::widen(r.arg), vek::trace::widen(rc),
                 vek::trace::widen(errno));
 }
 
 // Reads a count or a key length: −1 is a callback error; another negative
 // result is reported on the error line and ends the decode with 102.
-bool read_header_word(vek_map_t *map, const Reader &r, uint32_t *v, Failure *fail) {
+bool read_header_word(const char *op, vek_map_t *map, const Reader &r, uint32_t *v, Outcome *fail) {
     uint32_t be = 0;
     const int32_t rc = r.raw(&be, sizeof be);
     if (rc == -1) {
@@ -105,7 +105,7 @@ bool read_header_word(vek_map_t *map, const Reader &r, uint32_t *v, Failure *fai
         return false;
     }
     if (rc < 0) {
-        error_line(map, r, rc);
+        error_line(op, map, r, rc);
         *fail = {VEK_ST_MAP_INTERNAL_ERROR, true};
         return false;
     }
@@ -197,39 +197,43 @@ int dots_in(const char *key) {
 
 class Decoder {
 public:
-    Decoder(vek_map_t *dest, const Reader &r) : r_(r) { stack_[0] = {dest, 0, 0, nullptr}; }
+    Decoder(vek_map_t *dest, const Reader &r, const vek::trace::Call &call) : r_(r), call_(call) {
+        stack_[0] = {dest, 0, 0, nullptr};
+    }
 
     // Decodes the stream; returns the status and whether the top-level
     // exit line is printed.
-    Failure run();
+    Outcome run();
 
 private:
-    Failure read_count(vek_map_t *map, int32_t *count);
-    Failure read_entry();
-    Failure finish_child();
+    Outcome read_count(vek_map_t *map, int32_t *count);
+    Outcome read_entry();
+    Outcome finish_child();
+    vek_st_t insert(vek_map_t *map, char *&key, int32_t type, const vek_map_payload_t &value);
     // Unwinds every level after a failure at the top of the stack.
-    Failure unwind(Failure at_top);
+    Outcome unwind(Outcome at_top);
 
     Reader r_;
+    const vek::trace::Call &call_; // nested maps print their lines under its name
     Frame stack_[vek::map::kMaxDepth + 1];
     int top_ = 0;
 };
 
-Failure Decoder::read_count(vek_map_t *map, int32_t *count) {
+Outcome Decoder::read_count(vek_map_t *map, int32_t *count) {
     uint32_t raw = 0;
-    Failure fail{VEK_ST_SUCCESS, true};
-    if (!read_header_word(map, r_, &raw, &fail)) return fail;
+    Outcome fail{VEK_ST_SUCCESS, true};
+    if (!read_header_word(call_.op(), map, r_, &raw, &fail)) return fail;
     *count = static_cast<int32_t>(raw);
     return fail;
 }
 
-Failure Decoder::run() {
+Outcome Decoder::run() {
     int32_t count = 0;
-    if (Failure f = read_count(stack_[0].map, &count); f.st != VEK_ST_SUCCESS) return unwind(f);
+    if (Outcome f = read_count(stack_[0].map, &count); f.st != VEK_ST_SUCCESS) return unwind(f);
     stack_[0].left = count > 0 ? count : 0;
     for (;;) {
         Frame &f = stack_[top_];
-        Failure res{VEK_ST_SUCCESS, true};
+        Outcome res{VEK_ST_SUCCESS, true};
         if (f.left > 0) {
             --f.left;
             res = read_entry();
@@ -244,88 +248,95 @@ Failure Decoder::run() {
 
 // Reads one entry of the map on top of the stack. A map value pushes a new
 // child, which finish_child inserts once its entries are read.
-Failure Decoder::read_entry() {
+Outcome Decoder::read_entry() {
     Frame &f = stack_[top_];
     uint32_t key_len = 0;
-    Failure fail{VEK_ST_SUCCESS, true};
-    if (!read_header_word(f.map, r_, &key_len, &fail)) return fail;
+    Outcome fail{VEK_ST_SUCCESS, true};
+    if (!read_header_word(call_.op(), f.map, r_, &key_len, &fail)) return fail;
     vek_st_t st = VEK_ST_SUCCESS;
-    char *key = static_cast<char *>(read_block(r_, key_len, true, &st));
-    if (key == nullptr) return {st, true};
+    vek::HeapPtr<char, vek_map_free> key(static_cast<char *>(read_block(r_, key_len, true, &st)));
+    if (!key) return {st, true};
     uint32_t type_word = 0;
-    if (!r_.u32(&type_word)) {
-        vek_map_free(key);
-        return {VEK_ST_MAP_CALLBACK_ERROR, true};
-    }
+    if (!r_.u32(&type_word)) return {VEK_ST_MAP_CALLBACK_ERROR, true};
     const auto type = static_cast<int32_t>(type_word);
-    if (!is_value_type(type)) {
-        vek_map_free(key);
-        return {VEK_ST_SUCCESS, true};
-    }
-    const int depth = f.depth + dots_in(key) + (type == VEK_MAP_TYPE_MAP ? 1 : 0);
-    if (depth > vek::map::kMaxDepth) {
-        vek_map_free(key);
-        return {VEK_ST_MAP_INTERNAL_ERROR, true};
-    }
+    if (!is_value_type(type)) return {VEK_ST_SUCCESS, true};
+    const int depth = f.depth + dots_in(key.get()) + (type == VEK_MAP_TYPE_MAP ? 1 : 0);
+    if (depth > vek::map::kMaxDepth) return {VEK_ST_MAP_INTERNAL_ERROR, true};
     if (type == VEK_MAP_TYPE_MAP) {
         uint32_t filler = 0;
-        if (!r_.u32(&filler)) {
-            vek_map_free(key);
-            return {VEK_ST_MAP_CALLBACK_ERROR, true};
-        }
+        if (!r_.u32(&filler)) return {VEK_ST_MAP_CALLBACK_ERROR, true};
         vek_map_t *child = nullptr;
-        if (const vek_st_t cst = vek_map_create(&child); cst != VEK_ST_SUCCESS) {
-            vek_map_free(key);
-            return {cst, true};
-        }
-        stack_[++top_] = {child, 0, depth, key};
-        vek::trace::line(kOp, {{"vek_map", child}, {"rdfn", r_.fn}, {"arg", r_.arg}});
+        if (const vek_st_t cst = vek_map_create(&child); cst != VEK_ST_SUCCESS) return {cst, true};
+        stack_[++top_] = {child, 0, depth, key.take()};
+        vek::trace::line(call_.op(), {{"vek_map", child}, {"rdfn", r_.fn}, {"arg", r_.arg}});
         int32_t count = 0;
-        if (Failure cf = read_count(child, &count); cf.st != VEK_ST_SUCCESS) return cf;
+        if (Outcome cf = read_count(child, &count); cf.st != VEK_ST_SUCCESS) return cf;
         stack_[top_].left = count > 0 ? count : 0;
         return {VEK_ST_SUCCESS, true};
     }
     vek_map_payload_t value{};
     st = read_value(r_, type, &value);
-    if (st == VEK_ST_SUCCESS) {
-        vek_map_value_t *node = nullptr;
-        st = vek_map_alloc_value(f.map, key, 0, &node);
-        if (st == VEK_ST_SUCCESS) {
-            node->payload = value;
-            node->type = type;
-        } else {
-            vek_map_value_t lost{type, value};
-            vek::map::release_payload(&lost);
-        }
-    }
-    vek_map_free(key);
+    if (st != VEK_ST_SUCCESS) return {st, true};
+    char *k = key.get();
+    st = insert(f.map, k, type, value);
+    if (k == nullptr) key.take(); // the entry's key now
     return {st, true};
 }
 
 // The map on top of the stack is complete: print its exit line and insert
 // it into the map above.
-Failure Decoder::finish_child() {
-    vek::trace::line(kOp, {{"vekStatus", VEK_ST_SUCCESS}});
+Outcome Decoder::finish_child() {
+    vek::trace::line(call_.op(), {{"vekStatus", VEK_ST_SUCCESS}});
     Frame done = stack_[top_--];
-    vek_map_value_t *node = nullptr;
-    const vek_st_t st = vek_map_alloc_value(stack_[top_].map, done.key, 0, &node);
+    vek_map_payload_t value{};
+    value.map = done.map;
+    const vek_st_t st = insert(stack_[top_].map, done.key, VEK_MAP_TYPE_MAP, value);
     vek_map_free(done.key);
-    if (st != VEK_ST_SUCCESS) {
-        vek::map::destroy_tree(done.map);
-        return {st, true};
-    }
-    node->payload.map = done.map;
-    node->type = VEK_MAP_TYPE_MAP;
-    return {VEK_ST_SUCCESS, true};
+    return {st, true};
 }
 
-Failure Decoder::unwind(Failure at_top) {
+// Inserts an entry of `type` holding `value` under `key` (a path) into
+// `map`, by the set path with checkForKey 0, taking over the value's storage;
+// on failure the storage (a child map with its tree) is released quietly.
+// With tracing off and a key without '.', the key block read from the
+// stream becomes the entry's key (`key` is then set to null) and no copy is
+// made: the entry, the arrays and the nodes are the same as by the set
+// path, which would only print the lines of the copies it makes.
+vek_st_t Decoder::insert(vek_map_t *map, char *&key, int32_t type, const vek_map_payload_t &value) {
+    vek_st_t st = VEK_ST_NO_MEMORY;
+    if (!vek::trace::on() && std::strchr(key, '.') == nullptr) {
+        vek_map_value_t *node = vek::map::new_node();
+        if (node != nullptr) {
+            node->payload = value;
+            node->type = type;
+            st = vek::map::append_owned(map, key, node);
+            if (st == VEK_ST_SUCCESS) {
+                key = nullptr;
+                return st;
+            }
+            vek_map_free(node); // its payload goes below
+        }
+    } else {
+        vek_map_value_t *node = nullptr;
+        st = vek_map_alloc_value(map, key, 0, &node);
+        if (st == VEK_ST_SUCCESS) {
+            node->payload = value;
+            node->type = type;
+            return st;
+        }
+    }
+    vek_map_value_t lost{type, value};
+    vek::map::release_payload(&lost);
+    return st;
+}
+
+Outcome Decoder::unwind(Outcome at_top) {
     const vek_st_t st = at_top.st;
     const bool clears = st == VEK_ST_NO_MEMORY || st == VEK_ST_MAP_INTERNAL_ERROR;
     for (; top_ > 0; --top_) {
         Frame &f = stack_[top_];
         if (clears) vek_map_clear(f.map);
-        if (at_top.exit_line) vek::trace::line(kOp, {{"vekStatus", st}});
+        if (at_top.exit_line) vek::trace::line(call_.op(), {{"vekStatus", st}});
         at_top.exit_line = true; // levels above pass the failure on with their exit line
         vek_map_destroy(f.map);  // the map above releases its failed child
         vek_map_free(f.key);
@@ -336,31 +347,25 @@ Failure Decoder::unwind(Failure at_top) {
 
 } // namespace
 
-namespace vek::map {
+namespace {
 
-int32_t mem_read(void *arg, void *data, uint32_t len) {
-    auto *r = static_cast<MemReader *>(arg);
-    if (len > r->left()) return -1;
-    if (len != 0) std::memcpy(data, r->cursor, len);
-    r->cursor += len;
-    return static_cast<int32_t>(len);
-}
-
-vek_st_t decode_from(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg, const MemReader *mem) {
-    vek::trace::line(kOp, {{"vek_map", map}, {"rdfn", rdfn}, {"arg", arg}});
-    if (!is_valid(map)) {
-        vek::trace::line(kOp, {{"vekStatus", VEK_ST_MAP_INVALID_MAP}});
+vek_st_t decode_stream(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg, const vek::trace::Call &call) {
+    if (!vek::map::is_valid(map)) {
+        call.exit({{"vekStatus", VEK_ST_MAP_INVALID_MAP}});
         return VEK_ST_MAP_INVALID_MAP;
     }
-    if (rdfn == nullptr) return VEK_ST_SUCCESS;
-    Decoder decoder(map, Reader{rdfn, arg, mem});
-    const Failure out = decoder.run();
-    if (out.exit_line) vek::trace::line(kOp, {{"vekStatus", out.st}});
+    if (rdfn == nullptr) return VEK_ST_SUCCESS; // no exit line
+    // Reading from memory (vek_map_decode) the bytes left are known.
+    auto *mem = rdfn == vek::map::mem_read ? static_cast<vek::map::MemReader *>(arg) : nullptr;
+    Decoder decoder(map, Reader{rdfn, arg, mem}, call);
+    const Outcome out = decoder.run();
+    if (out.exit_line) call.exit({{"vekStatus", out.st}});
     return out.st;
 }
 
-} // namespace vek::map
+} // namespace
 
 extern "C" VEK_API vek_st_t vek_map_decode_from(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg) {
-    return vek::map::decode_from(map, rdfn, arg, nullptr);
+    const vek::trace::Call call(__func__, {{"vek_map", map}, {"rdfn", rdfn}, {"arg", arg}});
+    return decode_stream(map, rdfn, arg, call);
 }

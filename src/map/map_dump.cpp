@@ -30,14 +30,15 @@
 #include <vek/vek_sal.h>
 #include <vek/vek_status.h>
 
+#include "foundation/invariant.hpp"
+#include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 #include "map/map_internal.hpp"
 
 namespace {
 
 using vek::map::is_valid;
-
-constexpr int32_t kMaxDepth = VEK_MAP_DECODE_MAX_DEPTH;
+using vek::map::kMaxDepth;
 
 bool is_map_node(const vek_map_value_t *node) { return vek::map::node_type(node) == VEK_MAP_TYPE_MAP; }
 
@@ -68,7 +69,7 @@ void for_each_id(const vek_map_t *child, Fn fn) {
     for (int32_t i = 0; i < child->count; ++i) {
         const vek_map_value_t *node = child->values[i];
         const char *key = child->keys[i];
-        if (vek::map::node_type(node) == VEK_MAP_TYPE_I32 && key != nullptr && vek_stricmp(key, "id") == 0)
+        if (vek::map::node_type(node) == VEK_MAP_TYPE_I32 && VEK_ALWAYS(key != nullptr) && vek_stricmp(key, "id") == 0)
             fn(key, node->payload.i32);
     }
 }
@@ -76,23 +77,25 @@ void for_each_id(const vek_map_t *child, Fn fn) {
 // ---- indented dumps ---------------------------------------------------
 
 // Console and stream dumps. Each map printed gets an entry and an exit
-// trace line under the variant's name, with its indentation, as if printed
-// by one call per map.
+// trace line under the name of `call` (the recursive printer's), with its
+// indentation, as if printed by one call per map; `call` itself stands for
+// the top map's.
 class IndentedPrinter {
 public:
-    IndentedPrinter(std::FILE *out, bool console) : out_(out), console_(console) {}
+    IndentedPrinter(std::FILE *out, bool console, const vek::trace::Call &call)
+        : out_(out), console_(console), call_(call) {}
 
     vek_st_t print(vek_map_t *top) {
-        trace_entry(top, 0);
-        if (!is_valid(top)) return trace_exit(VEK_ST_MAP_INVALID_MAP);
-        if (out_ == nullptr) return trace_exit(VEK_ST_INVALID_PARAMETER);
+        if (!is_valid(top)) return VEK_ST_MAP_INVALID_MAP;
+        if (out_ == nullptr) return VEK_ST_INVALID_PARAMETER;
         Level stack[kMaxDepth + 1];
         int32_t depth = 0;
         stack[0] = {top, 0};
-        while (depth >= 0) {
+        for (;;) {
             Level &level = stack[depth];
             if (level.next >= level.map->count) {
                 if (!console_) std::fflush(out_);
+                if (depth == 0) return VEK_ST_SUCCESS;
                 trace_exit(VEK_ST_SUCCESS);
                 --depth;
                 continue;
@@ -110,16 +113,15 @@ public:
                 stack[++depth] = {child, 0};
             }
         }
-        return VEK_ST_SUCCESS;
     }
+
+    static int32_t indent_of(int32_t depth) { return 4 + 4 * depth; }
 
 private:
     struct Level {
         vek_map_t *map;
         int32_t next;
     };
-
-    static int32_t indent_of(int32_t depth) { return 4 + 4 * depth; }
 
     // Prints entry i of a map at `depth`; returns the child map pointer to
     // descend into (map entries with a non-null child), else null.
@@ -140,22 +142,34 @@ private:
 
     void trace_entry(const vek_map_t *map, int32_t depth) const {
         if (console_) {
-            vek::trace::line(name(), {{"vek_map", map}, {"indentBy", indent_of(depth)}});
+            vek::trace::line(call_.op(), {{"vek_map", map}, {"indentBy", indent_of(depth)}});
         } else {
-            vek::trace::line(name(), {{"vek_map", map}, {"stream", out_}, {"indentBy", indent_of(depth)}});
+            vek::trace::line(call_.op(), {{"vek_map", map}, {"stream", out_}, {"indentBy", indent_of(depth)}});
         }
     }
 
-    vek_st_t trace_exit(vek_st_t st) const {
-        vek::trace::line(name(), {{"vekStatus", st}});
-        return st;
-    }
-
-    const char *name() const { return console_ ? "dump_to_console" : "dump_to_stream"; }
+    void trace_exit(vek_st_t st) const { vek::trace::line(call_.op(), {{"vekStatus", st}}); }
 
     std::FILE *out_;
     bool console_;
+    const vek::trace::Call &call_;
 };
+
+// The recursive printers of the two indented dumps, whose names their trace
+// lines carry; the exported entries print no lines of their own.
+vek_st_t dump_to_console(vek_map_t *map, int32_t indentBy) {
+    const vek::trace::Call call(__func__, {{"vek_map", map}, {"indentBy", indentBy}});
+    const vek_st_t st = IndentedPrinter(stdout, true, call).print(map);
+    call.exit({{"vekStatus", st}});
+    return st;
+}
+
+vek_st_t dump_to_stream(vek_map_t *map, std::FILE *stream, int32_t indentBy) {
+    const vek::trace::Call call(__func__, {{"vek_map", map}, {"stream", stream}, {"indentBy", indentBy}});
+    const vek_st_t st = IndentedPrinter(stream, false, call).print(map);
+    call.exit({{"vekStatus", st}});
+    return st;
+}
 
 // ---- full-path dump ---------------------------------------------------
 
@@ -268,31 +282,29 @@ vek_st_t print_full(vek_map_t *top, std::FILE *out, const char *prefix) {
     return VEK_ST_SUCCESS;
 }
 
+// The full-path dump of a valid map on a stream, from an empty prefix.
+vek_st_t dump_full(vek_map_t *map, std::FILE *stream) {
+    if (!is_valid(map)) return VEK_ST_MAP_INVALID_MAP;
+    if (stream == nullptr) return VEK_ST_INVALID_PARAMETER;
+    const vek::HeapPtr<char> prefix(static_cast<char *>(vek_malloc(kPathBytes)));
+    if (!prefix) return VEK_ST_NO_MEMORY;
+    std::memset(prefix.get(), 0, kPathBytes);
+    return print_full(map, stream, prefix.get());
+}
+
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_map_dump_to_console(vek_map_t *map) {
-    return IndentedPrinter(stdout, true).print(map);
+    return dump_to_console(map, IndentedPrinter::indent_of(0));
 }
 
 extern "C" VEK_API vek_st_t vek_map_dump_to_stream(vek_map_t *map, FILE *stream) {
-    return IndentedPrinter(stream, false).print(map);
+    return dump_to_stream(map, stream, IndentedPrinter::indent_of(0));
 }
 
 extern "C" VEK_API vek_st_t vek_map_dump_full_map(vek_map_t *map, FILE *stream) {
-    vek::trace::line("vek_map_dump_full_map", {{"vek_map", map}, {"stream", stream}});
-    vek_st_t st = VEK_ST_SUCCESS;
-    char *prefix = nullptr;
-    if (!is_valid(map)) {
-        st = VEK_ST_MAP_INVALID_MAP;
-    } else if (stream == nullptr) {
-        st = VEK_ST_INVALID_PARAMETER;
-    } else if ((prefix = static_cast<char *>(vek_malloc(kPathBytes))) == nullptr) {
-        st = VEK_ST_NO_MEMORY;
-    } else {
-        std::memset(prefix, 0, kPathBytes);
-        st = print_full(map, stream, prefix);
-        vek_free(prefix);
-    }
-    vek::trace::line("vek_map_dump_full_map", {{"vekStatus", st}});
+    const vek::trace::Call call(__func__, {{"vek_map", map}, {"stream", stream}});
+    const vek_st_t st = dump_full(map, stream);
+    call.exit({{"vekStatus", st}});
     return st;
 }

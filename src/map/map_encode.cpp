@@ -18,8 +18,7 @@
 
 namespace {
 
-constexpr const char *kOp = "vek_map_encode_to";
-
+// The caller's writer: one call per field.
 struct Writer {
     vek_map_wrfn_t fn;
     void *arg;
@@ -37,8 +36,36 @@ struct Writer {
     bool block(const void *data, uint32_t len) const { return u32(len) && (len == 0 || bytes(data, len)); }
 };
 
+// The memory writer of vek_map_encode written inline: the same growth and
+// the same bytes as a call of mem_write per field, without the calls.
+struct MemSink {
+    vek::map::MemWriter *w;
+    static constexpr vek_map_wrfn_t fn = vek::map::mem_write; // for the trace lines
+    void *arg;
+
+    explicit MemSink(vek::map::MemWriter *writer) : w(writer), arg(writer) {}
+
+    template <typename T>
+    bool field(T be) const {
+        if (!vek::map::mem_room(w, sizeof be)) return false;
+        std::memcpy(w->buf + w->used, &be, sizeof be);
+        w->used += static_cast<int32_t>(sizeof be);
+        return true;
+    }
+    bool bytes(const void *data, uint32_t len) const {
+        if (!vek::map::mem_room(w, len)) return false;
+        if (len != 0) std::memcpy(w->buf + w->used, data, len);
+        w->used += static_cast<int32_t>(len);
+        return true;
+    }
+    bool u32(uint32_t v) const { return field(vek_htonl(v)); }
+    bool u64(uint64_t v) const { return field(vek_htonll(v)); }
+    bool block(const void *data, uint32_t len) const { return u32(len) && (len == 0 || bytes(data, len)); }
+};
+
 // Writes the value of a non-map node.
-bool write_value(const Writer &w, const vek_map_value_t *node) {
+template <class W>
+bool write_value(const W &w, const vek_map_value_t *node) {
     if (node == nullptr) return true;
     const vek_map_payload_t &p = node->payload;
     switch (node->type) {
@@ -69,14 +96,13 @@ struct Frame {
     int32_t next;
 };
 
-// Result of the walk: the status, and whether the top-level call prints
-// its exit line (not after a write failure or a nested map's failure).
-struct Outcome {
-    vek_st_t st;
-    bool exit_line;
-};
+using vek::map::Outcome;
 
-Outcome encode_tree(const vek_map_t *root, const Writer &w) {
+// Writes the tree of a valid map. Each nested map prints the entry and exit
+// lines of the call it stands for, under the name of `call`. A write failure
+// or a nested map's failure leaves the top level without its exit line.
+template <class W>
+Outcome encode_tree(const vek_map_t *root, const W &w, const vek::trace::Call &call) {
     Frame stack[vek::map::kMaxDepth + 1];
     int top = 0;
     stack[0] = {root, 0};
@@ -85,7 +111,7 @@ Outcome encode_tree(const vek_map_t *root, const Writer &w) {
         Frame &f = stack[top];
         if (f.next >= f.map->count) {
             if (top == 0) return {VEK_ST_SUCCESS, true};
-            vek::trace::line(kOp, {{"vekStatus", VEK_ST_SUCCESS}});
+            vek::trace::line(call.op(), {{"vekStatus", VEK_ST_SUCCESS}});
             --top;
             continue;
         }
@@ -103,7 +129,7 @@ Outcome encode_tree(const vek_map_t *root, const Writer &w) {
         }
         if (!w.u32(0)) return {VEK_ST_MAP_CALLBACK_ERROR, false};
         const vek_map_t *child = node->payload.map;
-        vek::trace::line(kOp, {{"vek_map", child}, {"wrfn", w.fn}, {"arg", w.arg}});
+        vek::trace::line(call.op(), {{"vek_map", child}, {"wrfn", w.fn}, {"arg", w.arg}});
         vek_st_t st = VEK_ST_SUCCESS;
         if (!vek::map::is_valid(child)) {
             st = VEK_ST_MAP_INVALID_MAP;
@@ -111,7 +137,7 @@ Outcome encode_tree(const vek_map_t *root, const Writer &w) {
             st = VEK_ST_MAP_INTERNAL_ERROR;
         }
         if (st != VEK_ST_SUCCESS) {
-            vek::trace::line(kOp, {{"vekStatus", st}});
+            vek::trace::line(call.op(), {{"vekStatus", st}});
             return {st, false};
         }
         if (!w.u32(static_cast<uint32_t>(child->count))) return {VEK_ST_MAP_CALLBACK_ERROR, false};
@@ -122,13 +148,15 @@ Outcome encode_tree(const vek_map_t *root, const Writer &w) {
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_map_encode_to(vek_map_t *map, vek_map_wrfn_t wrfn, void *arg) {
-    vek::trace::line(kOp, {{"vek_map", map}, {"wrfn", wrfn}, {"arg", arg}});
+    const vek::trace::Call call(__func__, {{"vek_map", map}, {"wrfn", wrfn}, {"arg", arg}});
     Outcome out{VEK_ST_SUCCESS, true};
     if (!vek::map::is_valid(map)) {
         out.st = VEK_ST_MAP_INVALID_MAP;
     } else if (wrfn != nullptr) {
-        out = encode_tree(map, Writer{wrfn, arg});
+        // Writing to memory (vek_map_encode) the writer is inlined.
+        out = wrfn == vek::map::mem_write ? encode_tree(map, MemSink(static_cast<vek::map::MemWriter *>(arg)), call)
+                                          : encode_tree(map, Writer{wrfn, arg}, call);
     }
-    if (out.exit_line) vek::trace::line(kOp, {{"vekStatus", out.st}});
+    if (out.exit_line) call.exit({{"vekStatus", out.st}});
     return out.st;
 }

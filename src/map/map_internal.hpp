@@ -64,6 +64,11 @@ vek_st_t vek_map_alloc_value(vek_map_t *map, const char *key, uint8_t checkForKe
 
 namespace vek::map {
 
+// Map levels below the map handed in that the encoder, the decoder and the
+// dumps walk; a deeper map is refused (VEK_ST_MAP_INTERNAL_ERROR) or, in a
+// dump, not printed.
+inline constexpr int kMaxDepth = VEK_MAP_DECODE_MAX_DEPTH;
+
 // True for a non-null map carrying VEK_MAP_MAGIC.
 inline bool is_valid(const vek_map_t *map) { return map != nullptr && map->magic == VEK_MAP_MAGIC; }
 
@@ -82,10 +87,10 @@ inline vek_map_t *child_map(const vek_map_value_t *node) {
     return is_valid(node->payload.map) ? node->payload.map : nullptr;
 }
 
-// The release operations. With `lines` they print the entry and exit lines
-// of the calls they stand for and of every call nested in them (see above),
-// in the order a recursive release would print them; without, nothing.
-// All of them are iterative (map_release.cpp).
+// The work of the release operations, without their own entry and exit
+// lines. With `lines` they print the lines of every call nested in them
+// (see above), in the order a recursive release would print them; without,
+// nothing. All of them are iterative (map_release.cpp).
 //   clear_map:   vek_map_clear (0 or VEK_ST_MAP_INVALID_MAP)
 //   destroy_map: vek_map_destroy (0 or VEK_ST_MAP_INVALID_MAP)
 //   free_node:   vek_map_free_value (0, VEK_ST_ERROR for a null node, or
@@ -111,8 +116,28 @@ vek_st_t release_payload(vek_map_value_t *node);
 // Returns release_payload's status. No trace lines.
 vek_st_t release_node(vek_map_value_t *node);
 
+// release_node as the deleter of an owning pointer (vek::HeapPtr).
+inline void release_node_block(void *node) { release_node(static_cast<vek_map_value_t *>(node)); }
+
 // Creates an empty map (no trace lines); null when memory is exhausted.
 vek_map_t *new_map();
+
+// A fresh value node: type VEK_MAP_TYPE_NONE, payload zeroed; null when
+// memory is exhausted.
+vek_map_value_t *new_node();
+
+// A typed set after its map check: set steps 2 to 5 with the value of
+// `type` in `payload` (a text, byte block or map taken over on success).
+// Storing a slot's own text, byte block or map back into it keeps the node
+// and releases nothing. Nothing changes on failure.
+vek_st_t set_value(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t type,
+                   const vek_map_payload_t &payload);
+
+// Appends an entry to a valid map with `key` (a block of the map's
+// allocator, a key without '.') and `node` as they are, both taken over on
+// success: the insertion of a set with checkForKey 0 without its key copy.
+// VEK_ST_NO_MEMORY with the map unchanged when the arrays cannot grow.
+vek_st_t append_owned(vek_map_t *map, char *key, vek_map_value_t *node);
 
 // Set steps 2 and 3 followed by placing `node` (may be null, taken over on
 // success) in the slot of `key`: what vek_map_set_value_ll does after its

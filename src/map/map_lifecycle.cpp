@@ -17,32 +17,49 @@ extern "C" VEK_API void vek_map_free(void *ptr) {
 }
 
 extern "C" VEK_API char *vek_map_strdup(const char *str) {
-    vek::trace::line("vek_map_strdup", {{"str", str}});
+    const vek::trace::Call call(__func__, {{"str", str}});
     char *copy = str != nullptr ? vek::heap_copy_text(str) : nullptr;
-    vek::trace::raw("%s dstr=%llx\n", "vek_map_strdup", vek::trace::widen(copy));
+    call.exit({{"dstr", copy}}); // the copy instead of a status
     return copy;
 }
 
+namespace {
+
+// A null out-variable is refused: the map could not be handed out.
+vek_st_t create_map(vek_map_t **map) {
+    if (map == nullptr) return VEK_ST_INVALID_PARAMETER;
+    vek_map_t *made = vek::map::new_map();
+    if (made == nullptr) return VEK_ST_NO_MEMORY;
+    *map = made;
+    return VEK_ST_SUCCESS;
+}
+
+} // namespace
+
 extern "C" VEK_API vek_st_t vek_map_create(vek_map_t **map) {
-    vek::trace::line("vek_map_create", {{"map", map}});
-    vek_st_t st = VEK_ST_INVALID_PARAMETER; // no out-variable to hand the map out through
-    if (map != nullptr) {
-        vek_map_t *made = vek::map::new_map();
-        st = made != nullptr ? VEK_ST_SUCCESS : VEK_ST_NO_MEMORY;
-        if (made != nullptr) *map = made;
-    }
-    vek::trace::line("vek_map_create", {{"vekStatus", st}});
+    const vek::trace::Call call(__func__, {{"map", map}});
+    const vek_st_t st = create_map(map);
+    call.exit({{"vekStatus", st}});
     return st;
 }
 
 extern "C" VEK_API vek_st_t vek_map_clear(vek_map_t *map) {
-    return vek::map::clear_map(map, vek::trace::on());
+    const vek::trace::Call call(__func__, {{"vek_map", map}});
+    const vek_st_t st = vek::map::clear_map(map, vek::trace::on());
+    call.exit({{"vekStatus", st}});
+    return st;
 }
 
 extern "C" VEK_API vek_st_t vek_map_destroy(vek_map_t *map) {
-    return vek::map::destroy_map(map, vek::trace::on());
+    const vek::trace::Call call(__func__, {{"vek_map", map}});
+    const vek_st_t st = vek::map::destroy_map(map, vek::trace::on());
+    call.exit({{"vekStatus", st}});
+    return st;
 }
 
 extern "C" VEK_API vek_st_t vek_map_free_value(vek_map_value_t *value) {
-    return vek::map::free_node(value, vek::trace::on());
+    const vek::trace::Call call(__func__, {{"v", value}});
+    const vek_st_t st = vek::map::free_node(value, vek::trace::on());
+    call.exit({{"vekStatus", st}});
+    return st;
 }

@@ -9,6 +9,7 @@
 // below that point hangs off it, so one undo removes it all. The storage of
 // a value that a set replaces is released only once the set cannot fail
 // any more.
+#include <bit>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -26,7 +27,9 @@ namespace {
 // The topmost change of one resolution.
 struct Undo {
     vek_map_t *appended_to = nullptr;       // map whose last entry was added
-    bool arrays_were_null = false;          // that map had no arrays before
+    char **old_keys = nullptr;              // its arrays before the append, when it
+    vek_map_value_t **old_values = nullptr; //   grew them (released on commit)
+    bool grew = false;
     vek_map_value_t **converted = nullptr;  // slot whose node became a map node
     bool node_was_null = false;             // the slot held no node before
     int32_t old_type = VEK_MAP_TYPE_NONE;   // the converted node's former value
@@ -34,7 +37,8 @@ struct Undo {
 
     bool empty() const { return appended_to == nullptr && converted == nullptr; }
 
-    // Takes the change back; the tree is as it was before the resolution.
+    // Takes the change back; the tree is as it was before the resolution,
+    // the appended-to map with the very arrays it had.
     void rollback() {
         if (appended_to != nullptr) {
             vek_map_t *map = appended_to;
@@ -44,11 +48,11 @@ struct Undo {
             map->keys[i] = nullptr;
             map->values[i] = nullptr;
             map->count = i;
-            if (arrays_were_null && i == 0) {
+            if (grew) {
                 vek_map_free(map->keys);
                 vek_map_free(map->values);
-                map->keys = nullptr;
-                map->values = nullptr;
+                map->keys = old_keys;
+                map->values = old_values;
             }
         } else if (converted != nullptr) {
             vek_map_value_t *node = *converted;
@@ -64,11 +68,15 @@ struct Undo {
         *this = Undo{};
     }
 
-    // Makes the change final: releases what a conversion replaced.
+    // Makes the change final: releases what it replaced.
     void commit() {
         if (converted != nullptr && !node_was_null) {
             vek_map_value_t old{old_type, old_payload};
             vek::map::release_payload(&old);
+        }
+        if (grew) {
+            vek_map_free(old_keys);
+            vek_map_free(old_values);
         }
         *this = Undo{};
     }
@@ -118,45 +126,81 @@ bool selector_matches(const vek_map_t *child, const char *field, const char *tex
     return false;
 }
 
+// Room of a map's entry arrays for `count` entries. The arrays grow
+// geometrically, so that n insertions cost O(n) copying in all: 4 slots for
+// the first entries, then the next power of two. The room follows from the
+// count alone (deleting does not shrink the arrays, so they may be larger
+// than the count says, never smaller): an insertion into a map of n entries
+// grows both arrays exactly when n equals capacity_for(n).
+size_t capacity_for(size_t count) {
+    if (count == 0) return 0;
+    if (count <= 4) return 4;
+    return std::bit_ceil(count);
+}
+
+// A map node holding a new empty map, or null when memory is exhausted.
+vek_map_value_t *new_map_node() {
+    vek_map_value_t *node = vek::map::new_node();
+    if (node == nullptr) return nullptr;
+    node->payload.map = vek::map::new_map();
+    if (node->payload.map == nullptr) {
+        vek_map_free(node);
+        return nullptr;
+    }
+    node->type = VEK_MAP_TYPE_MAP;
+    return node;
+}
+
+// A heap array of `count` pointers of the map's allocator, or null.
+template <typename T>
+T *new_array(size_t count) {
+    size_t bytes = 0;
+    if (!vek::array_bytes(count, sizeof(T), &bytes)) return nullptr;
+    return static_cast<T *>(vek_map_malloc(bytes));
+}
+
 // Appends an entry named `key`; with `with_map` its value is a new map node
-// holding a new empty map, else null. All or nothing. The key copy is made
-// with vek_map_strdup, whose lines it prints.
+// holding a new empty map, else null. All or nothing: when the arrays must
+// grow, both new arrays and the key copy are made before the map is
+// touched, so a failure leaves the arrays, their contents and the count as
+// they were. The key copy is made with vek_map_strdup, whose lines it prints.
 vek_st_t append_entry(vek_map_t *map, const char *key, bool with_map, vek_map_value_t ***slot, Undo *undo) {
-    vek_map_value_t *node = nullptr;
-    if (with_map) {
-        node = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
-        if (node == nullptr) return VEK_ST_NO_MEMORY;
-        node->payload = vek_map_payload_t{};
-        node->payload.map = vek::map::new_map();
-        if (node->payload.map == nullptr) {
-            vek_map_free(node);
-            return VEK_ST_NO_MEMORY;
-        }
-        node->type = VEK_MAP_TYPE_MAP;
-    }
-    const bool arrays_were_null = map->keys == nullptr && map->values == nullptr;
     const auto n = static_cast<size_t>(map->count);
-    char *copy = nullptr;
-    char **keys = vek::heap_realloc_array(map->keys, n + 1);
-    if (keys != nullptr) {
-        map->keys = keys;
-        copy = vek_map_strdup(key);
+    if (n >= static_cast<size_t>(INT32_MAX)) return VEK_ST_NO_MEMORY;
+    vek::HeapPtr<vek_map_value_t, vek::map::release_node_block> node(with_map ? new_map_node() : nullptr);
+    if (with_map && !node) return VEK_ST_NO_MEMORY;
+    const bool grow = n == capacity_for(n);
+    const size_t cap = capacity_for(n + 1);
+    vek::HeapPtr<char *, vek_map_free> keys(grow ? new_array<char *>(cap) : nullptr);
+    if (grow && !keys) return VEK_ST_NO_MEMORY;
+    vek::HeapPtr<char, vek_map_free> copy(vek_map_strdup(key));
+    if (!copy) return VEK_ST_NO_MEMORY;
+    vek::HeapPtr<vek_map_value_t *, vek_map_free> values(grow ? new_array<vek_map_value_t *>(cap) : nullptr);
+    if (grow && !values) return VEK_ST_NO_MEMORY;
+    const bool first_change = undo->empty();
+    if (first_change) undo->appended_to = map;
+    if (grow) {
+        if (n != 0) {
+            std::memcpy(keys.get(), map->keys, n * sizeof(char *));
+            std::memcpy(values.get(), map->values, n * sizeof(vek_map_value_t *));
+        }
+        // The first change keeps the old arrays until it is committed, so
+        // that a rollback can give them back.
+        if (first_change) {
+            undo->grew = true;
+            undo->old_keys = map->keys;
+            undo->old_values = map->values;
+        } else {
+            vek_map_free(map->keys);
+            vek_map_free(map->values);
+        }
+        map->keys = keys.take();
+        map->values = values.take();
     }
-    vek_map_value_t **values = copy != nullptr ? vek::heap_realloc_array(map->values, n + 1) : nullptr;
-    if (values == nullptr) {
-        vek_map_free(copy);
-        vek::map::release_node(node);
-        return VEK_ST_NO_MEMORY;
-    }
-    map->values = values;
-    keys[n] = copy;
-    values[n] = node;
+    map->keys[n] = copy.take();
+    map->values[n] = node.take();
     map->count = static_cast<int32_t>(n + 1);
-    if (undo->empty()) {
-        undo->appended_to = map;
-        undo->arrays_were_null = arrays_were_null;
-    }
-    *slot = &values[n];
+    *slot = &map->values[n];
     return VEK_ST_SUCCESS;
 }
 
@@ -168,13 +212,11 @@ vek_st_t convert_to_map(vek_map_value_t **slot, Undo *undo) {
     vek_map_value_t *node = *slot;
     const bool was_null = node == nullptr;
     if (was_null) {
-        node = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
+        node = vek::map::new_node();
         if (node == nullptr) {
             vek::map::destroy_tree(child);
             return VEK_ST_NO_MEMORY;
         }
-        node->type = VEK_MAP_TYPE_NONE;
-        node->payload = vek_map_payload_t{};
         *slot = node;
     }
     if (undo->empty()) {
@@ -267,8 +309,9 @@ extern "C" vek_st_t vek_map_find_component(vek_map_t *map, char *component, vek_
         return VEK_ST_MAP_KEY_NOT_EXIST;
     }
     *bracket = '\0';
-    char *selector = vek_strdup(bracket + 1);
-    if (selector == nullptr) return VEK_ST_NO_MEMORY;
+    const vek::HeapPtr<char> copy(vek_strdup(bracket + 1));
+    if (!copy) return VEK_ST_NO_MEMORY;
+    char *selector = copy.get();
     vek_st_t st = VEK_ST_MAP_KEY_NOT_EXIST;
     char *close = std::strchr(selector, ']');
     if (close != nullptr) *close = '\0';
@@ -293,7 +336,6 @@ extern "C" vek_st_t vek_map_find_component(vek_map_t *map, char *component, vek_
             }
         }
     }
-    vek_free(selector);
     return st;
 }
 
@@ -305,26 +347,77 @@ extern "C" vek_st_t vek_map_find_slot(vek_map_t *map, const char *path, uint8_t 
     return st;
 }
 
-extern "C" vek_st_t vek_map_alloc_value(vek_map_t *map, const char *key, uint8_t checkForKey,
-                                        vek_map_value_t **node) {
+namespace {
+
+// The storage a node owns (text, bytes or child map) and the kind of
+// release it takes; null for a node that owns nothing.
+struct Owned {
+    const void *block;
+    bool is_map;
+};
+Owned owned_by(int32_t type, const vek_map_payload_t &p) {
+    switch (type) {
+    case VEK_MAP_TYPE_STR: return {p.str, false};
+    case VEK_MAP_TYPE_BIN: return {p.bin.data, false};
+    case VEK_MAP_TYPE_MAP: return {p.map, true};
+    default: return {nullptr, false};
+    }
+}
+
+// True when releasing `old` would release the storage a new value of
+// `type` and `payload` hands over (the slot's own text, bytes or map
+// stored back into it).
+bool holds_same_storage(const vek_map_value_t *old, int32_t type, const vek_map_payload_t &payload) {
+    if (old == nullptr) return false;
+    const Owned was = owned_by(old->type, old->payload);
+    const Owned now = owned_by(type, payload);
+    return was.block != nullptr && was.block == now.block && was.is_map == now.is_map;
+}
+
+// Set steps 2 to 4: resolves `key` for a set and places a fresh node in its
+// slot, releasing the node it held. With a value (`type` not NONE) a slot
+// whose node already owns the value's storage keeps its node, which takes
+// the value in place: nothing is released. Nothing changes on failure.
+vek_st_t fill_slot(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t type,
+                   const vek_map_payload_t &payload, vek_map_value_t **node) {
     Undo undo;
     vek_map_value_t **slot = nullptr;
     const vek_st_t st = resolve_for_set(map, key, checkForKey, &slot, &undo);
     if (st != VEK_ST_SUCCESS) return st;
-    auto *fresh = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
+    if (type != VEK_MAP_TYPE_NONE && holds_same_storage(*slot, type, payload)) {
+        undo.commit();
+        *node = *slot;
+        return VEK_ST_SUCCESS;
+    }
+    vek_map_value_t *fresh = vek::map::new_node();
     if (fresh == nullptr) {
         undo.rollback();
         return VEK_ST_NO_MEMORY;
     }
-    fresh->type = VEK_MAP_TYPE_NONE;
-    fresh->payload = vek_map_payload_t{};
     undo.commit();
     replace_node(slot, fresh);
     *node = fresh;
     return VEK_ST_SUCCESS;
 }
 
+} // namespace
+
+extern "C" vek_st_t vek_map_alloc_value(vek_map_t *map, const char *key, uint8_t checkForKey,
+                                        vek_map_value_t **node) {
+    return fill_slot(map, key, checkForKey, VEK_MAP_TYPE_NONE, vek_map_payload_t{}, node);
+}
+
 namespace vek::map {
+
+vek_st_t set_value(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t type,
+                   const vek_map_payload_t &payload) {
+    vek_map_value_t *node = nullptr;
+    const vek_st_t st = fill_slot(map, key, checkForKey, type, payload, &node);
+    if (st != VEK_ST_SUCCESS) return st;
+    node->payload = payload;
+    node->type = type;
+    return VEK_ST_SUCCESS;
+}
 
 vek_st_t place_node(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t *node) {
     Undo undo;
@@ -333,6 +426,30 @@ vek_st_t place_node(vek_map_t *map, const char *key, uint8_t checkForKey, vek_ma
     if (st != VEK_ST_SUCCESS) return st;
     undo.commit();
     if (*slot != node) replace_node(slot, node);
+    return VEK_ST_SUCCESS;
+}
+
+vek_st_t append_owned(vek_map_t *map, char *key, vek_map_value_t *node) {
+    const auto n = static_cast<size_t>(map->count);
+    if (n >= static_cast<size_t>(INT32_MAX)) return VEK_ST_NO_MEMORY;
+    if (n == capacity_for(n)) {
+        const size_t cap = capacity_for(n + 1);
+        HeapPtr<char *, vek_map_free> keys(new_array<char *>(cap));
+        if (!keys) return VEK_ST_NO_MEMORY;
+        HeapPtr<vek_map_value_t *, vek_map_free> values(new_array<vek_map_value_t *>(cap));
+        if (!values) return VEK_ST_NO_MEMORY;
+        if (n != 0) {
+            std::memcpy(keys.get(), map->keys, n * sizeof(char *));
+            std::memcpy(values.get(), map->values, n * sizeof(vek_map_value_t *));
+        }
+        vek_map_free(map->keys);
+        vek_map_free(map->values);
+        map->keys = keys.take();
+        map->values = values.take();
+    }
+    map->keys[n] = key;
+    map->values[n] = node;
+    map->count = static_cast<int32_t>(n + 1);
     return VEK_ST_SUCCESS;
 }
 

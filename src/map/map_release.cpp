@@ -134,43 +134,34 @@ void release_entries(vek_map_t *root, bool lines) {
 } // namespace
 
 vek_st_t clear_map(vek_map_t *map, bool lines) {
-    enter(lines, kClear, "vek_map", map);
-    vek_st_t st = VEK_ST_MAP_INVALID_MAP;
-    if (is_valid(map)) {
-        release_entries(map, lines);
-        st = VEK_ST_SUCCESS;
-    }
-    leave(lines, kClear, st);
-    return st;
+    if (!is_valid(map)) return VEK_ST_MAP_INVALID_MAP;
+    release_entries(map, lines);
+    return VEK_ST_SUCCESS;
 }
 
 vek_st_t destroy_map(vek_map_t *map, bool lines) {
-    enter(lines, kDestroy, "vek_map", map);
-    vek_st_t st = VEK_ST_MAP_INVALID_MAP;
-    if (is_valid(map)) {
-        clear_map(map, lines);
-        map->magic = 0;
-        vek_map_free(map);
-        st = VEK_ST_SUCCESS;
-    }
-    leave(lines, kDestroy, st);
-    return st;
+    if (!is_valid(map)) return VEK_ST_MAP_INVALID_MAP;
+    enter(lines, kClear, "vek_map", map);
+    release_entries(map, lines);
+    leave(lines, kClear, VEK_ST_SUCCESS);
+    map->magic = 0;
+    vek_map_free(map);
+    return VEK_ST_SUCCESS;
 }
 
 vek_st_t free_node(vek_map_value_t *node, bool lines) {
-    enter(lines, kFreeValue, "v", node);
-    vek_st_t st = VEK_ST_ERROR;
-    if (node != nullptr) {
-        if (node->type == VEK_MAP_TYPE_MAP) {
-            st = destroy_map(node->payload.map, lines);
-            node->type = VEK_MAP_TYPE_NONE;
-            node->payload.map = nullptr;
-        } else {
-            st = release_flat_payload(node);
-        }
-        vek_map_free(node);
+    if (node == nullptr) return VEK_ST_ERROR;
+    vek_st_t st = VEK_ST_SUCCESS;
+    if (node->type == VEK_MAP_TYPE_MAP) {
+        enter(lines, kDestroy, "vek_map", node->payload.map);
+        st = destroy_map(node->payload.map, lines);
+        leave(lines, kDestroy, st);
+        node->type = VEK_MAP_TYPE_NONE;
+        node->payload.map = nullptr;
+    } else {
+        st = release_flat_payload(node);
     }
-    leave(lines, kFreeValue, st);
+    vek_map_free(node);
     return st;
 }
 
@@ -200,6 +191,14 @@ vek_map_t *new_map() {
     map->keys = nullptr;
     map->values = nullptr;
     return map;
+}
+
+vek_map_value_t *new_node() {
+    auto *node = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));
+    if (node == nullptr) return nullptr;
+    node->type = VEK_MAP_TYPE_NONE;
+    node->payload = vek_map_payload_t{};
+    return node;
 }
 
 } // namespace vek::map

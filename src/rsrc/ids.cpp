@@ -2,6 +2,8 @@
 // allocate, allocate at a fixed position, free, test, and query the record.
 // Identifiers passed in and out are external ones (baseId included); bit i
 // of the bitmap stands for baseId + i.
+#include <algorithm>
+
 #include "foundation/trace.hpp"
 #include "rsrc/rsrc_internal.hpp"
 
@@ -60,6 +62,28 @@ vek_st_t allocate_fixed_ids(vek_rsrc_t *rec, uint32_t numIds, uint32_t startId) 
     });
 }
 
+// True when every identifier of the run (inside the bitmap) is in use.
+// With tracing on, each one is tested through vek_bitmap_isset, in order,
+// so that its lines show; otherwise the bitmap's words are read directly,
+// a word at a time.
+bool run_in_use(vek_bitmap_t &map, uint32_t offset, uint32_t numIds) {
+    if (vek::trace::on()) {
+        for (uint32_t i = 0; i < numIds; ++i) {
+            if (vek_bitmap_isset(&map, offset + i) != 1) return false;
+        }
+        return true;
+    }
+    const uint64_t end = uint64_t{offset} + numIds;
+    for (uint64_t pos = offset; pos < end;) {
+        const auto off = static_cast<uint32_t>(pos % 32u);
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(32u - off, end - pos));
+        const uint32_t mask = ((n == 32u) ? ~0u : ((1u << n) - 1u)) << off;
+        if ((map.bits[pos / 32u] & mask) != mask) return false;
+        pos += n;
+    }
+    return true;
+}
+
 vek_st_t free_ids(vek_rsrc_t *rec, uint32_t startId, uint32_t numIds) {
     return with_record(rec, [&] {
         if (numIds == 0) return VEK_ST_INVALID_PARAMETER;
@@ -68,9 +92,7 @@ vek_st_t free_ids(vek_rsrc_t *rec, uint32_t startId, uint32_t numIds) {
         if (uint64_t{startId} + numIds > uint64_t{rec->baseId} + rec->numElems) return VEK_ST_INVALID_PARAMETER;
         if (rec->bitmap == nullptr) return VEK_ST_RSRC_READ_ONLY;
         const uint32_t offset = startId - rec->baseId;
-        for (uint32_t i = 0; i < numIds; ++i) {
-            if (vek_bitmap_isset(rec->bitmap, offset + i) != 1) return VEK_ST_INVALID_PARAMETER;
-        }
+        if (!run_in_use(*rec->bitmap, offset, numIds)) return VEK_ST_INVALID_PARAMETER;
         vek_bitmap_unreserve(rec->bitmap, numIds, offset);
         rec->numElemsFree += numIds;
         return VEK_ST_SUCCESS;
@@ -113,56 +135,53 @@ vek_st_t query_record(vek_rsrc_t *rec, vek_rsrc_info_t *outInfo) {
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_rsrc_allocate(vek_rsrc_t *inRsrcHdl, uint32_t inNumIds, uint32_t *outStartId) {
-    vek::trace::line("vek_rsrc_allocate",
-                     {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"outStartId", outStartId}});
+    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"outStartId", outStartId}});
     const vek_st_t st = allocate_ids(inRsrcHdl, inNumIds, outStartId);
-    vek::trace::line("vek_rsrc_allocate",
-                     {{"vekStatus", st}, {"outStartId", vek::trace::out_value(outStartId)}});
+    call.exit({{"vekStatus", st}, {"outStartId", vek::trace::out_value(outStartId)}});
     return st;
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_allocate_fixed(vek_rsrc_t *inRsrcHdl, uint32_t inNumIds, uint32_t inStartId) {
-    vek::trace::line("vek_rsrc_allocate_fixed",
-                     {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"inStartId", inStartId}});
+    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"inStartId", inStartId}});
     const vek_st_t st = allocate_fixed_ids(inRsrcHdl, inNumIds, inStartId);
-    vek::trace::line("vek_rsrc_allocate_fixed", {{"vekStatus", st}});
+    call.exit({{"vekStatus", st}});
     return st;
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_free(vek_rsrc_t *inRsrcHdl, uint32_t inStartId, uint32_t inNumIds) {
-    vek::trace::line("vek_rsrc_free", {{"inRsrcHdl", inRsrcHdl}, {"inStartId", inStartId}, {"inNumIds", inNumIds}});
+    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"inStartId", inStartId}, {"inNumIds", inNumIds}});
     const vek_st_t st = free_ids(inRsrcHdl, inStartId, inNumIds);
-    vek::trace::line("vek_rsrc_free", {{"vekStatus", st}});
+    call.exit({{"vekStatus", st}});
     return st;
 }
 
 extern "C" VEK_API uint32_t vek_rsrc_isset(vek_rsrc_t *inRsrcHdl, uint32_t inId) {
-    vek::trace::line("vek_rsrc_isset", {{"inRsrcHdl", inRsrcHdl}, {"inId", inId}});
+    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"inId", inId}});
     uint8_t answer = 0;
     const vek_st_t st = test_id(inRsrcHdl, inId, true, &answer);
-    vek::trace::line("vek_rsrc_isset", {{"vekStatus", st}, {"res", answer}});
+    call.exit({{"vekStatus", st}, {"res", answer}});
     return answer;
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_issetv2(vek_rsrc_t *inRsrcHdl, uint32_t inId, uint8_t *res) {
-    using vek::trace::widen;
-    vek::trace::raw("%s isRsrcHdl=%llx inId=%llx res=%llx\n", "vek_rsrc_issetv2", widen(inRsrcHdl), widen(inId),
-                    widen(res));
+    // The entry line names the handle "isRsrcHdl".
+    const vek::trace::Call call(__func__, {{"isRsrcHdl", inRsrcHdl}, {"inId", inId}, {"res", res}});
     uint8_t answer = 0;
     const vek_st_t st = test_id(inRsrcHdl, inId, res != nullptr, &answer);
     if (res != nullptr) *res = answer;
-    vek::trace::line("vek_rsrc_issetv2", {{"vekStatus", st}, {"res", vek::trace::out_value(res)}});
+    call.exit({{"vekStatus", st}, {"res", vek::trace::out_value(res)}});
     return st;
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_query(vek_rsrc_t *inRsrcHdl, vek_rsrc_info_t *outInfo) {
     using vek::trace::widen;
-    vek::trace::line("vek_rsrc_query", {{"inRsrcHdl", inRsrcHdl}, {"outInfo", outInfo}});
+    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"outInfo", outInfo}});
     const vek_st_t st = query_record(inRsrcHdl, outInfo);
+    // The exit line labels the record's fields "outInfo:".
     if (vek::trace::on()) {
         const vek_rsrc_info_t shown = vek::trace::out_value(outInfo);
         vek::trace::raw("%s vekStatus=%llx outInfo: kind=%llx name=%llx baseId=%llx numElems=%llx numElemsFree=%llx\n",
-                        "vek_rsrc_query", widen(st), widen(shown.kind), widen(shown.name), widen(shown.baseId),
+                        call.op(), widen(st), widen(shown.kind), widen(shown.name), widen(shown.baseId),
                         widen(shown.numElems), widen(shown.numElemsFree));
     }
     return st;

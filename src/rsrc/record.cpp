@@ -34,51 +34,49 @@ vek_rsrc_t *find_record(const vek_rsrc_registry_t *reg, uint32_t kind, const cha
 
 bool name_usable(const char *name) { return name != nullptr && name[0] != '\0'; }
 
-// Releases what a record under construction holds (name block when
-// allocated, mutex when initialised, the record itself). Every step runs;
-// the result is the first failure, a dead-owner status winning.
-vek_st_t discard_record(vek_rsrc_t *rec, char *name, bool mutex_ready) {
+// Releases what a record under construction holds (its name block when
+// allocated, its mutex when initialised, the record itself). Every step
+// runs; the result is the first failure, a dead-owner status winning.
+vek_st_t discard_record(vek_rsrc_t *rec, bool mutex_ready) {
     vek_st_t st = VEK_ST_SUCCESS;
-    if (name != nullptr) vek::merge_status(st, vek::robust_free(&name));
+    if (rec->name != nullptr) vek::merge_status(st, vek::robust_free(&rec->name));
     if (mutex_ready) vek::merge_status(st, vek_mutex_destroy(&rec->mutex));
     vek::merge_status(st, vek::robust_free(&rec));
     return st;
 }
 
-// Builds a record with its mutex, name copy and (unless read-only) bitmap.
-// On failure nothing is left allocated.
+// Builds a record with its mutex, name copy (written straight into `name`)
+// and, unless read-only, bitmap. On failure nothing is left allocated.
 vek_st_t build_record(const char *name, uint32_t numElems, uint8_t readOnly, vek_rsrc_t **out) {
     vek_rsrc_t *rec = nullptr;
     vek_st_t st = vek::robust_alloc(&rec, VEK_NVM_NO_FILL);
     if (st != VEK_ST_SUCCESS) return st;
+    rec->name = nullptr;
+    rec->bitmap = nullptr;
 
     st = vek_mutex_init(&rec->mutex, VEK_MUTEX_SHARED);
     if (st != VEK_ST_SUCCESS) {
-        vek::merge_status(st, discard_record(rec, nullptr, false));
+        vek::merge_status(st, discard_record(rec, false));
         return st;
     }
 
     const std::size_t len = std::strlen(name);
-    char *copy = nullptr;
-    st = vek::robust_alloc_array(len + 1, &copy, VEK_NVM_NO_FILL);
+    st = vek::robust_alloc_array(len + 1, &rec->name, VEK_NVM_NO_FILL);
     if (st != VEK_ST_SUCCESS) {
-        vek::merge_status(st, discard_record(rec, nullptr, true));
+        vek::merge_status(st, discard_record(rec, true));
         return st;
     }
 
-    vek_bitmap_t *bitmap = nullptr;
     if (readOnly == 0) {
-        bitmap = vek_bitmap_create(numElems == 0 ? 1 : numElems);
-        if (bitmap == nullptr) {
+        rec->bitmap = vek_bitmap_create(numElems == 0 ? 1 : numElems);
+        if (rec->bitmap == nullptr) {
             // A failing clean-up step reports its own status instead.
-            st = discard_record(rec, copy, true);
+            st = discard_record(rec, true);
             return st != VEK_ST_SUCCESS ? st : VEK_ST_NO_MEMORY;
         }
     }
 
-    std::memcpy(copy, name, len + 1);
-    rec->name = copy;
-    rec->bitmap = bitmap;
+    std::memcpy(rec->name, name, len + 1);
     *out = rec;
     return VEK_ST_SUCCESS;
 }
@@ -157,37 +155,38 @@ vek_st_t find_in_registry(vek_hdl_t *hdl, uint32_t kind, const char *name, vek_r
 extern "C" VEK_API vek_st_t vek_rsrc_create_intern(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name,
                                                    uint32_t inNumelems, uint32_t inBaseId, vek_rsrc_t **outRsrcHdl,
                                                    uint8_t readOnly) {
-    vek::trace::line("vek_rsrc_create_intern", {{"inVekHdl", inVekHdl},
-                                                {"inKind", inKind},
-                                                {"inNumelems", inNumelems},
-                                                {"inBaseId", inBaseId},
-                                                {"outRsrcHdl", outRsrcHdl},
-                                                {"readOnly", readOnly}});
+    const vek::trace::Call call(__func__, {{"inVekHdl", inVekHdl},
+                                           {"inKind", inKind},
+                                           {"inNumelems", inNumelems},
+                                           {"inBaseId", inBaseId},
+                                           {"outRsrcHdl", outRsrcHdl},
+                                           {"readOnly", readOnly}});
     const vek_st_t st = create_record(inVekHdl, inKind, name, inNumelems, inBaseId, outRsrcHdl, readOnly);
-    vek::trace::line("vek_rsrc_create_intern", {{"vekStatus", st}});
+    call.exit({{"vekStatus", st}});
     return st;
 }
 
+// Its entry line ends with a space; the rest is vek_rsrc_create_intern's.
 extern "C" VEK_API vek_st_t vek_rsrc_create(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name,
                                             uint32_t inNumelems, uint32_t inBaseId, vek_rsrc_t **outRsrcHdl) {
     using vek::trace::widen;
-    vek::trace::raw("%s inVekHdl=%llx inKind=%llx inNumelems=%llx inBaseId=%llx outRsrcHdl=%llx \n", "vek_rsrc_create",
+    const vek::trace::Call call(__func__);
+    vek::trace::raw("%s inVekHdl=%llx inKind=%llx inNumelems=%llx inBaseId=%llx outRsrcHdl=%llx \n", call.op(),
                     widen(inVekHdl), widen(inKind), widen(inNumelems), widen(inBaseId), widen(outRsrcHdl));
     return vek_rsrc_create_intern(inVekHdl, inKind, name, inNumelems, inBaseId, outRsrcHdl, 0);
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_destroy(vek_hdl_t *inVekHdl, vek_rsrc_t *inRsrcHdl) {
-    vek::trace::line("vek_rsrc_destroy", {{"inVekHdl", inVekHdl}, {"inRsrcHdl", inRsrcHdl}});
+    const vek::trace::Call call(__func__, {{"inVekHdl", inVekHdl}, {"inRsrcHdl", inRsrcHdl}});
     const vek_st_t st = destroy_record(inVekHdl, inRsrcHdl);
-    vek::trace::line("vek_rsrc_destroy", {{"vekStatus", st}});
+    call.exit({{"vekStatus", st}});
     return st;
 }
 
 extern "C" VEK_API vek_st_t vek_rsrc_find(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name,
                                           vek_rsrc_t **outRsrcHdl) {
-    vek::trace::line("vek_rsrc_find", {{"inVekHdl", inVekHdl}, {"inKind", inKind}, {"outRsrcHdl", outRsrcHdl}});
+    const vek::trace::Call call(__func__, {{"inVekHdl", inVekHdl}, {"inKind", inKind}, {"outRsrcHdl", outRsrcHdl}});
     const vek_st_t st = find_in_registry(inVekHdl, inKind, name, outRsrcHdl);
-    vek::trace::line("vek_rsrc_find",
-                     {{"vekStatus", st}, {"outRsrcHdl", vek::trace::out_value(outRsrcHdl)}});
+    call.exit({{"vekStatus", st}, {"outRsrcHdl", vek::trace::out_value(outRsrcHdl)}});
     return st;
 }

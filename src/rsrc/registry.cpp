@@ -70,13 +70,20 @@ vek_st_t dump_registry(vek_hdl_t *hdl, uint32_t kind) {
 
 } // namespace
 
-extern "C" VEK_API vek_st_t vek_rsrc_init(vek_hdl_t *inVekHdl) { return init_registry(inVekHdl); }
+// Set-up and tear-down are not traced.
+extern "C" VEK_API vek_st_t vek_rsrc_init(vek_hdl_t *inVekHdl) {
+    const vek::trace::Call call(__func__);
+    return init_registry(inVekHdl);
+}
 
-extern "C" VEK_API vek_st_t vek_rsrc_release(vek_hdl_t *inVekHdl) { return release_registry(inVekHdl); }
+extern "C" VEK_API vek_st_t vek_rsrc_release(vek_hdl_t *inVekHdl) {
+    const vek::trace::Call call(__func__);
+    return release_registry(inVekHdl);
+}
 
 extern "C" VEK_API vek_st_t vek_rsrc_dump(vek_hdl_t *inVekHdl, uint32_t inKind) {
-    vek::trace::line("vek_rsrc_dump", {{"inVekHdl", inVekHdl}, {"inKind", inKind}});
+    const vek::trace::Call call(__func__, {{"inVekHdl", inVekHdl}, {"inKind", inKind}});
     const vek_st_t st = dump_registry(inVekHdl, inKind);
-    vek::trace::line("vek_rsrc_dump", {{"vekStatus", st}});
+    call.exit({{"vekStatus", st}});
     return st;
 }

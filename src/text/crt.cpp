@@ -15,6 +15,7 @@
 #include <vek/vek_sal.h>
 
 #include "foundation/memory.hpp"
+#include "text/blank.hpp"
 
 namespace {
 
@@ -22,9 +23,7 @@ namespace {
 // heap vector sized to fit.
 constexpr std::size_t kFrameEntries = 32;
 
-bool is_blank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+using vek::text::is_blank;
 
 const char *skip_blanks(const char *p) {
     while (is_blank(static_cast<unsigned char>(*p))) ++p;
@@ -75,35 +74,29 @@ extern "C" VEK_API int vek_crt(char *progName, const char *cmdText, vek_crt_main
     if (cmdText == nullptr) return mainFn(1, frame_argv);
 
     const std::size_t len = std::strlen(cmdText);
-    char *copy = static_cast<char *>(vek_malloc(len + 1));
-    if (copy == nullptr) return -1;
-    std::memcpy(copy, cmdText, len + 1);
+    const vek::HeapPtr<char> copy(static_cast<char *>(vek_malloc(len + 1)));
+    if (!copy) return -1;
+    std::memcpy(copy.get(), cmdText, len + 1);
 
     // The program name, the words and a null entry after the last word.
-    const std::size_t words = count_words(copy);
-    if (words > static_cast<std::size_t>(INT_MAX) - 1) {
-        vek_free(copy);
-        return -1;
-    }
+    const std::size_t words = count_words(copy.get());
+    if (words > static_cast<std::size_t>(INT_MAX) - 1) return -1;
     const std::size_t entries = words + 2;
+    vek::HeapPtr<char *> heap_argv;
     char **argv = frame_argv;
     if (entries > kFrameEntries) {
-        argv = vek::heap_alloc_array<char *>(entries);
-        if (argv == nullptr) {
-            vek_free(copy);
-            return -1;
-        }
+        heap_argv.reset(vek::heap_alloc_array<char *>(entries));
+        if (!heap_argv) return -1;
+        argv = heap_argv.get();
         std::memset(argv, 0, entries * sizeof(char *));
         argv[0] = progName;
     }
-    const int argc = static_cast<int>(split_words(copy, argv)) + 1;
+    const int argc = static_cast<int>(split_words(copy.get(), argv)) + 1;
 
     const int result = mainFn(argc, argv);
 
     // The words die with the copy: the parser must not keep pointing at them.
-    forget_if_inside(&vek_optarg, copy, copy + len);
-    forget_if_inside(&vek_pIndexPosition, copy, copy + len);
-    if (argv != frame_argv) vek_free(argv);
-    vek_free(copy);
+    forget_if_inside(&vek_optarg, copy.get(), copy.get() + len);
+    forget_if_inside(&vek_pIndexPosition, copy.get(), copy.get() + len);
     return result;
 }

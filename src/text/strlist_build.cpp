@@ -6,6 +6,15 @@
 // into a start and an end, and the range expands into one item per value.
 // Items are kept in ascending order by the caller's comparison (or the
 // type's default); a new item goes before the items equal to it.
+//
+// That is the list an insertion walk from the first node makes (each item
+// before the first one that does not sort before it). It is built in
+// O(n log n) for any input order: the items are appended in input order
+// and, once the text is read, the list is merge-sorted. Every comparison
+// is cmp(earlier item, later item), and the earlier item goes first only
+// when it sorts before the later one, so equal items end up newest first,
+// exactly as the walk puts them. Ascending input (a range) is one run and
+// costs one comparison per item.
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -14,13 +23,14 @@
 
 #include <vek/vek_strlist.h>
 
+#include "foundation/memory.hpp"
+#include "text/blank.hpp"
+
 namespace {
 
 constexpr std::size_t kTokenBytes = VEK_STRLIST_MAX_ITEM_LEN + 1;
 
-bool is_blank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+using vek::text::is_blank;
 
 bool is_integer_type(vek_strlist_type_t type) { return type == VEK_STRLIST_INT32 || type == VEK_STRLIST_INT64; }
 
@@ -97,10 +107,11 @@ public:
         return VEK_ST_SUCCESS;
     }
 
-    // Hands the list over; the builder no longer owns it.
+    // Puts the list in order and hands it over; the builder no longer owns it.
     vek_strlist_node_t *release() {
+        sort();
         vek_strlist_node_t *list = head_;
-        head_ = tail_ = last_ = nullptr;
+        head_ = tail_ = nullptr;
         return list;
     }
 
@@ -124,64 +135,85 @@ private:
     // custom value from the token), and inserts it. On failure everything
     // allocated for this item is released and VEK_ST_NO_MEMORY returned.
     vek_st_t add_item(vek_strlist_payload_t payload, const char *token) {
-        auto *node = static_cast<vek_strlist_node_t *>(vek_strlist_malloc(sizeof(vek_strlist_node_t)));
-        auto *val = static_cast<vek_strlist_val_t *>(vek_strlist_malloc(sizeof(vek_strlist_val_t)));
-        if (node == nullptr || val == nullptr) {
-            vek_strlist_free(val);
-            vek_strlist_free(node);
-            return VEK_ST_NO_MEMORY;
-        }
+        vek::HeapPtr<vek_strlist_node_t, vek_strlist_free> node(
+            static_cast<vek_strlist_node_t *>(vek_strlist_malloc(sizeof(vek_strlist_node_t))));
+        vek::HeapPtr<vek_strlist_val_t, vek_strlist_free> val(
+            static_cast<vek_strlist_val_t *>(vek_strlist_malloc(sizeof(vek_strlist_val_t))));
+        if (!node || !val) return VEK_ST_NO_MEMORY;
         if (type_ == VEK_STRLIST_STRING) {
             payload.str = vek_strlist_strdup(token);
-            if (payload.str == nullptr) {
-                vek_strlist_free(val);
-                vek_strlist_free(node);
-                return VEK_ST_NO_MEMORY;
-            }
+            if (payload.str == nullptr) return VEK_ST_NO_MEMORY;
         } else if (type_ == VEK_STRLIST_CUSVAL) {
             payload.cusval = conv_(token);
         }
-        val->type = type_;
-        val->payload = payload;
-        node->value = val;
-        node->next = nullptr;
-        insert(node);
+        val.get()->type = type_;
+        val.get()->payload = payload;
+        node.get()->value = val.take();
+        node.get()->next = nullptr;
+        insert(node.take());
         return VEK_ST_SUCCESS;
     }
 
-    // Puts the node before the first item that compares equal or greater,
-    // or at the end. The list is ascending, so when the item inserted last
-    // sorts before the new one, every item up to it does too and the walk
-    // can start there: ascending input costs constant time per item.
+    // Appends the node; the order is made by sort().
     void insert(vek_strlist_node_t *node) {
         if (head_ == nullptr) {
-            head_ = tail_ = last_ = node;
-            return;
-        }
-        if (cmp_ == nullptr) {
-            tail_->next = node;
-            tail_ = last_ = node;
-            return;
-        }
-        const void *key = sort_key(node->value);
-        vek_strlist_node_t *prev = nullptr;
-        vek_strlist_node_t *cur = head_;
-        if (cmp_(sort_key(last_->value), key) < 0) {
-            prev = last_;
-            cur = last_->next;
-        }
-        while (cur != nullptr && cmp_(sort_key(cur->value), key) < 0) {
-            prev = cur;
-            cur = cur->next;
-        }
-        node->next = cur;
-        if (prev == nullptr) {
             head_ = node;
         } else {
-            prev->next = node;
+            tail_->next = node;
         }
-        if (cur == nullptr) tail_ = node;
-        last_ = node;
+        tail_ = node;
+    }
+
+    // True when the earlier item a stays before the later item b.
+    bool stays_before(const vek_strlist_node_t *a, const vek_strlist_node_t *b) const {
+        return cmp_(sort_key(a->value), sort_key(b->value)) < 0;
+    }
+
+    // Merges two ordered chains whose items in `older` were all added before
+    // those in `newer`.
+    vek_strlist_node_t *merge(vek_strlist_node_t *older, vek_strlist_node_t *newer) const {
+        vek_strlist_node_t head{};
+        vek_strlist_node_t *tail = &head;
+        while (older != nullptr && newer != nullptr) {
+            if (stays_before(older, newer)) {
+                tail->next = older;
+                older = older->next;
+            } else {
+                tail->next = newer;
+                newer = newer->next;
+            }
+            tail = tail->next;
+        }
+        tail->next = older != nullptr ? older : newer;
+        return head.next;
+    }
+
+    // Natural merge sort of the list: runs already in order are cut off one
+    // after the other and merged like the digits of a binary counter, so
+    // pending[i] holds 2^i runs and older items sit in higher slots.
+    void sort() {
+        if (cmp_ == nullptr || head_ == nullptr) return;
+        vek_strlist_node_t *pending[64] = {};
+        vek_strlist_node_t *rest = head_;
+        while (rest != nullptr) {
+            vek_strlist_node_t *run = rest;
+            vek_strlist_node_t *end = rest;
+            while (end->next != nullptr && stays_before(end, end->next)) end = end->next;
+            rest = end->next;
+            end->next = nullptr;
+            std::size_t i = 0;
+            for (; pending[i] != nullptr; ++i) {
+                run = merge(pending[i], run);
+                pending[i] = nullptr;
+            }
+            pending[i] = run;
+        }
+        vek_strlist_node_t *list = nullptr;
+        for (vek_strlist_node_t *p : pending) {
+            if (p != nullptr) list = list == nullptr ? p : merge(p, list);
+        }
+        head_ = list;
+        tail_ = nullptr;  // not needed once sorted
     }
 
     const vek_strlist_type_t type_;
@@ -189,7 +221,6 @@ private:
     const vek_strlist_cmp_fn cmp_;
     vek_strlist_node_t *head_ = nullptr;
     vek_strlist_node_t *tail_ = nullptr;
-    vek_strlist_node_t *last_ = nullptr;  // the item inserted last
     uint64_t count_ = 0;
 };
 

@@ -365,3 +365,29 @@ TEST_F(Hash, RandomisedAgainstAReferenceMap) {
 }
 
 } // namespace
+
+namespace {
+
+// Keys from all over the 32-bit range land in bucket key % ht_size for
+// bucket counts of every shape (1, small primes, powers of two and their
+// neighbours, odd large counts), and read back.
+TEST_F(Hash, KeysLandInTheirRemainderBucket) {
+    const uint32_t edge_keys[] = {0u, 1u, 2u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu};
+    for (const uint32_t size : {1u, 2u, 3u, 7u, 10u, 255u, 256u, 257u, 4095u, 4096u, 65521u, 65537u, 100003u}) {
+        SCOPED_TRACE(size);
+        vek_hash_t *ht = vek_hash_create_table(size);
+        ASSERT_NE(ht, nullptr);
+        std::mt19937 rng(size);
+        std::vector<uint32_t> keys(std::begin(edge_keys), std::end(edge_keys));
+        for (uint32_t m = 1; m <= 4; ++m) keys.push_back(size * m - 1);
+        for (int i = 0; i < 200; ++i) keys.push_back(static_cast<uint32_t>(rng()));
+        std::set<uint32_t> unique(keys.begin(), keys.end());
+        for (const uint32_t k : unique) vek_hash_put(ht, k, uintptr_t{k} + 1);
+        const auto content = check_table(ht);  // checks n->key % ht_size == bucket
+        EXPECT_EQ(content.size(), unique.size());
+        for (const uint32_t k : unique) EXPECT_EQ(vek_hash_get(ht, k), uintptr_t{k} + 1) << k;
+        vek_hash_delete_table(ht);
+    }
+}
+
+} // namespace

@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail=0
 headers=$(cd "$inc/vek" && ls *.h)
-[ "$(echo $headers | wc -w)" -eq 12 ] || { echo "expected 12 public headers"; exit 1; }
+[ "$(echo $headers | wc -w)" -eq 13 ] || { echo "expected 13 public headers"; exit 1; }
 for h in $headers; do
   printf '#include <vek/%s>\n#include <vek/%s>\nint vek_header_check_%s;\n' "$h" "$h" "${h%.h}" > "$work/t.c"
   cp "$work/t.c" "$work/t.cpp"

@@ -502,4 +502,36 @@ TEST_F(DecodeTest, AllocationFailureClearsTheDestination) {
     EXPECT_GT(points, 20u);
 }
 
+// With tracing off the decoder keeps each key block it reads as the entry's
+// key instead of copying it; the tree it builds is the one the traced
+// decode builds, on maps of every size (the entry arrays grow on the way),
+// with repeated, dotted, bracketed and empty keys, and nested maps.
+TEST_F(DecodeTest, QuietAndTracedDecodesBuildTheSameTree) {
+    std::vector<size_t> ends;
+    const Bytes rich = rich_stream(&ends);
+    for (uint32_t n : {1u, 4u, 5u, 9u, 17u, 40u}) {
+        Stream s;
+        s.u32(n + 1);
+        for (uint32_t i = 0; i < n; ++i) {
+            const std::string key = i % 3 == 0 ? "k" : (i % 3 == 1 ? format("p[id=%u]", i) : format("x.y%u", i));
+            s.key(key, VEK_MAP_TYPE_I32).u32(i);
+        }
+        s.key("r", VEK_MAP_TYPE_MAP).u32(0).raw(rich);
+        vek_map_t *quiet = nullptr;
+        vek_map_t *traced = nullptr;
+        ASSERT_EQ(vek_map_create(&quiet), 0u);
+        ASSERT_EQ(vek_map_create(&traced), 0u);
+        EXPECT_EQ(maptest::decode(quiet, s.bytes()), 0u);
+        {
+            vektest::TraceLevel trace(12);
+            vektest::capture_stdout([&] { EXPECT_EQ(maptest::decode(traced, s.bytes()), 0u); });
+        }
+        std::string why;
+        EXPECT_TRUE(maptest::same_tree(quiet, traced, &why)) << n << ": " << why;
+        EXPECT_EQ(maptest::encode(quiet), maptest::encode(traced)) << n;
+        vek_map_destroy(quiet);
+        vek_map_destroy(traced);
+    }
+}
+
 } // namespace

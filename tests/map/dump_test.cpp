@@ -411,6 +411,9 @@ TEST_F(DumpTest, StreamTraceNestsPerMapIncludingInvalidChildren) {
                           "dump_to_stream vekStatus=0\n",
                           ptr(map_), f, ptr(&foreign), f, ptr(sub), f));
     EXPECT_EQ(s.flushed(), "    bad = (map) \n    gone = (map) \n    sub = (map) \n        x = (i32) 1\n");
+    // The foreign map lives in this frame: release its entry while it exists.
+    vek_trace_level = 0;
+    EXPECT_EQ(vek_map_delete(map_, "bad"), VEK_ST_SUCCESS);
 }
 
 TEST_F(DumpTest, InvalidTopMapPrintsOnlyTraceLines) {

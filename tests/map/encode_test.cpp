@@ -173,7 +173,10 @@ TEST_F(EncodeTest, MemoryWriterGrowsPastItsFirstBlock) {
 }
 
 TEST_F(EncodeTest, MemoryEncodeUnderAllocationFailure) {
-    ASSERT_EQ(vek_map_set_bin_ll(map_, "blob", vek_map_malloc(3000), 3000, 0), 0u);
+    void *blob = vek_map_malloc(3000);
+    ASSERT_NE(blob, nullptr);
+    std::memset(blob, 0x5A, 3000);
+    ASSERT_EQ(vek_map_set_bin_ll(map_, "blob", blob, 3000, 0), 0u);
     const Bytes full = maptest::encode(map_);
     const uint32_t points = vektest::sweep_alloc_failures(VEK_SALTEST_HEAP, [&](uint32_t nth) {
         void *buf = reinterpret_cast<void *>(0x10);

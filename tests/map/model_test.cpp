@@ -515,6 +515,107 @@ TEST_F(ModelTest, SetUnderAllocationFailureChangesNothing) {
     vek_map_destroy(reference);
 }
 
+// Appending to a map of every size from empty (the arrays absent) up, with
+// each heap allocation of the set failing in turn: a failed append leaves
+// both arrays (the blocks themselves, not only their contents) and the
+// count as they were, and both arrays stay absent on a map that never
+// held an entry.
+TEST_F(ModelTest, FailedAppendKeepsTheArrays) {
+    for (int before = 0; before <= 9; ++before) {
+        for (uint8_t check : {uint8_t{0}, uint8_t{1}}) {
+            SCOPED_TRACE(::testing::Message() << before << " entries, checkForKey " << int{check});
+            const uint32_t points = vektest::sweep_alloc_failures(VEK_SALTEST_HEAP, [&](uint32_t nth) {
+                vek_saltest_reset();
+                vek_map_t *m = nullptr;
+                ASSERT_EQ(vek_map_create(&m), 0u);
+                for (int i = 0; i < before; ++i) {
+                    const std::string name = format("e%d", i);
+                    ASSERT_EQ(vek_map_set_i32_ll(m, name.c_str(), i, 0), 0u);
+                }
+                char **keys = m->keys;
+                vek_map_value_t **values = m->values;
+                const std::vector<std::string> names = keys_of(m);
+                const std::vector<vek_map_value_t *> nodes(values, values + before);
+                vek_saltest_fail_alloc(VEK_SALTEST_HEAP, nth, 1);
+                const vek_st_t st = vek_map_set_i32_ll(m, "k", 1, check);
+                vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 0, 0);
+                if (st == VEK_ST_SUCCESS) {
+                    EXPECT_EQ(m->count, before + 1);
+                    int32_t v = 0;
+                    EXPECT_EQ(vek_map_get_i32(m, "k", &v), 0u);
+                    EXPECT_EQ(v, 1);
+                } else {
+                    EXPECT_EQ(st, VEK_ST_NO_MEMORY);
+                    EXPECT_EQ(m->count, before);
+                    EXPECT_EQ(m->keys, keys);
+                    EXPECT_EQ(m->values, values);
+                    EXPECT_EQ(keys_of(m), names);
+                    EXPECT_EQ(std::vector<vek_map_value_t *>(m->values, m->values + before), nodes);
+                }
+                vek_map_destroy(m);
+            });
+            EXPECT_GT(points, 0u);
+        }
+    }
+}
+
+// The first append to a fresh map: the heap allocations after the head
+// copy (arrays, key copy, node) fail one by one; the map keeps no array.
+TEST_F(ModelTest, FailedFirstAppendLeavesBothArraysAbsent) {
+    for (uint32_t nth = 2; nth <= 5; ++nth) {
+        vek_saltest_reset();
+        vek_saltest_fail_alloc(VEK_SALTEST_HEAP, nth, 1);
+        EXPECT_EQ(vek_map_set_i32_ll(map_, "k", 1, 0), VEK_ST_NO_MEMORY) << nth;
+        vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 0, 0);
+        EXPECT_EQ(vek_saltest_faults_fired(), 1u) << nth;
+        EXPECT_EQ(map_->count, 0) << nth;
+        EXPECT_EQ(map_->keys, nullptr) << nth;
+        EXPECT_EQ(map_->values, nullptr) << nth;
+    }
+}
+
+// Storing a slot's own text, byte block or child map back into it through
+// a typed setter keeps the storage (nothing is released, nothing dangles),
+// with or without a change of the byte block's length.
+TEST_F(ModelTest, StoringASlotsOwnStorageBackKeepsIt) {
+    ASSERT_EQ(vek_map_set_str_ll(map_, "s", maptest::text("text"), 1), 0u);
+    void *bytes = vek_map_malloc(4);
+    std::memcpy(bytes, "abcd", 4);
+    ASSERT_EQ(vek_map_set_bin_ll(map_, "b", bytes, 4, 1), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(map_, "m.x", 7, 1), 0u);
+    char *s = nullptr;
+    vek_map_t *child = nullptr;
+    ASSERT_EQ(vek_map_get_str(map_, "s", &s), 0u);
+    ASSERT_EQ(vek_map_get_map(map_, "m", &child), 0u);
+    const long live = vek_saltest_heap_live();
+    const unsigned long long m = ptr(map_);
+    EXPECT_EQ(traced([&] { EXPECT_EQ(vek_map_set_str_ll(map_, "s", s, 1), 0u); }),
+              format("vek_map_set_str_ll vek_map=%llx value=%llx checkForKey=1\n"
+                     "vek_map_set_str_ll vekStatus=0\n", m, ptr(s)));
+    EXPECT_EQ(vek_map_set_bin_ll(map_, "B", bytes, 3, 1), 0u);
+    EXPECT_EQ(vek_map_set_map_ll(map_, "m", child, 1), 0u);
+    EXPECT_EQ(vek_saltest_heap_live(), live);
+    EXPECT_EQ(map_->count, 3);
+
+    char *s2 = nullptr;
+    void *b2 = nullptr;
+    uint32_t len = 0;
+    int32_t x = 0;
+    ASSERT_EQ(vek_map_get_str(map_, "s", &s2), 0u);
+    EXPECT_EQ(s2, s);
+    EXPECT_STREQ(s2, "text");
+    ASSERT_EQ(vek_map_get_bin(map_, "b", &b2, &len), 0u);
+    EXPECT_EQ(b2, bytes);
+    EXPECT_EQ(len, 3u);
+    EXPECT_EQ(std::memcmp(b2, "abc", 3), 0);
+    ASSERT_EQ(vek_map_get_i32(map_, "m.x", &x), 0u);
+    EXPECT_EQ(x, 7);
+    // Another value still replaces the storage as usual.
+    ASSERT_EQ(vek_map_set_str_ll(map_, "s", maptest::text("new"), 1), 0u);
+    ASSERT_EQ(vek_map_get_str(map_, "s", &s2), 0u);
+    EXPECT_STREQ(s2, "new");
+}
+
 TEST_F(ModelTest, DeleteUnderAllocationFailure) {
     const uint32_t points = vektest::sweep_alloc_failures(VEK_SALTEST_HEAP, [&](uint32_t nth) {
         vek_saltest_reset();

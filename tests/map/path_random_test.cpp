@@ -34,7 +34,7 @@ protected:
         switch (below(6)) {
         case 0: return c; // empty component
         case 1: // a well-formed selector
-            c = below(2) ? "a" : "b";
+            c.assign(1, below(2) != 0 ? 'a' : 'b');
             c += below(2) ? "[k=" : "[s=";
             c += std::to_string(below(3));
             c += "]";
@@ -50,7 +50,10 @@ protected:
     std::string path() {
         std::string p = component();
         const uint32_t more = below(4);
-        for (uint32_t i = 0; i < more; ++i) p += "." + component();
+        for (uint32_t i = 0; i < more; ++i) {
+            p += '.';
+            p += component();
+        }
         return p;
     }
 

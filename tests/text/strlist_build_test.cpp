@@ -384,6 +384,102 @@ TEST_F(StrlistBuild, AscendingRangeCostsConstantComparisonsPerItem) {
     EXPECT_EQ(items.back(), "30000");
 }
 
+std::string join(const std::vector<int32_t> &values) {
+    std::string text;
+    for (int32_t v : values) {
+        if (!text.empty()) text += ',';
+        text += std::to_string(v);
+    }
+    return text;
+}
+
+// Every order of a small multiset, with the default comparison (equal
+// items are equal values) and with one of ties (equal classes of distinct
+// values, so the order among equals shows), comes out as the walk makes it.
+TEST_F(StrlistBuild, EveryInputOrderMatchesTheReferenceWalk) {
+    struct Set {
+        std::vector<int32_t> values;  // sorted, for next_permutation
+        int (*cmp)(const void *, const void *);
+    };
+    const Set sets[] = {
+        {{0, 1, 1, 2, 3, 3, 3}, cmp_default_i32},
+        {{0, 1, 2, 10, 11, 20, 35}, cmp_last_digit},
+        {{4, 14, 24, 34, 44, 54}, cmp_last_digit},  // all equal
+        {{0, 3, 7, 7, 100000}, cmp_descending_i32},
+    };
+    for (const Set &set : sets) {
+        std::vector<int32_t> order = set.values;
+        int orders = 0;
+        do {
+            const std::string text = join(order);
+            ASSERT_EQ(build(text.c_str(), VEK_STRLIST_INT32, ',', '-', nullptr, set.cmp), VEK_ST_SUCCESS) << text;
+            ASSERT_EQ(items_of(list_), reference_order(order, set.cmp)) << text;
+            vek_strlist_list_free(list_);
+            lists_.pop_back();
+            ++orders;
+        } while (std::next_permutation(order.begin(), order.end()));
+        EXPECT_GT(orders, 1);
+    }
+}
+
+// Orders of thousands of items, each against the walk, and the number of
+// comparisons a build makes for them stays within n log n.
+TEST_F(StrlistBuild, LargeInputOrdersMatchTheWalkWithinNLogNComparisons) {
+    constexpr int32_t n = 1500;
+    std::vector<std::pair<std::string, std::vector<int32_t>>> orders;
+    std::vector<int32_t> v(n);
+    for (int32_t i = 0; i < n; ++i) v[i] = i;
+    orders.emplace_back("ascending", v);
+    orders.emplace_back("descending", std::vector<int32_t>(v.rbegin(), v.rend()));
+    std::vector<int32_t> pipe;  // up then down
+    for (int32_t i = 0; i < n; i += 2) pipe.push_back(i);
+    for (int32_t i = n - 1; i > 0; i -= 2) pipe.push_back(i);
+    orders.emplace_back("organ pipe", pipe);
+    std::vector<int32_t> saw;  // ten ascending runs
+    for (int32_t r = 0; r < 10; ++r) {
+        for (int32_t i = r; i < n; i += 10) saw.push_back(i);
+    }
+    orders.emplace_back("sawtooth", saw);
+    orders.emplace_back("constant", std::vector<int32_t>(n, 7));
+    std::vector<int32_t> shuffled = v;
+    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(99));
+    orders.emplace_back("random", shuffled);
+    std::vector<int32_t> dups(n);
+    std::mt19937 rng(7);
+    for (int32_t &d : dups) d = static_cast<int32_t>(rng() % 50);
+    orders.emplace_back("random with duplicates", dups);
+
+    for (const auto &[name, order] : orders) {
+        SCOPED_TRACE(name);
+        const std::string text = join(order);
+        g_compares = 0;
+        ASSERT_EQ(build(text.c_str(), VEK_STRLIST_INT32, ',', '-', nullptr, counting_cmp), VEK_ST_SUCCESS);
+        EXPECT_LE(g_compares, n * 11 + n);  // log2(1500) < 11
+        EXPECT_EQ(items_of(list_), reference_order(order, cmp_default_i32));
+        ASSERT_EQ(build(text.c_str(), VEK_STRLIST_INT32, ',', '-', nullptr, cmp_last_digit), VEK_ST_SUCCESS);
+        EXPECT_EQ(items_of(list_), reference_order(order, cmp_last_digit));
+    }
+}
+
+// Strings in every order keep the walk's order among equal first letters.
+TEST_F(StrlistBuild, StringOrdersMatchTheWalk) {
+    std::vector<std::string> words = {"ab", "ac", "b", "ba", "c", "ca"};
+    do {
+        std::string text;
+        for (const std::string &w : words) text += w + ",";
+        ASSERT_EQ(build(text.c_str(), VEK_STRLIST_STRING, ',', '-', nullptr, cmp_first_char), VEK_ST_SUCCESS);
+        Items expected;
+        for (const std::string &w : words) {
+            auto it = expected.begin();
+            while (it != expected.end() && cmp_first_char(it->c_str(), w.c_str()) < 0) ++it;
+            expected.insert(it, w);
+        }
+        ASSERT_EQ(items_of(list_), expected) << text;
+        vek_strlist_list_free(list_);
+        lists_.pop_back();
+    } while (std::next_permutation(words.begin(), words.end()));
+}
+
 // Every allocation point of a build: a failure gives VEK_ST_NO_MEMORY, a
 // null list and nothing left allocated.
 void sweep_build(const char *text, vek_strlist_type_t type, vek_strlist_conv_fn conv, vek_strlist_cmp_fn cmp,

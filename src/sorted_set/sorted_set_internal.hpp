@@ -17,4 +17,11 @@ uint32_t _vek_sorted_set_bsearch(vek_sorted_set_t *sorted_set, uintptr_t key, ve
 // below the count (nothing changes then).
 int32_t _vek_sorted_set_remove_node_n(vek_sorted_set_t *sorted_set, uint32_t n, vek_sorted_set_node_t *outNode);
 
+// The traced bodies of creation, deletion and the walk; the exported
+// operations call them.
+vek_sorted_set_t *_vek_sorted_set_create(uint32_t msize, uint32_t numInitialNodes);
+void _vek_sorted_set_delete_nodes_and_set(vek_sorted_set_t *sorted_set, vek_sorted_set_del_fn_t delFn);
+int32_t _vek_sorted_set_iterate_through_set(vek_sorted_set_t *sorted_set, vek_sorted_set_visit_fn_t fn,
+                                            uintptr_t args);
+
 } // extern "C"

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "containers/sorted_set_internal.hpp"
+#include "sorted_set/sorted_set_internal.hpp"
 #include "vektest.hpp"
 
 namespace {

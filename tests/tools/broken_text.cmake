@@ -1,0 +1,77 @@
+# Malformed text forms: the message names the line and the column, nothing
+# is written, the exit status is 1. And what the reader accepts besides the
+# writer's own form: comments, blank lines, CRLF line ends, other spellings.
+cmake_minimum_required(VERSION 3.16)
+include(${CMAKE_CURRENT_LIST_DIR}/vekutil_common.cmake)
+
+function(bad_text name content where)
+  file(WRITE ${WORK}/${name}.txt "${content}")
+  vekutil_check(NAME ${name} ARGS map encode ${name}.txt -o ${name}.bin RC 1
+    STDERR "vekutil map encode: ${name}.txt:${where}\n")
+  if(EXISTS ${WORK}/${name}.bin)
+    message(SEND_ERROR "[${name}] an output file was written")
+  endif()
+endfunction()
+
+set(P "VEK_ST_PARSE_ERROR")
+bad_text(indent4 "a = (map)\n  b = (i32) 2\n" "2:3: ${P}: the indentation must be a multiple of 4 spaces")
+bad_text(too_deep "a = (i32) 1\n    b = (i32) 2\n"
+  "2:5: ${P}: indented deeper than allowed here (only the entries of a (map) go one level deeper)")
+bad_text(two_levels "a = (map)\n        b = (i32) 2\n"
+  "2:9: ${P}: indented deeper than allowed here (only the entries of a (map) go one level deeper)")
+bad_text(tab "a = (map)\n\tb = (i32) 2\n" "2:1: ${P}: a tab in the indentation (use spaces)")
+bad_text(no_eq "x = (i32) 1\na (i32) 1\n" "2:3: ${P}: expected '=' after the key")
+bad_text(no_paren "a = i32 1\n" "1:5: ${P}: expected '(' and a type after '='")
+bad_text(no_close "a = (i32 1\n" "1:6: ${P}: expected ')' after the type")
+bad_text(bad_type "a = (q32) 1\n"
+  "1:6: ${P}: unknown type 'q32' (str map bin i32 i64 float bool u32 double u64 none, or type N)")
+bad_text(bad_code "a = (type x)\n" "1:11: ${P}: expected a 32-bit type code after 'type'")
+bad_text(no_value "a = (i32)\n" "1:10: ${P}: expected a blank and a value after (i32)")
+bad_text(blank_value "a = (i32)   \n" "1:13: ${P}: expected a i32 value")
+bad_text(bad_i32 "a = (i32) x1\n" "1:11: ${P}: not a valid i32 value: x1")
+bad_text(big_i32 "a = (i32) 2147483648\n" "1:11: ${P}: not a valid i32 value: 2147483648")
+bad_text(negative_u32 "a = (u32) -1\n" "1:11: ${P}: not a valid u32 value: -1")
+bad_text(big_u64 "a = (u64) 18446744073709551616\n" "1:11: ${P}: not a valid u64 value: 18446744073709551616")
+bad_text(bad_float "a = (float) 1.5.5\n" "1:13: ${P}: not a valid float value: 1.5.5")
+bad_text(bad_nan "a = (double) nan(0x1)\n" "1:14: ${P}: not a valid double value: nan(0x1)")
+bad_text(bad_bool "a = (bool) yes\n" "1:12: ${P}: not a valid bool value (TRUE or FALSE): yes")
+bad_text(unquoted "a = (str) eth0\n" "1:11: ${P}: expected a quoted text")
+bad_text(unterminated "a = (str) \"eth0\n" "1:11: ${P}: a quoted text without its closing '\"'")
+bad_text(bad_escape "a = (str) \"a\\qb\"\n" "1:13: ${P}: unknown escape (use \\\\ \\\" \\n \\t \\r or \\xHH)")
+bad_text(bad_hex_escape "a = (str) \"a\\x4\"\n" "1:13: ${P}: \\x must be followed by two hexadecimal digits")
+bad_text(nul_text "a = (str) \"a\\x00b\"\n" "1:11: ${P}: a text cannot hold a NUL byte")
+bad_text(odd_bin "a = (bin) abc\n" "1:11: ${P}: not a valid bin value (an even number of hexadecimal digits)")
+bad_text(bad_bin "a = (bin) zz\n" "1:11: ${P}: not a valid bin value (an even number of hexadecimal digits)")
+bad_text(map_value "a = (map) x\n" "1:11: ${P}: unexpected text after (map)")
+bad_text(after_value "a = (i32) 1 2\n" "1:13: ${P}: unexpected text after the value")
+bad_text(after_text "a = (str) \"x\" y\n" "1:15: ${P}: unexpected text after the text")
+bad_text(dotted_key "a.b = (i32) 1\n" "1:1: ${P}: a key cannot hold '.' (the map takes it as a key path)")
+bad_text(dotted_quoted "\"a.b\" = (i32) 1\n" "1:1: ${P}: a key cannot hold '.' (the map takes it as a key path)")
+bad_text(nul_key "\"a\\x00\" = (i32) 1\n" "1:1: ${P}: a key cannot hold a NUL byte")
+bad_text(no_key "= (i32) 1\n" "1:1: ${P}: expected a key (quote keys that hold other characters)")
+bad_text(space_key "a b = (i32) 1\n" "1:3: ${P}: expected '=' after the key")
+
+# Maps nested as deep as the decoder reads them, and one level more.
+set(_deep "")
+foreach(level RANGE 0 64)
+  string(REPEAT "    " ${level} _indent)
+  string(APPEND _deep "${_indent}m = (map)\n")
+endforeach()
+file(WRITE ${WORK}/deep65.txt "${_deep}")
+vekutil_check(NAME deep65 ARGS map encode deep65.txt -o deep65.bin RC 1
+  STDERR "vekutil map encode: deep65.txt:65:257: ${P}: maps nested deeper than 64 levels (the decoder refuses them)\n")
+string(REGEX REPLACE "[ ]*m = \\(map\\)\n$" "" _deep64 "${_deep}")
+file(WRITE ${WORK}/deep64.txt "${_deep64}")
+vekutil_check(NAME deep64 ARGS map encode deep64.txt -o deep64.bin)
+vekutil_check(NAME deep64_back ARGS map text deep64.bin STDOUT "${_deep64}")
+
+# What the reader takes besides the writer's form.
+file(WRITE ${WORK}/loose.txt "# ports\n\nmtu = (u32) 0x2400 # hex\r\n\"port\" = (map)\n    id = (i32) -0x1\n    up = (bool) true\n    w = (float) 0x1.8p+0\n    d = (double) 1.50\n    n = (double) nan\n    b = (bin) 0A0b\n    e = (bin) # none\n")
+file(WRITE ${WORK}/strict.txt "mtu = (u32) 9216\nport = (map)\n    id = (i32) -1\n    up = (bool) TRUE\n    w = (float) 1.5\n    d = (double) 1.5\n    n = (double) nan(0x7ff8000000000000)\n    b = (bin) 0a0b\n    e = (bin)\n")
+vekutil_check(NAME loose ARGS map encode loose.txt -o loose.bin)
+vekutil_check(NAME loose_back ARGS map text loose.bin STDOUT_FILE ${WORK}/strict.txt)
+vekutil_check(NAME strict ARGS map encode strict.txt -o strict.bin)
+vekutil_same_files(loose_strict ${WORK}/loose.bin ${WORK}/strict.bin)
+file(WRITE ${WORK}/empty.txt "")
+vekutil_check(NAME empty_text ARGS map encode empty.txt -o empty.bin)
+vekutil_check(NAME empty_back ARGS map text empty.bin STDOUT "")

@@ -1,0 +1,18 @@
+// The subcommands of vekutil.
+#pragma once
+
+#include "cli.hpp"
+
+namespace vekutil {
+
+extern const Command kStatusCommand;
+extern const Command kMapDumpCommand;
+extern const Command kMapGetCommand;
+extern const Command kMapSetCommand;
+extern const Command kMapTextCommand;
+extern const Command kMapEncodeCommand;
+extern const Command kMapJsonCommand;
+extern const Command kListCommand;
+extern const Command kIpcsumCommand;
+
+}  // namespace vekutil
