@@ -40,7 +40,7 @@ std::string random_bytes(uint32_t maxLen, bool forKey) {
 
 std::string random_key() {
     static const char *const kPool[] = {"port", "id", "name", "x", "", "a b", "q\"uote", "port[id=1]", "back\\slash",
-                                        "tab\tkey", "\xc3\xbc" "ber", "=", "#hash", "(map)", "ID"};
+                                        "tab\tkey", ("\xc3\xbc" "ber"), "=", "#hash", "(map)", "ID"};
     if (pick(3) != 0) return kPool[pick(sizeof kPool / sizeof kPool[0])];
     return random_bytes(12, true);
 }
