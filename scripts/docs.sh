@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 command -v doxygen > /dev/null && command -v man > /dev/null || bash scripts/setup.sh docs
 build=${VEK_DOCS_BUILD_DIR:-build-docs}
 cmake -S . -B "$build" -DVEK_BUILD_DOCS=ON -DBUILD_TESTING=OFF > /dev/null
-cmake --build "$build" --target doc
+cmake --build "$build" --target doc vekcommon -j"$(nproc)"
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" --component Development > /dev/null
