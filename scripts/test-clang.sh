@@ -8,5 +8,4 @@ bash scripts/setup.sh clang
 build=build-clang
 CC=clang-14 CXX=clang++-14 cmake -S . -B $build -DBUILD_TESTING=ON "$@" > /dev/null
 cmake --build $build -j"$(nproc)"
-# The install checks run in the gcc suites (their clang run is still open).
-ctest --test-dir $build -j"$(nproc)" --output-on-failure -LE install
+ctest --test-dir $build -j"$(nproc)" --output-on-failure

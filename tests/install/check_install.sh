@@ -112,7 +112,10 @@ echo "install into a prefix: ok"
 
 # 2. Prefix /usr, multiarch libdir, DESTDIR. The scratch build lives in the
 #    build tree, so a compiler cache finds the same objects.
-triplet=$("$cc" -dumpmachine)
+# The multiarch name (clang's -dumpmachine says x86_64-pc-linux-gnu, which
+# no package search looks under).
+triplet=$("$cc" -print-multiarch 2> /dev/null || true)
+[ -n "$triplet" ] || triplet=$("$cc" -dumpmachine)
 b2=$build/install-check-multiarch
 args=(-DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="lib/$triplet"
       -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DVEK_PLATFORM="$platform")
