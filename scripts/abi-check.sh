@@ -70,9 +70,11 @@ self-test)
 import sys
 p = sys.argv[1]
 s = open(p).read()
-old = "    vek_map_value_t **values;\n};"
-assert old in s, "vek_map_s not found"
-open(p, "w").write(s.replace(old, "    vek_map_value_t **values;\n    uint32_t          extra;\n};", 1))
+import re
+# The last field of struct vek_map_s, whatever comment follows it.
+pat = re.compile(r"(struct vek_map_s \{.*?vek_map_value_t \*\*values;[^\n]*\n)(\};)", re.S)
+assert pat.search(s), "vek_map_s not found"
+open(p, "w").write(pat.sub(lambda m: m.group(1) + "    uint32_t extra;\n" + m.group(2), s, count=1))
 PY
   cache=$build/CMakeCache.txt
   args=(-DBUILD_TESTING=OFF)
