@@ -1,5 +1,6 @@
-// Report of a broken invariant (Debug and sanitizer builds).
+// Report of a broken invariant or structure (checked builds).
 #include "foundation/invariant.hpp"
+#include "foundation/check.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,11 @@ namespace vek {
 
 void invariant_broken(const char *cond, const char *file, int line) {
     std::fprintf(stderr, "vekcommon: invariant %s broken at %s:%d\n", cond, file, line);
+    std::abort();
+}
+
+void structure_broken(const char *what, const char *file, int line) {
+    std::fprintf(stderr, "vekcommon: structure check failed: %s at %s:%d\n", what, file, line);
     std::abort();
 }
 
