@@ -6,6 +6,7 @@
 // names, so a replacement library sees each call of libvekcommon once.
 #include <arpa/inet.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -75,6 +76,34 @@ std::atomic<long> g_robust_live{0};
 std::atomic<bool> g_zero_null{false};    // a 0-byte robust request answers null, status 0
 std::atomic<vek_saltest_holder_fn_t> g_holder_fn{nullptr};
 std::atomic<void *> g_holder_ctx{nullptr};
+
+// Death points: every call of the platform interface counts once; the
+// armed one ends the process with _exit before or after its work.
+std::atomic<uint32_t> g_platform_calls{0};
+std::atomic<uint32_t> g_die_at{0};  // the call's number; 0: disarmed
+std::atomic<int> g_die_when{VEK_SALTEST_DIE_BEFORE};
+std::atomic<int> g_die_code{0};
+
+class CallPoint {
+public:
+    CallPoint() : n_(g_platform_calls.load(std::memory_order_relaxed) + 1) {
+        g_platform_calls.store(n_, std::memory_order_relaxed);
+        if (armed_here() && g_die_when.load(std::memory_order_relaxed) == VEK_SALTEST_DIE_BEFORE) die();
+    }
+    ~CallPoint() {
+        if (armed_here() && g_die_when.load(std::memory_order_relaxed) == VEK_SALTEST_DIE_AFTER) die();
+    }
+    CallPoint(const CallPoint &) = delete;
+    CallPoint &operator=(const CallPoint &) = delete;
+
+private:
+    bool armed_here() const {
+        const uint32_t at = g_die_at.load(std::memory_order_relaxed);
+        return at != 0 && at == n_;
+    }
+    [[noreturn]] static void die() { _exit(g_die_code.load()); }
+    uint32_t n_;
+};
 
 // Shows the holder of a robust malloc or free to the test's hook, if any.
 void show_holder(int call, void *const *holder, const void *block) {
@@ -150,9 +179,13 @@ extern "C" {
 
 // ---- ordinary heap ---------------------------------------------------------
 
-VEK_API void *vek_malloc(size_t size) { return heap_alloc(size); }
+VEK_API void *vek_malloc(size_t size) {
+    const CallPoint point;
+    return heap_alloc(size);
+}
 
 VEK_API void *vek_realloc(void *ptr, size_t size) {
+    const CallPoint point;
     if (ptr == nullptr) return heap_alloc(size);
     if (alloc_fails(VEK_SALTEST_HEAP)) return nullptr;
     if (size == 0) {
@@ -162,9 +195,13 @@ VEK_API void *vek_realloc(void *ptr, size_t size) {
     return std::realloc(ptr, size);
 }
 
-VEK_API void vek_free(void *ptr) { heap_release(ptr); }
+VEK_API void vek_free(void *ptr) {
+    const CallPoint point;
+    heap_release(ptr);
+}
 
 VEK_API char *vek_strdup(const char *str) {
+    const CallPoint point;
     const std::size_t n = std::strlen(str) + 1;
     char *p = static_cast<char *>(heap_alloc(n));
     if (p != nullptr) std::memcpy(p, str, n);
@@ -174,12 +211,14 @@ VEK_API char *vek_strdup(const char *str) {
 // ---- robust memory ---------------------------------------------------------
 
 VEK_API vek_st_t vek_nvm_robust_malloc(size_t size, void **ptr, uint32_t flag) {
+    const CallPoint point;
     const vek_st_t st = robust_malloc_to(size, ptr, flag);
     if (st == VEK_ST_SUCCESS) show_holder(VEK_SALTEST_HOLDER_MALLOC, ptr, *ptr);
     return st;
 }
 
 VEK_API vek_st_t vek_nvm_robust_realloc(void *ptr, size_t size, void **newPtr) {
+    const CallPoint point;
     if (ptr == nullptr) {
         const vek_st_t st = robust_malloc_to(size, newPtr, VEK_NVM_NO_FILL);
         if (st != VEK_ST_SUCCESS) *newPtr = nullptr;
@@ -194,6 +233,7 @@ VEK_API vek_st_t vek_nvm_robust_realloc(void *ptr, size_t size, void **newPtr) {
 }
 
 VEK_API vek_st_t vek_nvm_robust_free(void **ptr) {
+    const CallPoint point;
     show_holder(VEK_SALTEST_HOLDER_FREE, ptr, *ptr);
     vek_st_t st = VEK_ST_SUCCESS;
     call_fails(VEK_SALTEST_ROBUST_FREE, &st);
@@ -205,6 +245,7 @@ VEK_API vek_st_t vek_nvm_robust_free(void **ptr) {
 // ---- mutexes ---------------------------------------------------------------
 
 VEK_API vek_st_t vek_mutex_init(vek_mutex_t *mutex, uint32_t flag) {
+    const CallPoint point;
     vek_st_t st = VEK_ST_SUCCESS;
     if (call_fails(VEK_SALTEST_MUTEX_INIT, &st)) return st;
     pthread_mutexattr_t attr;
@@ -221,6 +262,7 @@ VEK_API vek_st_t vek_mutex_init(vek_mutex_t *mutex, uint32_t flag) {
 }
 
 VEK_API vek_st_t vek_mutex_lock(vek_mutex_t *mutex) {
+    const CallPoint point;
     vek_st_t st = VEK_ST_SUCCESS;
     const bool injected = call_fails(VEK_SALTEST_MUTEX_LOCK, &st);
     if (injected && st != VEK_ST_PTHREAD_MUTEX_OWNER_DEAD) return st;
@@ -234,6 +276,7 @@ VEK_API vek_st_t vek_mutex_lock(vek_mutex_t *mutex) {
 }
 
 VEK_API vek_st_t vek_mutex_unlock(vek_mutex_t *mutex) {
+    const CallPoint point;
     vek_st_t st = VEK_ST_SUCCESS;
     call_fails(VEK_SALTEST_MUTEX_UNLOCK, &st);
     if (pthread_mutex_unlock(&mutex->pmutex) != 0 && st == VEK_ST_SUCCESS) st = VEK_ST_MUTEX_POST_ERROR;
@@ -241,6 +284,7 @@ VEK_API vek_st_t vek_mutex_unlock(vek_mutex_t *mutex) {
 }
 
 VEK_API vek_st_t vek_mutex_destroy(vek_mutex_t *mutex) {
+    const CallPoint point;
     vek_st_t st = VEK_ST_SUCCESS;
     call_fails(VEK_SALTEST_MUTEX_DESTROY, &st);
     if (pthread_mutex_destroy(&mutex->pmutex) != 0 && st == VEK_ST_SUCCESS) st = VEK_ST_MUTEX_DESTROY_ERROR;
@@ -249,17 +293,36 @@ VEK_API vek_st_t vek_mutex_destroy(vek_mutex_t *mutex) {
 
 // ---- strings ---------------------------------------------------------------
 
-VEK_API size_t vek_strlen(const char *str) { return std::strlen(str); }
-VEK_API char *vek_strcpy(char *dst, const char *src) { return std::strcpy(dst, src); }
-VEK_API int vek_stricmp(const char *s1, const char *s2) { return strcasecmp(s1, s2); }
-VEK_API int vek_strincmp(const char *s1, const char *s2, size_t n) { return strncasecmp(s1, s2, n); }
+VEK_API size_t vek_strlen(const char *str) {
+    const CallPoint point;
+    return std::strlen(str);
+}
+VEK_API char *vek_strcpy(char *dst, const char *src) {
+    const CallPoint point;
+    return std::strcpy(dst, src);
+}
+VEK_API int vek_stricmp(const char *s1, const char *s2) {
+    const CallPoint point;
+    return strcasecmp(s1, s2);
+}
+VEK_API int vek_strincmp(const char *s1, const char *s2, size_t n) {
+    const CallPoint point;
+    return strncasecmp(s1, s2, n);
+}
 
 // ---- byte order ------------------------------------------------------------
 
-VEK_API uint32_t vek_htonl(uint32_t value) { return htonl(value); }
-VEK_API uint32_t vek_ntohl(uint32_t value) { return ntohl(value); }
+VEK_API uint32_t vek_htonl(uint32_t value) {
+    const CallPoint point;
+    return htonl(value);
+}
+VEK_API uint32_t vek_ntohl(uint32_t value) {
+    const CallPoint point;
+    return ntohl(value);
+}
 
 VEK_API uint64_t vek_htonll(uint64_t value) {
+    const CallPoint point;
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     return __builtin_bswap64(value);
 #else
@@ -268,6 +331,7 @@ VEK_API uint64_t vek_htonll(uint64_t value) {
 }
 
 VEK_API uint64_t vek_ntohll(uint64_t value) {
+    const CallPoint point;
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     return __builtin_bswap64(value);
 #else
@@ -278,6 +342,8 @@ VEK_API uint64_t vek_ntohll(uint64_t value) {
 // ---- test controls ---------------------------------------------------------
 
 VEK_API void vek_saltest_reset(void) {
+    g_die_at.store(0);
+    g_platform_calls.store(0);
     for (Fault &f : g_alloc) f.reset();
     for (Fault &f : g_call) f.reset();
     g_fired.store(0);
@@ -313,6 +379,15 @@ VEK_API uint32_t vek_saltest_calls(int call) {
     if (call < 0 || call >= VEK_SALTEST_NUM_CALLS) return 0;
     return g_call[call].calls.load();
 }
+
+VEK_API void vek_saltest_die_at(uint32_t nth, int when, int exitCode) {
+    g_die_at.store(0);
+    g_die_when.store(when == VEK_SALTEST_DIE_AFTER ? VEK_SALTEST_DIE_AFTER : VEK_SALTEST_DIE_BEFORE);
+    g_die_code.store(exitCode);
+    if (nth != 0) g_die_at.store(g_platform_calls.load() + nth);
+}
+
+VEK_API uint32_t vek_saltest_platform_calls(void) { return g_platform_calls.load(); }
 
 VEK_API uint32_t vek_saltest_faults_fired(void) { return g_fired.load(); }
 VEK_API long vek_saltest_heap_live(void) { return g_heap_live.load(); }

@@ -4,6 +4,13 @@
 // inside them) at the same addresses. A first-fit allocator with
 // neighbour coalescing serves the blocks under a process-shared robust
 // mutex kept at the start of the mapping.
+//
+// Any process may be killed inside the allocator, holding its lock. Its
+// stores are ordered so that every prefix is a block list the next locker
+// can walk: a block is split by writing the new header inside its payload
+// before its size shrinks, the area grows by writing the new header before
+// `top` moves, and `live` is a count the next locker derives again. The
+// lock's owner-dead path checks the block list and mends it.
 #include <sys/mman.h>
 
 #include <atomic>
@@ -36,7 +43,11 @@ struct alignas(kAlign) Arena {
 };
 
 Arena *g_arena = nullptr;            // inherited by forked children
+std::size_t g_mapped = 0;            // bytes mapped, as this process mapped them
 std::atomic<bool> g_routing{false};  // new robust blocks come from the arena
+
+// Keeps the compiler from moving the stores of one step past the next.
+void store_barrier() { std::atomic_signal_fence(std::memory_order_seq_cst); }
 
 std::size_t round_up(std::size_t n) { return (n + kAlign - 1) / kAlign * kAlign; }
 
@@ -44,10 +55,67 @@ unsigned char *area() { return reinterpret_cast<unsigned char *>(g_arena) + roun
 
 Block *block_at(std::size_t off) { return reinterpret_cast<Block *>(area() + off); }
 
+// Bytes of the block area, from this process's own mapping.
+std::size_t area_capacity() { return g_mapped - round_up(sizeof(Arena)); }
+
+// What a walk of the block list finds.
+struct Walk {
+    const char *broken = nullptr;  // the first property that does not hold
+    std::size_t whole_top = 0;     // end of the last whole block
+    long used = 0;                 // allocated blocks up to there
+};
+
+// Walks the block list, trusting nothing the mapping does not bound.
+Walk walk_blocks() {
+    Walk w;
+    const std::size_t capacity = area_capacity();
+    if (g_arena->capacity != capacity) {
+        w.broken = "arena capacity differs from its mapping";
+        return w;
+    }
+    if (g_arena->top > capacity || g_arena->top % kAlign != 0) {
+        w.broken = "arena top outside its area";
+        return w;
+    }
+    for (std::size_t off = 0; off < g_arena->top;) {
+        if (g_arena->top - off < sizeof(Block)) {
+            w.broken = "arena block header past the top";
+            return w;
+        }
+        const Block *b = block_at(off);
+        if (b->size == 0 || b->size % kAlign != 0 || b->size > g_arena->top - off - sizeof(Block)) {
+            w.broken = "arena block size outside the area";
+            return w;
+        }
+        if (b->used > 1) {
+            w.broken = "arena block neither used nor free";
+            return w;
+        }
+        w.used += static_cast<long>(b->used);
+        off += sizeof(Block) + b->size;
+        w.whole_top = off;
+    }
+    if (w.used != g_arena->live) w.broken = "arena live count differs from its blocks";
+    return w;
+}
+
+// After a dead owner: the list is cut after its last whole block (a death
+// cannot break one; blocks past a broken header are given up) and the live
+// count derived from it.
+void mend() {
+    const Walk w = walk_blocks();
+    g_arena->capacity = area_capacity();
+    g_arena->top = w.whole_top;
+    g_arena->live = w.used;
+}
+
 class Locked {
 public:
     Locked() {
-        if (pthread_mutex_lock(&g_arena->lock) == EOWNERDEAD) pthread_mutex_consistent(&g_arena->lock);
+        if (pthread_mutex_lock(&g_arena->lock) == EOWNERDEAD) {
+            mend();
+            pthread_mutex_consistent(&g_arena->lock);
+        }
     }
     ~Locked() { pthread_mutex_unlock(&g_arena->lock); }
     Locked(const Locked &) = delete;
@@ -72,11 +140,11 @@ bool routing() { return g_routing.load(); }
 bool owns(const void *p) {
     if (g_arena == nullptr || p == nullptr) return false;
     const auto *c = static_cast<const unsigned char *>(p);
-    return c >= area() && c < area() + g_arena->capacity;
+    return c >= area() && c < area() + area_capacity();
 }
 
 void *alloc(std::size_t size) {
-    if (g_arena == nullptr || size > g_arena->capacity) return nullptr;
+    if (g_arena == nullptr || size > area_capacity()) return nullptr;
     const std::size_t want = round_up(size == 0 ? 1 : size);
     Locked guard;
     for (std::size_t off = 0; off < g_arena->top;) {
@@ -88,9 +156,12 @@ void *alloc(std::size_t size) {
                     Block *rest = block_at(off + sizeof(Block) + want);
                     rest->size = b->size - want - sizeof(Block);
                     rest->used = 0;
+                    store_barrier();
                     b->size = want;
+                    store_barrier();
                 }
                 b->used = 1;
+                store_barrier();
                 ++g_arena->live;
                 return b + 1;
             }
@@ -101,7 +172,9 @@ void *alloc(std::size_t size) {
     Block *b = block_at(g_arena->top);
     b->size = want;
     b->used = 1;
+    store_barrier();
     g_arena->top += sizeof(Block) + want;
+    store_barrier();
     ++g_arena->live;
     return b + 1;
 }
@@ -111,7 +184,12 @@ std::size_t block_size(const void *p) { return (static_cast<const Block *>(p) - 
 void release(void *p) {
     Locked guard;
     Block *b = static_cast<Block *>(p) - 1;
+    // A released block is scrubbed, so that a use after release reads
+    // nonsense instead of the old contents.
+    std::memset(p, 0xA5, b->size);
+    store_barrier();
     b->used = 0;
+    store_barrier();
     --g_arena->live;
 }
 
@@ -147,6 +225,7 @@ VEK_API int vek_saltest_shared_robust_begin(size_t bytes) {
         return -1;
     }
     a->mapped = mapped;
+    g_mapped = mapped;
     a->capacity = round_up(bytes);
     a->top = 0;
     a->live = 0;
@@ -165,9 +244,28 @@ VEK_API int vek_saltest_shared_robust_end(void) {
     }
     if (live != 0) return -1;
     pthread_mutex_destroy(&g_arena->lock);
-    munmap(g_arena, g_arena->mapped);
+    munmap(g_arena, g_mapped);
     g_arena = nullptr;
     return 0;
+}
+
+VEK_API long vek_saltest_shared_robust_abandon(void) {
+    g_routing.store(false);
+    if (g_arena == nullptr) return 0;
+    long live = 0;
+    {
+        Locked guard;
+        live = g_arena->live;
+    }
+    munmap(g_arena, g_mapped);
+    g_arena = nullptr;
+    return live;
+}
+
+VEK_API const char *vek_saltest_shared_robust_check(void) {
+    if (g_arena == nullptr) return "no arena";
+    Locked guard;
+    return walk_blocks().broken;
 }
 
 VEK_API long vek_saltest_shared_robust_live(void) {

@@ -58,9 +58,10 @@ extern "C" {
 #define VEK_SALTEST_NUM_CALLS      5
 
 /**
- * Disarms every fault, zeroes the call counters and the faults-fired
- * counter, turns the zero-byte answer off and removes the holder hook. The
- * live-block counters are kept.
+ * Disarms every fault and the death point, zeroes the call counters (the
+ * platform-call count included) and the faults-fired counter, turns the
+ * zero-byte answer off and removes the holder hook. The live-block counters
+ * are kept.
  */
 VEK_API void vek_saltest_reset(void);
 
@@ -141,6 +142,35 @@ typedef void (*vek_saltest_holder_fn_t)(int call, void *const *holder, const voi
  */
 VEK_API void vek_saltest_holder_hook(vek_saltest_holder_fn_t fn, void *ctx);
 
+/** Death point: the process ends as the call is entered, before it does anything. */
+#define VEK_SALTEST_DIE_BEFORE 0
+/** Death point: the process ends when the call has done its work, before it returns to its caller. */
+#define VEK_SALTEST_DIE_AFTER  1
+
+/**
+ * Arms a death point: the calling process ends with _exit(@p exitCode) at
+ * the @p nth call of the platform interface from now (every function of
+ * vek_sal.h counts, from any thread), holding whatever it holds at that
+ * instant: mutexes stay locked (their next locker gets
+ * ::VEK_ST_PTHREAD_MUTEX_OWNER_DEAD), blocks stay allocated, nothing is
+ * flushed. Meant for a forked child sharing robust memory with its parent
+ * (vek_saltest_shared_robust_begin()): the parent then sees what a process
+ * killed at that point leaves. A test sweeps n = 1, 2, ... until the child
+ * finishes its work without reaching the nth call.
+ * @param nth      Which call from now: 1 = the next one; 0 disarms.
+ * @param when     ::VEK_SALTEST_DIE_BEFORE or ::VEK_SALTEST_DIE_AFTER (another
+ *                 value is taken as ::VEK_SALTEST_DIE_BEFORE).
+ * @param exitCode The exit status the process ends with.
+ */
+VEK_API void vek_saltest_die_at(uint32_t nth, int when, int exitCode);
+
+/**
+ * Calls of the platform interface (every function of vek_sal.h) made since
+ * the last reset; exact for calls made by one thread at a time.
+ * @return The count.
+ */
+VEK_API uint32_t vek_saltest_platform_calls(void);
+
 /**
  * Heap blocks allocated and not yet released (since the library was loaded).
  * @return The count.
@@ -177,6 +207,24 @@ VEK_API int vek_saltest_shared_robust_end(void);
  * @return The count, or -1 without an arena.
  */
 VEK_API long vek_saltest_shared_robust_live(void);
+
+/**
+ * Unmaps the arena whatever is still allocated in it, for tests whose
+ * processes died holding blocks (those blocks are lost with the arena).
+ * Robust blocks are no longer served from it.
+ * @return The number of blocks that were still live (0 without an arena).
+ */
+VEK_API long vek_saltest_shared_robust_abandon(void);
+
+/**
+ * Checks the arena's block list under its lock (a lock whose owner died
+ * mends the list first, as every arena operation does): every block lies
+ * inside the area, is used or free, and the live count agrees with the
+ * blocks.
+ * @return NULL when the arena is whole, else a static text naming the first
+ *         property that does not hold ("no arena" without one).
+ */
+VEK_API const char *vek_saltest_shared_robust_check(void);
 
 /**
  * Tells whether a pointer lies in the arena.

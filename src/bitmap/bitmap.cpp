@@ -1,6 +1,7 @@
 // Bitmap objects: creation, copy, deletion, and single identifiers.
 #include <cstring>
 
+#include "bitmap/bitmap_check.hpp"
 #include "bitmap/bitmap_internal.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/status_merge.hpp"
@@ -113,6 +114,7 @@ uint32_t count_ids(vek_bitmap_t *map, uint8_t value) {
 extern "C" VEK_API vek_bitmap_t *vek_bitmap_create(uint32_t size) {
     const vek::trace::Call call(__func__, {{"size", size}});
     vek_bitmap_t *map = create_bitmap(size);
+    VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(map));
     // A bitmap that could not be made has no exit line.
     if (map != nullptr) {
         call.exit({{"vekStatus", VEK_ST_SUCCESS},
@@ -135,6 +137,7 @@ extern "C" VEK_API vek_bitmap_t *vek_bitmap_copy(vek_bitmap_t *bits) {
     const vek::trace::Call call(__func__, {{"bits", bits}});
     vek_st_t st = VEK_ST_SUCCESS;
     vek_bitmap_t *copy = copy_bitmap(bits, &st);
+    VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(copy));
     if (copy != nullptr) {
         call.exit({{"vekStatus", st}, {"new_bits", copy}});
     } else {
@@ -154,6 +157,7 @@ extern "C" VEK_API int32_t vek_bitmap_set(vek_bitmap_t *map, uint32_t id) {
     const vek::trace::Call call(__func__, {{"map", map}, {"id", id}});
     vek_st_t st = VEK_ST_SUCCESS;
     const int32_t rc = set_id(map, id, &st);
+    VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(map));
     call.exit({{"vekStatus", st}});
     return rc;
 }
@@ -161,6 +165,7 @@ extern "C" VEK_API int32_t vek_bitmap_set(vek_bitmap_t *map, uint32_t id) {
 extern "C" VEK_API int32_t vek_bitmap_clr(vek_bitmap_t *map, uint32_t id) {
     const vek::trace::Call call(__func__, {{"map", map}, {"id", id}});
     const vek_st_t st = clear_id(map, id);
+    VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(map));
     call.exit({{"vekStatus", st}});
     return 0;
 }

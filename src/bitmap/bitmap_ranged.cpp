@@ -1,6 +1,7 @@
 // Reservation under a placement constraint: inside a window, inside a
 // window repeated at every multiple of an alignment, or at a multiple of an
 // alignment.
+#include "bitmap/bitmap_check.hpp"
 #include "bitmap/bitmap_internal.hpp"
 #include "foundation/trace.hpp"
 
@@ -91,6 +92,7 @@ extern "C" VEK_API int32_t vek_bitmap_reserve_ranged(vek_bitmap_t *map, uint32_t
     const vek::trace::Call call(
         __func__, {{"map", map}, {"size", size}, {"base", base}, {"startRange", startRange}, {"endRange", endRange}});
     const vek_st_t st = ranged<Mode::Reserve>(map, size, base, startRange, endRange);
+    VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(map));
     call.exit({{"vekStatus", st}});
     return result_of(st);
 }
@@ -113,6 +115,7 @@ extern "C" VEK_API int32_t vek_bitmap_reserve_aligned_offsets(vek_bitmap_t *map,
                                            {"startOff", startOff},
                                            {"endOff", endOff}});
     const vek_st_t st = aligned_offsets<Mode::Reserve>(map, size, base, align, startOff, endOff);
+    VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(map));
     call.exit({{"vekStatus", st}});
     return result_of(st);
 }
@@ -136,6 +139,7 @@ extern "C" VEK_API int32_t vek_bitmap_reserve_aligned(vek_bitmap_t *map, uint32_
     const vek::trace::Call call(__func__, {{"map", map}, {"size", size}, {"align", align}, {"base", base}});
     uint32_t found = 0;
     const vek_st_t st = reserve_aligned(map, size, align, base, &found);
+    VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(map));
     if (st == VEK_ST_SUCCESS) {
         call.exit({{"vekStatus", st}, {"base", found}});
     } else {

@@ -1,5 +1,6 @@
 // First-fit reservation and search from the hint, fixed reservation and
 // release of runs.
+#include "bitmap/bitmap_check.hpp"
 #include "bitmap/bitmap_internal.hpp"
 #include "foundation/trace.hpp"
 
@@ -112,6 +113,7 @@ void unreserve(vek_bitmap_t *map, uint32_t size, uint32_t base) {
 extern "C" VEK_API int32_t vek_bitmap_reserve(vek_bitmap_t *map, uint32_t size, uint32_t *base) {
     const vek::trace::Call call(__func__, {{"map", map}, {"size", size}, {"base", base}});
     const Result r = reserve(map, size, base);
+    VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(map));
     // A full bitmap with its hint at the end answers -2 without an exit line.
     if (!(r.rc == -2 && r.st == VEK_ST_SUCCESS)) call.exit({{"vekStatus", r.st}, {"base", out_value(base)}});
     return r.rc;
@@ -142,6 +144,7 @@ extern "C" VEK_API int32_t vek_bitmap_find(vek_bitmap_t *map, uint32_t size, uin
 extern "C" VEK_API int32_t vek_bitmap_reserve_fixed(vek_bitmap_t *map, uint32_t size, uint32_t base) {
     const vek::trace::Call call(__func__, {{"map", map}, {"size", size}, {"base", base}});
     const int32_t rc = reserve_fixed(map, size, base);
+    VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(map));
     call.exit({{"status", rc}});
     return rc;
 }
@@ -149,6 +152,7 @@ extern "C" VEK_API int32_t vek_bitmap_reserve_fixed(vek_bitmap_t *map, uint32_t 
 extern "C" VEK_API int32_t vek_bitmap_unreserve(vek_bitmap_t *map, uint32_t size, uint32_t base) {
     const vek::trace::Call call(__func__, {{"map", map}, {"size", size}, {"base", base}});
     unreserve(map, size, base);
+    VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(map));
     call.exit({{"return", 0}});
     return 0;
 }

@@ -99,7 +99,12 @@ vek_st_t insert_record(vek_hdl_t *hdl, uint32_t kind, const char *name, uint32_t
     rec->baseId = baseId;
     rec->vekHdl = hdl;
     rec->next = reg->rsrcHead;
+    // Published by the one store that links it, once it is whole; a death
+    // before it leaves the record unreachable, one after it a count that the
+    // next locker recounts.
+    vek::store_barrier();
     reg->rsrcHead = rec;
+    vek::store_barrier();
     if (outRsrcHdl != nullptr) *outRsrcHdl = rec;
     reg->numRsrcs += 1;
     return VEK_ST_SUCCESS;
@@ -107,10 +112,7 @@ vek_st_t insert_record(vek_hdl_t *hdl, uint32_t kind, const char *name, uint32_t
 
 vek_st_t create_record(vek_hdl_t *hdl, uint32_t kind, const char *name, uint32_t numElems, uint32_t baseId,
                        vek_rsrc_t **outRsrcHdl, uint8_t readOnly) {
-    const vek_st_t st = check_handle(hdl);
-    if (st != VEK_ST_SUCCESS) return st;
-    return locked(&hdl->rsrcRegistry->mutex,
-                  [&] { return insert_record(hdl, kind, name, numElems, baseId, outRsrcHdl, readOnly); });
+    return with_registry(hdl, [&] { return insert_record(hdl, kind, name, numElems, baseId, outRsrcHdl, readOnly); });
 }
 
 vek_st_t destroy_record(vek_hdl_t *hdl, vek_rsrc_t *rec) {
@@ -119,9 +121,15 @@ vek_st_t destroy_record(vek_hdl_t *hdl, vek_rsrc_t *rec) {
     if (rec->vekHdl->rsrcRegistry == nullptr || hdl->rsrcRegistry == nullptr) return VEK_ST_ERROR;
     vek_rsrc_registry_t *reg = hdl->rsrcRegistry;
 
-    // Goes on whatever the lock returns.
+    // Goes on whatever the lock returns; a list left half-way by a dead
+    // owner is repaired before it is walked.
     vek::MutexGuard guard(&reg->mutex);
     vek_st_t k = guard.lock_status();
+    if (k == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD && !repair_registry(hdl)) {
+        vek_st_t ignored = VEK_ST_SUCCESS;
+        guard.release(ignored);
+        return VEK_ST_ERROR;
+    }
 
     vek_rsrc_t **link = &reg->rsrcHead;
     while (*link != nullptr && *link != rec) link = &(*link)->next;
@@ -129,21 +137,23 @@ vek_st_t destroy_record(vek_hdl_t *hdl, vek_rsrc_t *rec) {
         // Not in this registry; a dead owner seen by the lock is still reported.
         if (k != VEK_ST_PTHREAD_MUTEX_OWNER_DEAD) k = VEK_ST_INVALID_PARAMETER;
     } else {
+        // Unlinked and counted out before it is torn down: a death during
+        // the tear-down leaves it unreachable, never released twice.
         *link = rec->next;
-        teardown_record(rec, k, Teardown::NameFirst);
+        vek::store_barrier();
         reg->numRsrcs -= 1;
+        vek::store_barrier();
+        teardown_record(rec, k, Teardown::NameFirst);
     }
+    VEK_CHECK_STRUCTURE(verify_registry(hdl));
     guard.release(k);
     return k;
 }
 
 vek_st_t find_in_registry(vek_hdl_t *hdl, uint32_t kind, const char *name, vek_rsrc_t **outRsrcHdl) {
-    const vek_st_t st = check_handle(hdl);
-    if (st != VEK_ST_SUCCESS) return st;
-    const vek_rsrc_registry_t *reg = hdl->rsrcRegistry;
-    return locked(&hdl->rsrcRegistry->mutex, [&] {
+    return with_registry(hdl, [&] {
         if (!name_usable(name) || outRsrcHdl == nullptr) return VEK_ST_INVALID_PARAMETER;
-        vek_rsrc_t *rec = find_record(reg, kind, name);
+        vek_rsrc_t *rec = find_record(hdl->rsrcRegistry, kind, name);
         if (rec == nullptr) return VEK_ST_INVALID_VALUE;
         *outRsrcHdl = rec;
         return VEK_ST_SUCCESS;

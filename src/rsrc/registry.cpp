@@ -24,6 +24,8 @@ vek_st_t init_registry(vek_hdl_t *hdl) {
         vek::merge_status(st, vek::robust_free(&reg));
         return st;
     }
+    // Published once its mutex works; a death before leaves it unreachable.
+    vek::store_barrier();
     hdl->rsrcRegistry = reg;
     return VEK_ST_SUCCESS;
 }
@@ -34,20 +36,28 @@ vek_st_t release_registry(vek_hdl_t *hdl) {
     if (reg == nullptr) return VEK_ST_SUCCESS;
 
     // Goes on whatever the lock returns; the mutex is destroyed below, so a
-    // lock that holds it (dead owner included) is unlocked first.
+    // lock that holds it (dead owner included) is unlocked first. A list
+    // left half-way by a dead owner is repaired before it is walked.
     vek::MutexGuard guard(&reg->mutex);
     vek_st_t k = guard.lock_status();
-    for (vek_rsrc_t *rec = reg->rsrcHead; rec != nullptr;) {
-        vek_rsrc_t *next = rec->next;
+    if (k == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD) repair_registry(hdl);  // a list cut short is released as far as it goes
+    // Each record is unlinked before it is torn down, and the registry is
+    // taken from the handle before it goes: a death at any point leaves a
+    // handle whose registry, if any, holds only whole records.
+    while (vek_rsrc_t *rec = reg->rsrcHead) {
+        reg->rsrcHead = rec->next;
+        vek::store_barrier();
+        reg->numRsrcs -= 1;
+        vek::store_barrier();
         teardown_record(rec, k, Teardown::BitmapFirst);
-        rec = next;
     }
-    reg->rsrcHead = nullptr;
     reg->numRsrcs = 0;
+    vek::store_barrier();
+    hdl->rsrcRegistry = nullptr;
+    vek::store_barrier();
     guard.release(k);
     vek::merge_status(k, vek_mutex_destroy(&reg->mutex));
     vek::merge_status(k, vek::robust_free(&reg));
-    hdl->rsrcRegistry = nullptr;
     return k;
 }
 
@@ -55,8 +65,8 @@ vek_st_t dump_registry(vek_hdl_t *hdl, uint32_t kind) {
     vek_st_t st = check_handle(hdl);
     if (st != VEK_ST_SUCCESS) return st;
     if (kind > VEK_RSRC_KIND_ALL) return VEK_ST_INVALID_PARAMETER;
-    vek_rsrc_registry_t *reg = hdl->rsrcRegistry;
-    return locked(&reg->mutex, [&] {
+    return with_registry(hdl, [&] {
+        const vek_rsrc_registry_t *reg = hdl->rsrcRegistry;
         std::puts("Kind Name                            BaseId    NumElems  NumElemsFree");
         for (const vek_rsrc_t *rec = reg->rsrcHead; rec != nullptr; rec = rec->next) {
             if (kind != VEK_RSRC_KIND_ALL && rec->kind != kind) continue;

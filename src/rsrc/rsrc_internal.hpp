@@ -5,7 +5,9 @@
 
 #include <vek/vek_rsrc.h>
 
+#include "foundation/check.hpp"
 #include "foundation/status_merge.hpp"
+#include "foundation/store_order.hpp"
 
 namespace vek::rsrc {
 
@@ -32,24 +34,79 @@ inline vek_st_t check_record(const vek_rsrc_t *rec) {
 
 // Runs body() with *m held and returns its status merged with the lock's
 // and the unlock's. A lock that fails returns its status at once and
-// nothing is unlocked; a lock that reports a dead owner holds the mutex, so
-// the body runs as after a successful lock and the 8000 is reported.
-template <typename Body>
-vek_st_t locked(vek_mutex_t *m, Body &&body) {
+// nothing is unlocked. A lock that reports a dead owner holds the mutex:
+// repair() first brings what the mutex guards back to a whole state (it
+// runs on that path only), then the body runs as after a successful lock
+// and the 8000 is reported. A structure that the repair cannot make whole
+// is not touched: the mutex is unlocked and VEK_ST_ERROR returned.
+template <typename Repair, typename Body>
+vek_st_t locked(vek_mutex_t *m, Repair &&repair, Body &&body) {
     MutexGuard guard(m);
     if (!guard.held()) return guard.lock_status();
     vek_st_t st = guard.lock_status();
+    if (st == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD && !repair()) {
+        vek_st_t ignored = VEK_ST_SUCCESS;
+        guard.release(ignored);
+        return VEK_ST_ERROR;
+    }
     merge_status(st, body());
     guard.release(st);
     return st;
 }
 
-// Record check, then body() with the record's mutex held, as locked().
+// Structure checks (see foundation/check.hpp). A record: its name, kind and
+// handle, its bitmap whole, of its size, and the free count equal to the
+// bitmap's free identifiers (a read-only record's equal to numElems). A
+// registry: its list ends, holds only records in place (named, of a kind in
+// range, of a handle of this registry) and numRsrcs of them.
+const char *verify_record(const vek_rsrc_t *rec);
+const char *verify_registry(const vek_hdl_t *hdl);
+
+// What a walk of a registry's list finds: the records up to the first that
+// is not in place (`bad`), or the loop.
+struct ListShape {
+    uint32_t count = 0;
+    const vek_rsrc_t *bad = nullptr;
+    bool looped = false;
+};
+ListShape list_shape(const vek_hdl_t *hdl);
+bool record_in_place(const vek_hdl_t *hdl, const vek_rsrc_t *rec);
+
+// Repairs after a dead owner (repair.cpp); true when the structure is whole
+// afterwards.
+bool repair_record(vek_rsrc_t *rec);
+bool repair_registry(vek_hdl_t *hdl);
+
+// Record check, then body() with the record's mutex held, as locked(): a
+// dead owner's record is repaired first, and in checked builds the record
+// is checked after the body, the mutex still held.
 template <typename Body>
 vek_st_t with_record(vek_rsrc_t *rec, Body &&body) {
     const vek_st_t st = check_record(rec);
     if (st != VEK_ST_SUCCESS) return st;
-    return locked(&rec->mutex, body);
+    return locked(
+        &rec->mutex, [rec] { return repair_record(rec); },
+        [&] {
+            const vek_st_t s = body();
+            VEK_CHECK_STRUCTURE(verify_record(rec));
+            return s;
+        });
+}
+
+// check_handle(), then body() with the registry's mutex held, as locked():
+// a dead owner's list is repaired first, and in checked builds the registry
+// is checked after the body.
+template <typename Body>
+vek_st_t with_registry(vek_hdl_t *hdl, Body &&body) {
+    const vek_st_t st = check_handle(hdl);
+    if (st != VEK_ST_SUCCESS) return st;
+    return locked(
+        &hdl->rsrcRegistry->mutex, [hdl] { return repair_registry(hdl); },
+        [&] {
+            const vek_st_t s = body();
+            VEK_CHECK_STRUCTURE(verify_registry(hdl));
+            return s;
+        });
 }
 
 // The order in which a record's name block and bitmap go.

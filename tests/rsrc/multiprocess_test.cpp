@@ -13,65 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "process_support.hpp"
 #include "rsrc_fixture.hpp"
 
 namespace {
 
+using proctest::robust_mutexes_work;
+using proctest::spawn;
+using proctest::wait_for;
+
 constexpr vek_st_t kDead = VEK_ST_PTHREAD_MUTEX_OWNER_DEAD;
 constexpr uint32_t kIds = 256;
 constexpr uint32_t kBase = 0x100;
-constexpr unsigned kChildSeconds = 30;  // a child stuck longer than this dies
-
-// Whether a process-shared robust mutex reports the death of its owner here
-// (user-mode emulators may not support robust futex lists).
-bool robust_mutexes_work() {
-    void *m = mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (m == MAP_FAILED) return false;
-    auto *mutex = static_cast<pthread_mutex_t *>(m);
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    bool works = pthread_mutex_init(mutex, &attr) == 0;
-    pthread_mutexattr_destroy(&attr);
-    if (works) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            pthread_mutex_lock(mutex);
-            _exit(0);
-        }
-        int status = 0;
-        works = pid > 0 && waitpid(pid, &status, 0) == pid && pthread_mutex_trylock(mutex) == EOWNERDEAD;
-        if (works) {
-            pthread_mutex_consistent(mutex);
-            pthread_mutex_unlock(mutex);
-        }
-        pthread_mutex_destroy(mutex);
-    }
-    munmap(m, sizeof(pthread_mutex_t));
-    return works;
-}
-
-// Runs fn in a forked child, whose exit status is fn's result.
-pid_t spawn(const std::function<int()> &fn) {
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        alarm(kChildSeconds);
-        _exit(fn());
-    }
-    return pid;
-}
-
-// Exit status of a child, or a description of how it ended otherwise.
-std::string wait_for(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return "lost";
-    if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
-    return "unknown";
-}
-
 // A handle, its registry and a resource of 256 identifiers, all in shared
 // robust memory, and a shared table of which process holds each identifier.
 class SharedRegistryTest : public vektest::LeakCheckedTest {
