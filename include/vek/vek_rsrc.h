@@ -35,10 +35,32 @@
  * it), and do not release a handle while other threads use it.
  *
  * When a lock reports that its previous owner died
- * (::VEK_ST_PTHREAD_MUTEX_OWNER_DEAD, 8000), the mutex is held: the operation
- * goes on, unlocks and returns 8000, which replaces any other status. The
- * protected data may be half-updated by the dead owner. Other platform
- * failures are merged the same way (the first one is reported).
+ * (::VEK_ST_PTHREAD_MUTEX_OWNER_DEAD, 8000), the mutex is held and what it
+ * guards may be half-way through the dead owner's change. The operation
+ * first repairs it, then goes on, unlocks and returns 8000, which replaces
+ * any other status (other platform failures are merged the same way: the
+ * first one is reported). The repair, which runs only on that path:
+ * - a record (allocate, allocate_fixed, free, isset, issetv2, query): its
+ *   bitmap's identifiers are taken as they stand (a run the dead owner
+ *   half set stays in use until someone frees it, a run it half cleared is
+ *   free where it was cleared), the free count is derived from them and the
+ *   bitmap's search hint made the lowest free identifier;
+ * - the registry (create, destroy, find, dump, release): records are linked
+ *   only once whole and unlinked before they are torn down, so the list is
+ *   always walkable and holds only whole records; its count is recounted. A
+ *   record that a dead create built but never linked, or that a dead
+ *   destroy or release unlinked but never released, is unreachable and
+ *   stays allocated; nothing is released twice. A list that cannot come
+ *   from a death (a loop, a record that is not whole) is cut before the bad
+ *   link.
+ * A structure the repair cannot make whole (a bitmap whose size or word
+ * array does not fit its record) is left alone: the operation unlocks and
+ * returns ::VEK_ST_ERROR (1) without doing its work.
+ *
+ * Structure checks: builds with VEK_STRUCTURE_CHECKS (Debug, sanitizer and
+ * fuzz builds by default) check the record or registry after every
+ * operation, the mutex still held, and abort with the broken property and
+ * its place on standard error.
  *
  * Trace lines (see ::vek_trace_level): every operation except vek_rsrc_init()
  * and vek_rsrc_release() prints entry and exit lines.
