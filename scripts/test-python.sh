@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the library, installs the Python package into a fresh virtual
-# environment (Debian's setuptools and pytest, nothing downloaded) and runs
+# environment (its own build backend, Debian's pytest, nothing downloaded) and runs
 # its tests against the freshly built library.
 set -euo pipefail
 cd "$(dirname "$0")/.."
