@@ -181,7 +181,7 @@ class Probe:
                           f"(__builtin_types_compatible_p({pointee}, char) || "
                           f"__builtin_types_compatible_p({pointee}, void))")
             elif isinstance(ct, type) and issubclass(ct, ctypes._CFuncPtr):
-                assert ct in CALLBACKS, f"a callback type of the package is not listed in CALLBACKS"
+                assert ct in CALLBACKS, "a callback type of the package is not listed in CALLBACKS"
                 self.fact(f"{key} is {CALLBACKS[ct]}", 1, f"__builtin_types_compatible_p({tt}, {CALLBACKS[ct]})")
             elif isinstance(ct, type) and issubclass(ct, ctypes._Pointer):
                 self.type(f"{key} ->", pointee, ct._type_)
@@ -264,7 +264,8 @@ def build_probe(text: str) -> Probe:
     for fn, (restype, argtypes) in lib._PROTOTYPES.items():
         assert fn in prototypes, f"{fn} is not declared in the headers"
         ret, params = prototypes[fn]
-        assert len(params) == len(argtypes), f"{fn} takes {len(params)} arguments ({params}), the package {len(argtypes)}"
+        assert len(params) == len(argtypes), \
+            f"{fn} takes {len(params)} arguments ({params}), the package {len(argtypes)}"
         probe.type(f"{fn} result", ret, restype)
         for i, (tt, at) in enumerate(zip(params, argtypes)):
             probe.type(f"{fn} argument {i + 1}", tt, at)

@@ -163,8 +163,9 @@ def test_an_editable_install_uses_the_sources_in_place(tmp_path):
     source = _copy_package(tmp_path)
     _run_documented(tmp_path, DEBIAN_PYTHON, [readme_commands()[0],
                                               "venv/bin/pip install --no-index --no-build-isolation -e ./python"])
-    run = subprocess.run([str(tmp_path / "venv" / "bin" / "python"), "-c", "import vekcommon; print(vekcommon.__file__)"],
-                         cwd="/", capture_output=True, text=True, env=_clean_env(os.environ["PATH"]), timeout=120)
+    probe = "import vekcommon; print(vekcommon.__file__)"
+    run = subprocess.run([str(tmp_path / "venv" / "bin" / "python"), "-c", probe], cwd="/", capture_output=True,
+                         text=True, env=_clean_env(os.environ["PATH"]), timeout=120)
     assert run.returncode == 0, run.stderr
     assert pathlib.Path(run.stdout.strip()) == source / "src" / "vekcommon" / "__init__.py"
 

@@ -22,7 +22,7 @@ import ctypes
 import os
 import sys
 import threading
-from typing import Callable, Iterable
+from typing import Callable
 
 from .errors import MAP_INVALID_SEARCH, NO_MEMORY, PathError, VekError
 from . import stream as _stream

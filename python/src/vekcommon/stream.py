@@ -23,6 +23,11 @@ same bytes (`StreamError.code`):
   counting one level per nested map and one per dot in a key.
 
 Bytes after the map are not read, as in the library.
+
+Lookups and `Map.set` take the library's key paths (`port[id=2].speed`)
+and follow its key rules: keys match without regard to ASCII letter case,
+the first matching entry wins, and `set` replaces an existing value in place
+(see `Map` and `vekcommon.keypath`).
 """
 
 from __future__ import annotations
