@@ -22,9 +22,9 @@ import ctypes
 import os
 import sys
 import threading
-from typing import Callable, Iterable
+from typing import Callable
 
-from .errors import VekError
+from .errors import MAP_INVALID_SEARCH, NO_MEMORY, PathError, VekError
 from . import stream as _stream
 
 _lib: ctypes.CDLL | None = None
@@ -73,6 +73,22 @@ class _StrlistNode(ctypes.Structure):
 
 _StrlistNode._fields_ = [("next", ctypes.POINTER(_StrlistNode)), ("value", ctypes.POINTER(_StrlistVal))]
 
+class _MapBin(ctypes.Structure):
+    _fields_ = [("data", ctypes.c_void_p), ("len", ctypes.c_uint32)]
+
+
+class _MapPayload(ctypes.Union):
+    _fields_ = [("str", ctypes.c_void_p), ("map", ctypes.c_void_p), ("bin", _MapBin), ("i32", ctypes.c_int32),
+                ("i64", ctypes.c_int64), ("f32", ctypes.c_float), ("boolean", ctypes.c_uint8),
+                ("u32", ctypes.c_uint32), ("f64", ctypes.c_double), ("u64", ctypes.c_uint64)]
+
+
+class _MapValue(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int32), ("payload", _MapPayload)]
+
+
+_NODE_P = ctypes.POINTER(_MapValue)
+
 _CONV_FN = ctypes.CFUNCTYPE(ctypes.c_size_t, ctypes.c_char_p)
 _CMP_FN = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
 
@@ -89,6 +105,36 @@ _PROTOTYPES: dict[str, tuple[object, list[object]]] = {
     "vek_map_copy": (vek_st_t, [ctypes.c_void_p, ctypes.c_void_p]),
     "vek_map_free": (None, [ctypes.c_void_p]),
     "vek_map_length": (vek_st_t, [ctypes.c_void_p, ctypes.POINTER(ctypes.c_int32)]),
+    "vek_map_malloc": (ctypes.c_void_p, [ctypes.c_size_t]),
+    "vek_map_strdup": (ctypes.c_void_p, [ctypes.c_char_p]),
+    "vek_map_set_i32_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int32, ctypes.c_uint8]),
+    "vek_map_set_u32_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_uint32, ctypes.c_uint8]),
+    "vek_map_set_i64_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int64, ctypes.c_uint8]),
+    "vek_map_set_u64_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_uint64, ctypes.c_uint8]),
+    "vek_map_set_float_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_float, ctypes.c_uint8]),
+    "vek_map_set_double_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_double, ctypes.c_uint8]),
+    "vek_map_set_bool_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_uint8, ctypes.c_uint8]),
+    "vek_map_set_str_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p, ctypes.c_uint8]),
+    "vek_map_set_map_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p, ctypes.c_uint8]),
+    "vek_map_set_bin_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p, ctypes.c_uint32,
+                                      ctypes.c_uint8]),
+    "vek_map_set_value_ll": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, _NODE_P, ctypes.c_uint8]),
+    "vek_map_get_i32": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_int32)]),
+    "vek_map_get_u32": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_uint32)]),
+    "vek_map_get_i64": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_int64)]),
+    "vek_map_get_u64": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_uint64)]),
+    "vek_map_get_float": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_float)]),
+    "vek_map_get_double": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_double)]),
+    "vek_map_get_bool": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_uint8)]),
+    "vek_map_get_str": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p)]),
+    "vek_map_get_map": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p)]),
+    "vek_map_get_bin": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p),
+                                   ctypes.POINTER(ctypes.c_uint32)]),
+    "vek_map_get_value": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(_NODE_P)]),
+    "vek_map_get_type": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_int32)]),
+    "vek_map_count_keys": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(ctypes.c_uint32)]),
+    "vek_map_get_all_values": (vek_st_t, [ctypes.c_void_p, ctypes.c_char_p, ctypes.POINTER(_NODE_P), ctypes.c_uint32,
+                                          ctypes.POINTER(ctypes.c_uint32), ctypes.c_uint32]),
     "vek_rsrc_init": (vek_st_t, [ctypes.POINTER(_Hdl)]),
     "vek_rsrc_release": (vek_st_t, [ctypes.POINTER(_Hdl)]),
     "vek_rsrc_create": (vek_st_t, [ctypes.POINTER(_Hdl), ctypes.c_uint32, ctypes.c_char_p, ctypes.c_uint32,
@@ -232,15 +278,7 @@ class CMap:
 
     def encode(self) -> bytes:
         """The map's stream, from vek_map_encode."""
-        buf = ctypes.c_void_p()
-        length = ctypes.c_int32()
-        st = self._lib.vek_map_encode(self._handle(), ctypes.byref(buf), ctypes.byref(length))
-        try:
-            _check(st, "vek_map_encode")
-            return ctypes.string_at(buf.value, length.value) if length.value > 0 else b""
-        finally:
-            if buf.value:
-                self._lib.vek_map_free(buf.value)
+        return _encode_ptr(self._lib, self._handle())
 
     def copy(self) -> "CMap":
         """A deep copy made by vek_map_copy."""
@@ -260,6 +298,162 @@ class CMap:
     def to_stream_map(self) -> _stream.Map:
         """The tree as a vekcommon.stream.Map (through the encoded stream)."""
         return _stream.decode(self.encode())
+
+    # key paths, through the library's own get and set operations
+
+    def set(self, path: str, value: _stream.Value, check_for_key: bool = True) -> "CMap":
+        """Sets a value at a key path with vek_map_set_<type>_ll (checkForKey
+        1 or 0); the rules are those of stream.Map.set. A text is copied up
+        to its first NUL (a C string); a map value is copied in through its
+        stream (vek_map_decode: dotted keys become paths, entries of unknown
+        type codes are left out); Unknown(-1) stores an entry without a
+        node (vek_map_set_value_ll with NULL). Returns the map."""
+        lib, h, key, flag = self._lib, self._handle(), _c_path(path), 1 if check_for_key else 0
+        v = value
+        if isinstance(v, _stream.Unknown):
+            if v.type_code != _stream.TYPE_NONE:
+                raise ValueError(f"the library holds no value of type code {v.type_code}")
+            st = lib.vek_map_set_value_ll(h, key, None, flag)
+        elif isinstance(v, _stream.Map):
+            child = CMap.decode(_stream.encode(v))
+            ptr, child._ptr = child._ptr, None
+            st = lib.vek_map_set_map_ll(h, key, ptr, flag)
+            if st != 0:
+                lib.vek_map_destroy(ptr)
+        elif isinstance(v, _stream.Str):
+            block = lib.vek_map_strdup(v.text.encode("utf-8", "surrogateescape"))
+            if not block:
+                _check(NO_MEMORY, "vek_map_strdup")
+            st = lib.vek_map_set_str_ll(h, key, block, flag)
+            if st != 0:
+                lib.vek_map_free(block)
+        elif isinstance(v, _stream.Bin):
+            block = None
+            if v.data:
+                block = lib.vek_map_malloc(len(v.data))
+                if not block:
+                    _check(NO_MEMORY, "vek_map_malloc")
+                ctypes.memmove(block, v.data, len(v.data))
+            st = lib.vek_map_set_bin_ll(h, key, block, len(v.data), flag)
+            if st != 0 and block:
+                lib.vek_map_free(block)
+        elif isinstance(v, _stream.Float):
+            st = lib.vek_map_set_float_ll(h, key, ctypes.c_float.from_buffer_copy(v.bits.to_bytes(4, sys.byteorder)),
+                                          flag)
+        elif isinstance(v, _stream.Double):
+            st = lib.vek_map_set_double_ll(h, key,
+                                           ctypes.c_double.from_buffer_copy(v.bits.to_bytes(8, sys.byteorder)), flag)
+        elif isinstance(v, _stream.Bool):
+            st = lib.vek_map_set_bool_ll(h, key, 1 if v else 0, flag)
+        elif isinstance(v, (_stream.I32, _stream.U32, _stream.I64, _stream.U64)):
+            name = {_stream.I32: "i32", _stream.U32: "u32", _stream.I64: "i64", _stream.U64: "u64"}[type(v)]
+            st = getattr(lib, f"vek_map_set_{name}_ll")(h, key, v.value, flag)
+        else:
+            raise TypeError(f"values are vekcommon.stream values, not {type(v).__name__}")
+        _check(st, "vek_map_set")
+        return self
+
+    def _get_node(self, path: str) -> tuple[int, _stream.Value | None]:
+        node = _NODE_P()
+        st = self._lib.vek_map_get_value(self._handle(), _c_path(path), ctypes.byref(node))
+        return (st, None) if st else (0, self._node_value(node))
+
+    def _node_value(self, node) -> _stream.Value:
+        """A copy of a node's value as a stream value (Unknown(-1) for none)."""
+        if not node:
+            return _stream.Unknown(_stream.TYPE_NONE)
+        t, p = node.contents.type, node.contents.payload
+        if t == _stream.TYPE_STR:
+            return _stream.Str(ctypes.string_at(p.str).decode("utf-8", "surrogateescape") if p.str else "")
+        if t == _stream.TYPE_MAP:
+            return _stream.decode(_encode_ptr(self._lib, p.map))
+        if t == _stream.TYPE_BIN:
+            return _stream.Bin(ctypes.string_at(p.bin.data, p.bin.len) if p.bin.data and p.bin.len else b"")
+        if t == _stream.TYPE_FLOAT:
+            return _stream.Float.from_bits(p.u32)
+        if t == _stream.TYPE_DOUBLE:
+            return _stream.Double.from_bits(p.u64)
+        if t == _stream.TYPE_BOOL:
+            return _stream.Bool(p.boolean != 0)
+        scalar = {_stream.TYPE_I32: (_stream.I32, "i32"), _stream.TYPE_U32: (_stream.U32, "u32"),
+                  _stream.TYPE_I64: (_stream.I64, "i64"), _stream.TYPE_U64: (_stream.U64, "u64")}
+        if t in scalar:
+            cls, member = scalar[t]
+            return cls(getattr(p, member))
+        return _stream.Unknown(t)
+
+    def __getitem__(self, path: str) -> _stream.Value:
+        """A copy of the value at a key path (vek_map_get_value); PathError
+        with the library's status otherwise."""
+        st, value = self._get_node(path)
+        if st:
+            raise PathError(st, path, name=status_name(st))
+        return value
+
+    def get(self, path: str, default=None):
+        """As stream.Map.get, through vek_map_get_value."""
+        st, value = self._get_node(path)
+        if st == 0:
+            return value
+        if st == MAP_INVALID_SEARCH:
+            raise PathError(st, path, name=status_name(st))
+        return default
+
+    def __contains__(self, path: object) -> bool:
+        if not isinstance(path, str):
+            return False
+        st, _ = self._get_node(path)
+        if st == MAP_INVALID_SEARCH:
+            raise PathError(st, path, name=status_name(st))
+        return st == 0
+
+    def get_typed(self, path: str, kind: type):
+        """The value at a key path from the library's typed getter of `kind`
+        (vek_map_get_i32 for stream.I32, ...), as stream.Map.get_typed
+        gives it; PathError with the library's status otherwise."""
+        getter = _TYPED_GETTERS.get(kind)
+        if getter is None:
+            raise TypeError(f"no typed getter for {kind!r}")
+        name, ctype = getter
+        out = ctype()
+        key = _c_path(path)
+        if kind is _stream.Bin:
+            length = ctypes.c_uint32()
+            st = self._lib.vek_map_get_bin(self._handle(), key, ctypes.byref(out), ctypes.byref(length))
+        else:
+            st = getattr(self._lib, name)(self._handle(), key, ctypes.byref(out))
+        if st:
+            raise PathError(st, path, name=status_name(st))
+        if kind is _stream.Str:
+            return ctypes.string_at(out.value).decode("utf-8", "surrogateescape") if out.value else ""
+        if kind is _stream.Bin:
+            return ctypes.string_at(out.value, length.value) if out.value and length.value else b""
+        if kind is _stream.Map:
+            return _stream.decode(_encode_ptr(self._lib, out.value))
+        if kind is _stream.Float:
+            return _stream.Float.from_bits(int.from_bytes(bytes(out), sys.byteorder)).value
+        if kind is _stream.Bool:
+            return out.value != 0
+        return out.value
+
+    def count_keys(self, key: str) -> int:
+        """vek_map_count_keys: entries of this map whose key equals `key`
+        ignoring case (no path)."""
+        n = ctypes.c_uint32()
+        _check(self._lib.vek_map_count_keys(self._handle(), _c_path(key), ctypes.byref(n)), "vek_map_count_keys")
+        return n.value
+
+    def get_all(self, key: str) -> list[_stream.Value]:
+        """Copies of the values of every entry whose key equals `key`
+        ignoring case, in entry order (vek_map_get_all_values; no path)."""
+        n = self.count_keys(key)
+        if n == 0:
+            return []
+        nodes = (_NODE_P * n)()
+        found = ctypes.c_uint32()
+        _check(self._lib.vek_map_get_all_values(self._handle(), _c_path(key), nodes, n, ctypes.byref(found), 0),
+               "vek_map_get_all_values")
+        return [self._node_value(nodes[i]) for i in range(found.value)]
 
     def _handle(self) -> int:
         if self._ptr is None:
@@ -282,6 +476,34 @@ class CMap:
             self.close()
         except Exception:
             pass
+
+
+def _c_path(path: str) -> bytes:
+    if not isinstance(path, str):
+        raise TypeError("key paths are str")
+    return path.encode("utf-8", "surrogateescape")
+
+
+def _encode_ptr(lib: ctypes.CDLL, ptr: int) -> bytes:
+    """The stream of the map at `ptr` (vek_map_encode)."""
+    buf = ctypes.c_void_p()
+    length = ctypes.c_int32()
+    st = lib.vek_map_encode(ptr, ctypes.byref(buf), ctypes.byref(length))
+    try:
+        _check(st, "vek_map_encode")
+        return ctypes.string_at(buf.value, length.value) if length.value > 0 else b""
+    finally:
+        if buf.value:
+            lib.vek_map_free(buf.value)
+
+
+_TYPED_GETTERS: dict[type, tuple[str, type]] = {
+    _stream.I32: ("vek_map_get_i32", ctypes.c_int32), _stream.U32: ("vek_map_get_u32", ctypes.c_uint32),
+    _stream.I64: ("vek_map_get_i64", ctypes.c_int64), _stream.U64: ("vek_map_get_u64", ctypes.c_uint64),
+    _stream.Float: ("vek_map_get_float", ctypes.c_float), _stream.Double: ("vek_map_get_double", ctypes.c_double),
+    _stream.Bool: ("vek_map_get_bool", ctypes.c_uint8), _stream.Str: ("vek_map_get_str", ctypes.c_void_p),
+    _stream.Map: ("vek_map_get_map", ctypes.c_void_p), _stream.Bin: ("vek_map_get_bin", ctypes.c_void_p),
+}
 
 
 def encode(tree: _stream.Map) -> bytes:
@@ -415,5 +637,5 @@ class Registry:
             pass
 
 
-__all__ = ["CMap", "Registry", "Resource", "VekError", "decode", "encode", "library", "library_path",
+__all__ = ["CMap", "PathError", "Registry", "Resource", "VekError", "decode", "encode", "library", "library_path",
            "parse_list", "status_name"]

@@ -23,6 +23,11 @@ same bytes (`StreamError.code`):
   counting one level per nested map and one per dot in a key.
 
 Bytes after the map are not read, as in the library.
+
+Lookups and `Map.set` take the library's key paths (`port[id=2].speed`)
+and follow its key rules: keys match without regard to ASCII letter case,
+the first matching entry wins, and `set` replaces an existing value in place
+(see `Map` and `vekcommon.keypath`).
 """
 
 from __future__ import annotations
@@ -32,11 +37,17 @@ import struct
 from dataclasses import dataclass
 from typing import Any, Iterable, Iterator, NamedTuple
 
+from . import keypath
 from .errors import (
+    INVALID_PARAMETER,
     MAP_CALLBACK_ERROR,
     MAP_INTERNAL_ERROR,
+    MAP_INVALID_MAP,
+    MAP_INVALID_SEARCH,
+    MAP_INVALID_TYPE,
+    MAP_KEY_NOT_EXIST,
     NO_MEMORY,
-    INVALID_PARAMETER,
+    PathError,
     StreamError,
 )
 
@@ -297,8 +308,14 @@ class Entry(NamedTuple):
 class Map(Value):
     """A map (type 2): an ordered list of entries; keys may repeat.
 
-    Lookups by key take the first entry with that key, as the C library's
-    do. Keys are taken literally (no key-path resolution).
+    The entries are kept exactly as built or decoded: iteration, `keys()`,
+    `entries()`, `add()` and `==` see the keys as written, letter case
+    included. Lookups and `set()` follow the library's key rules (see
+    `vekcommon.keypath`): they take key paths (`port[id=2].speed`), match
+    keys without regard to ASCII letter case and take the first matching
+    entry; `set()` with `check_for_key` (the default) replaces an existing
+    value in place and adds only what is missing, as vek_map_set_*_ll with
+    checkForKey 1 does.
     """
 
     code = TYPE_MAP
@@ -311,23 +328,33 @@ class Map(Value):
 
     # building
     def add(self, key: str, value: "Value | Map") -> "Map":
-        """Appends an entry (a repeated key appends another entry)."""
+        """Appends an entry with this key as it is (no path, no lookup): a
+        repeated key appends another entry, a key with '.' stays one key."""
         if not isinstance(key, str):
             raise TypeError("keys are str")
-        if not isinstance(value, Value):
-            raise TypeError(f"values are vekcommon.stream values, not {type(value).__name__}")
+        _check_value(value, self)
         self._entries.append(Entry(key, value))
         return self
 
-    def set(self, key: str, value: "Value | Map") -> "Map":
-        """Replaces the first entry with this key, or appends one."""
-        for i, e in enumerate(self._entries):
-            if e.key == key:
-                if not isinstance(value, Value):
-                    raise TypeError("values are vekcommon.stream values")
-                self._entries[i] = Entry(key, value)
-                return self
-        return self.add(key, value)
+    def set(self, path: str, value: "Value | Map", check_for_key: bool = True) -> "Map":
+        """Sets the value at a key path, as vek_map_set_*_ll does.
+
+        With `check_for_key` (checkForKey 1), each component is looked up
+        first: an existing entry is reused (a value found at the end is
+        replaced in place; the entry keeps its key as stored and its
+        position), a missing one is appended (a component with a selector
+        that matches nothing, or is malformed, appends an entry under the
+        bare name), and an entry on the way that holds no map is turned into
+        an empty map. Without it (checkForKey 0) nothing is looked up: every
+        component appends a new entry, under its text as written. Returns
+        the map. Raises TypeError for a value that is not one of this
+        module's, and ValueError for a map that holds this map (a cycle);
+        then nothing changes."""
+        if not isinstance(path, str):
+            raise TypeError("key paths are str")
+        _check_value(value, None)
+        self._resolve(path, lookup=bool(check_for_key), create=True, value=value)
+        return self
 
     # reading
     def __len__(self) -> int:
@@ -336,23 +363,69 @@ class Map(Value):
     def __iter__(self) -> Iterator[Entry]:
         return iter(self._entries)
 
-    def __getitem__(self, key: str) -> "Value | Map":
-        for e in self._entries:
-            if e.key == key:
-                return e.value
-        raise KeyError(key)
+    def __getitem__(self, path: str) -> "Value | Map":
+        """The value at a key path (as vek_map_get_value finds it); raises
+        PathError (a KeyError) with the library's status otherwise."""
+        st, found = self._lookup(path)
+        if st:
+            raise PathError(st, path)
+        return found
 
-    def __contains__(self, key: object) -> bool:
-        return any(e.key == key for e in self._entries)
+    def __contains__(self, path: object) -> bool:
+        """True when the key path leads to a value; a malformed selector
+        raises PathError (107)."""
+        if not isinstance(path, str):
+            return False
+        st, _ = self._lookup(path)
+        if st == MAP_INVALID_SEARCH:
+            raise PathError(st, path)
+        return st == 0
 
-    def get(self, key: str, default: Any = None) -> Any:
-        for e in self._entries:
-            if e.key == key:
-                return e.value
+    def get(self, path: str, default: Any = None) -> Any:
+        """The value at a key path, or `default` when the path leads to none
+        (104: no such entry; 102: an entry on the way holds no map; 103: a
+        selector's name first names an entry that holds no map). A
+        malformed selector raises PathError (107)."""
+        st, found = self._lookup(path)
+        if st == 0:
+            return found
+        if st == MAP_INVALID_SEARCH:
+            raise PathError(st, path)
         return default
 
+    def get_typed(self, path: str, kind: type) -> Any:
+        """The value at a key path as the library's typed getter of `kind`
+        gives it, as a plain Python value: `I32`, `I64`, `Float`, `Double`,
+        `Bool`, `Str`, `Bin` and `Map` take exactly their type; `U32` also
+        takes an I32 and `U64` an I64 (their bits as unsigned). Raises
+        PathError with the path status, or 105 (VEK_ST_MAP_INVALID_TYPE)
+        for a value of another type."""
+        accepted = _TYPED.get(kind)
+        if accepted is None:
+            raise TypeError(f"no typed getter for {kind!r}")
+        st, found = self._lookup(path)
+        if st:
+            raise PathError(st, path)
+        if not isinstance(found, accepted):
+            raise PathError(MAP_INVALID_TYPE, path, f"key path {path!r} holds {type(found).__name__}, "
+                            f"not {kind.__name__}")
+        if kind is U32 or kind is U64:
+            return found.value & (0xFFFFFFFF if kind is U32 else 0xFFFFFFFFFFFFFFFF)
+        if kind is Map:
+            return found
+        return found.plain()
+
     def get_all(self, key: str) -> list["Value | Map"]:
-        return [e.value for e in self._entries if e.key == key]
+        """The values of every entry of this map whose key equals `key`
+        ignoring ASCII case, in entry order (vek_map_get_all_values; no
+        path: '.' and '[' are plain characters here)."""
+        want = keypath.fold(key)
+        return [e.value for e in self._entries if keypath.fold(e.key) == want]
+
+    def count_keys(self, key: str) -> int:
+        """The number of entries whose key equals `key` ignoring ASCII case
+        (vek_map_count_keys; no path)."""
+        return len(self.get_all(key))
 
     def keys(self) -> list[str]:
         return [e.key for e in self._entries]
@@ -367,6 +440,49 @@ class Map(Value):
 
     def __repr__(self) -> str:
         return f"Map({self._entries!r})"
+
+    # key paths
+    def _lookup(self, path: str) -> tuple[int, Any]:
+        if not isinstance(path, str):
+            raise TypeError("key paths are str")
+        return self._resolve(path, lookup=True, create=False)
+
+    def _resolve(self, path: str, lookup: bool, create: bool, value: Any = None) -> tuple[int, Any]:
+        """Path resolution as the library does it, level by level. Without
+        `create`: (0, the value found) or (status, None). With `create`:
+        places `value` at the path and returns (0, value); before the first
+        change it makes, the map it changes is checked against `value` (a
+        map holding it would make a cycle), so a refusal changes nothing."""
+        parts = keypath.split(path)
+        cur = self
+        changed = False
+        for n, part in enumerate(parts):
+            last = n == len(parts) - 1
+            st, i, head = _find_component(cur, part) if lookup else (0, None, part)
+            if i is None:
+                if not create:
+                    return st, None
+                if not changed:
+                    _check_value(value, cur)
+                    changed = True
+                cur._entries.append(Entry(head, value if last else Map()))
+                i = len(cur._entries) - 1
+            entry = cur._entries[i]
+            if last:
+                if create and entry.value is not value:
+                    if not changed:
+                        _check_value(value, cur)
+                    cur._entries[i] = Entry(entry.key, value)
+                return 0, cur._entries[i].value
+            if not isinstance(entry.value, Map):
+                if not create:
+                    return MAP_INTERNAL_ERROR, None
+                if not changed:
+                    _check_value(value, cur)
+                    changed = True
+                cur._entries[i] = Entry(entry.key, Map())
+            cur = cur._entries[i].value
+        raise AssertionError("a path has at least one component")  # pragma: no cover
 
     # plain Python data
     def plain(self) -> Any:
@@ -401,6 +517,70 @@ class Map(Value):
         else:
             raise TypeError(f"cannot make a map of {type(data).__name__}")
         return cls((str(k), _from_plain_value(v)) for k, v in items)
+
+
+def _find_component(m: Map, text: str) -> tuple[int, int | None, str]:
+    """One component in one map: (status, index of the entry or None, the
+    component as a new entry would be named: cut at '[' when it has one)."""
+    comp = keypath.component(text)
+    want = keypath.fold(comp.name)
+    if comp.selector is None and not comp.malformed:
+        for i, e in enumerate(m._entries):
+            if keypath.fold(e.key) == want:
+                return 0, i, text
+        return MAP_KEY_NOT_EXIST, None, text
+    if comp.malformed:
+        return MAP_INVALID_SEARCH, None, comp.name
+    field, wanted = comp.selector
+    for i, e in enumerate(m._entries):
+        if keypath.fold(e.key) != want:
+            continue
+        if not isinstance(e.value, Map):
+            return MAP_INVALID_MAP, None, comp.name
+        if _selector_matches(e.value, field, wanted):
+            return 0, i, comp.name
+    return MAP_KEY_NOT_EXIST, None, comp.name
+
+
+def _selector_matches(child: Map, field: str, text: str) -> bool:
+    # Only the first entry named `field` is examined.
+    want = keypath.fold(field)
+    for e in child._entries:
+        if keypath.fold(e.key) == want:
+            v = e.value
+            if isinstance(v, I32):
+                return keypath.text_to_i32(text) == v.value
+            if isinstance(v, U32):
+                return keypath.text_to_u32(text) == v.value
+            if isinstance(v, Str):
+                return keypath.keys_equal(v.text, text)
+            return False
+    return False
+
+
+def _check_value(value: Any, into: "Map | None") -> None:
+    """Refuses what is not a value, and a map that holds `into` (or is it)."""
+    if not isinstance(value, Value):
+        raise TypeError(f"values are vekcommon.stream values, not {type(value).__name__}")
+    if into is None or not isinstance(value, Map):
+        return
+    seen: set[int] = set()
+    todo = [value]
+    while todo:
+        m = todo.pop()
+        if m is into:
+            raise ValueError("the map would hold itself")
+        if id(m) in seen:
+            continue
+        seen.add(id(m))
+        todo.extend(e.value for e in m._entries if isinstance(e.value, Map))
+
+
+_TYPED: dict[type, tuple[type, ...]] = {
+    I32: (I32,), U32: (U32, I32), I64: (I64,), U64: (U64, I64), Float: (Float,), Double: (Double,),
+    Bool: (Bool,), Str: (Str,), Bin: (Bin,), Map: (Map,),
+}
+
 
 
 def _from_plain_value(v: Any) -> Value:
