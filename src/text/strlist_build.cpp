@@ -4,17 +4,15 @@
 // White space is dropped wherever it stands, before any other test. The
 // separator ends an item; for integer lists the range mark splits an item
 // into a start and an end, and the range expands into one item per value.
-// Items are kept in ascending order by the caller's comparison (or the
-// type's default); a new item goes before the items equal to it.
+// Items are kept in the order of the insertion walk from the first node by
+// the caller's comparison (or the type's default); a new item goes before
+// the first item that does not sort before it.
 //
-// That is the list an insertion walk from the first node makes (each item
-// before the first one that does not sort before it). It is built in
-// O(n log n) for any input order: the items are appended in input order
-// and, once the text is read, the list is merge-sorted. Every comparison
-// is cmp(earlier item, later item), and the earlier item goes first only
-// when it sorts before the later one, so equal items end up newest first,
-// exactly as the walk puts them. Ascending input (a range) is one run and
-// costs one comparison per item.
+// A caller's comparison is used by that walk as each item is made, so it is
+// called exactly as the walk calls it, whatever order it is. The built-in
+// comparisons are consistent orders, for which one merge sort of the list
+// gives the same list in O(n log n) for any input order: the items are
+// appended in input order and sorted once the text is read.
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -25,6 +23,7 @@
 
 #include "foundation/memory.hpp"
 #include "text/blank.hpp"
+#include "text/strlist_order.hpp"
 
 namespace {
 
@@ -56,30 +55,27 @@ int compare_numbers(const void *a, const void *b) {
     return (x > y) - (x < y);
 }
 
-// The comparison used for a build: the caller's, else the type's default;
-// null means items keep input order.
-vek_strlist_cmp_fn comparison_for(vek_strlist_type_t type, vek_strlist_cmp_fn cmpFn) {
+// The type's default comparison; null for types without one.
+vek_strlist_cmp_fn default_comparison(vek_strlist_type_t type) {
     switch (type) {
-    case VEK_STRLIST_STRING: return cmpFn != nullptr ? cmpFn : compare_strings;
-    case VEK_STRLIST_INT32: return cmpFn != nullptr ? cmpFn : compare_numbers<int32_t>;
-    case VEK_STRLIST_INT64: return cmpFn != nullptr ? cmpFn : compare_numbers<int64_t>;
-    case VEK_STRLIST_CUSVAL: return cmpFn;
+    case VEK_STRLIST_STRING: return compare_strings;
+    case VEK_STRLIST_INT32: return compare_numbers<int32_t>;
+    case VEK_STRLIST_INT64: return compare_numbers<int64_t>;
     default: return nullptr;
     }
 }
 
-// What the comparison is called with: the string itself for string items,
-// a pointer to the payload word for every other item.
-const void *sort_key(const vek_strlist_val_t *val) {
-    if (val->type == VEK_STRLIST_STRING) return val->payload.str;
-    return &val->payload;
-}
+// Types whose items are inserted by a comparison; the others are appended.
+bool is_ordered_type(vek_strlist_type_t type) { return type >= VEK_STRLIST_STRING && type <= VEK_STRLIST_CUSVAL; }
 
-// The list under construction, with the state that keeps insertion cheap.
+// The list under construction. With a caller's comparison every item is
+// inserted by the walk as it is made; with a built-in one the items are
+// appended and the list is sorted once, when it is handed over.
 class ListBuilder {
 public:
     ListBuilder(vek_strlist_type_t type, vek_strlist_conv_fn convFn, vek_strlist_cmp_fn cmpFn)
-        : type_(type), conv_(convFn), cmp_(comparison_for(type, cmpFn)) {}
+        : type_(type), conv_(convFn), walk_(is_ordered_type(type) ? cmpFn : nullptr),
+          sort_(walk_ == nullptr ? default_comparison(type) : nullptr) {}
     ~ListBuilder() { vek_strlist_list_free(head_); }
     ListBuilder(const ListBuilder &) = delete;
     ListBuilder &operator=(const ListBuilder &) = delete;
@@ -109,7 +105,7 @@ public:
 
     // Puts the list in order and hands it over; the builder no longer owns it.
     vek_strlist_node_t *release() {
-        sort();
+        if (sort_ != nullptr) head_ = vek::text::sort_as_walk(head_, sort_);
         vek_strlist_node_t *list = head_;
         head_ = tail_ = nullptr;
         return list;
@@ -154,8 +150,12 @@ private:
         return VEK_ST_SUCCESS;
     }
 
-    // Appends the node; the order is made by sort().
+    // Inserts the node by the walk, or appends it for release() to sort.
     void insert(vek_strlist_node_t *node) {
+        if (walk_ != nullptr) {
+            vek::text::insert_by_walk(&head_, node, walk_);
+            return;
+        }
         if (head_ == nullptr) {
             head_ = node;
         } else {
@@ -164,63 +164,12 @@ private:
         tail_ = node;
     }
 
-    // True when the earlier item a stays before the later item b.
-    bool stays_before(const vek_strlist_node_t *a, const vek_strlist_node_t *b) const {
-        return cmp_(sort_key(a->value), sort_key(b->value)) < 0;
-    }
-
-    // Merges two ordered chains whose items in `older` were all added before
-    // those in `newer`.
-    vek_strlist_node_t *merge(vek_strlist_node_t *older, vek_strlist_node_t *newer) const {
-        vek_strlist_node_t head{};
-        vek_strlist_node_t *tail = &head;
-        while (older != nullptr && newer != nullptr) {
-            if (stays_before(older, newer)) {
-                tail->next = older;
-                older = older->next;
-            } else {
-                tail->next = newer;
-                newer = newer->next;
-            }
-            tail = tail->next;
-        }
-        tail->next = older != nullptr ? older : newer;
-        return head.next;
-    }
-
-    // Natural merge sort of the list: runs already in order are cut off one
-    // after the other and merged like the digits of a binary counter, so
-    // pending[i] holds 2^i runs and older items sit in higher slots.
-    void sort() {
-        if (cmp_ == nullptr || head_ == nullptr) return;
-        vek_strlist_node_t *pending[64] = {};
-        vek_strlist_node_t *rest = head_;
-        while (rest != nullptr) {
-            vek_strlist_node_t *run = rest;
-            vek_strlist_node_t *end = rest;
-            while (end->next != nullptr && stays_before(end, end->next)) end = end->next;
-            rest = end->next;
-            end->next = nullptr;
-            std::size_t i = 0;
-            for (; pending[i] != nullptr; ++i) {
-                run = merge(pending[i], run);
-                pending[i] = nullptr;
-            }
-            pending[i] = run;
-        }
-        vek_strlist_node_t *list = nullptr;
-        for (vek_strlist_node_t *p : pending) {
-            if (p != nullptr) list = list == nullptr ? p : merge(p, list);
-        }
-        head_ = list;
-        tail_ = nullptr;  // not needed once sorted
-    }
-
     const vek_strlist_type_t type_;
     const vek_strlist_conv_fn conv_;
-    const vek_strlist_cmp_fn cmp_;
+    const vek_strlist_cmp_fn walk_;  // the caller's comparison, used by the walk
+    const vek_strlist_cmp_fn sort_;  // else the type's default, used by the sort
     vek_strlist_node_t *head_ = nullptr;
-    vek_strlist_node_t *tail_ = nullptr;
+    vek_strlist_node_t *tail_ = nullptr;  // the last node appended (no walk)
     uint64_t count_ = 0;
 };
 
