@@ -113,10 +113,12 @@ bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
         vek_rsrc_t *rec = s.rec[p];
         if (r < 40) {
             const uint32_t n = 1 + rng.next(5);
-            uint32_t start = 0;
+            // An 8000 does not tell whether the allocation happened: the
+            // out-parameter does (it is written only then).
+            uint32_t start = UINT32_MAX;
             const vek_st_t st = vek_rsrc_allocate(rec, n, &start);
             if (held_status(st)) {
-                take(p, start, n);
+                if (start != UINT32_MAX) take(p, start, n);
             } else if (st != VEK_ST_RSRC_INSUFF_IDS_AVAIL && st != VEK_ST_INVALID_PARAMETER &&
                        st != VEK_ST_RSRC_INSUFF_IDS_AVAIL_IN_RANGE) {
                 violation(s, "allocate: status " + std::to_string(st));
@@ -125,8 +127,11 @@ bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
             const uint32_t n = 1 + rng.next(3);
             const uint32_t start = kPools[p].base + rng.next(kPools[p].size - n + 1);
             const vek_st_t st = vek_rsrc_allocate_fixed(rec, n, start);
-            if (held_status(st)) {
+            if (st == VEK_ST_SUCCESS) {
                 take(p, start, n);
+            } else if (st == kDead) {
+                // Taken or not: nothing tells, so the run is left to the
+                // reconciliation after the round, as a dead worker's.
             } else if (st != VEK_ST_RSRC_INSUFF_IDS_AVAIL && st != VEK_ST_RSRC_INSUFF_IDS_AVAIL_IN_RANGE) {
                 violation(s, "allocate_fixed: status " + std::to_string(st));
             }
