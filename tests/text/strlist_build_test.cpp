@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "strlist_orders.hpp"
 #include "vektest.hpp"
 
 namespace {
@@ -438,28 +439,7 @@ TEST_F(StrlistBuild, EveryInputOrderMatchesTheReferenceWalk) {
 // calls it.
 TEST_F(StrlistBuild, LargeInputOrdersMatchTheWalk) {
     constexpr int32_t n = 1500;
-    std::vector<std::pair<std::string, std::vector<int32_t>>> orders;
-    std::vector<int32_t> v(n);
-    for (int32_t i = 0; i < n; ++i) v[i] = i;
-    orders.emplace_back("ascending", v);
-    orders.emplace_back("descending", std::vector<int32_t>(v.rbegin(), v.rend()));
-    std::vector<int32_t> pipe;  // up then down
-    for (int32_t i = 0; i < n; i += 2) pipe.push_back(i);
-    for (int32_t i = n - 1; i > 0; i -= 2) pipe.push_back(i);
-    orders.emplace_back("organ pipe", pipe);
-    std::vector<int32_t> saw;  // ten ascending runs
-    for (int32_t r = 0; r < 10; ++r) {
-        for (int32_t i = r; i < n; i += 10) saw.push_back(i);
-    }
-    orders.emplace_back("sawtooth", saw);
-    orders.emplace_back("constant", std::vector<int32_t>(n, 7));
-    std::vector<int32_t> shuffled = v;
-    std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(99));
-    orders.emplace_back("random", shuffled);
-    std::vector<int32_t> dups(n);
-    std::mt19937 rng(7);
-    for (int32_t &d : dups) d = static_cast<int32_t>(rng() % 50);
-    orders.emplace_back("random with duplicates", dups);
+    const auto orders = strlisttest::large_orders(n);
 
     for (const auto &[name, order] : orders) {
         SCOPED_TRACE(name);
