@@ -206,6 +206,20 @@ void *resize(void *p, std::size_t size) {
 
 using namespace vek_sal_arena;
 
+namespace {
+
+long live_blocks() {
+    const Locked guard;
+    return g_arena->live;
+}
+
+void unmap() {
+    munmap(g_arena, g_mapped);
+    g_arena = nullptr;
+}
+
+} // namespace
+
 extern "C" {
 
 VEK_API int vek_saltest_shared_robust_begin(size_t bytes) {
@@ -237,28 +251,17 @@ VEK_API int vek_saltest_shared_robust_begin(size_t bytes) {
 VEK_API int vek_saltest_shared_robust_end(void) {
     g_routing.store(false);
     if (g_arena == nullptr) return 0;
-    long live = 0;
-    {
-        Locked guard;
-        live = g_arena->live;
-    }
-    if (live != 0) return -1;
+    if (live_blocks() != 0) return -1;
     pthread_mutex_destroy(&g_arena->lock);
-    munmap(g_arena, g_mapped);
-    g_arena = nullptr;
+    unmap();
     return 0;
 }
 
 VEK_API long vek_saltest_shared_robust_abandon(void) {
     g_routing.store(false);
     if (g_arena == nullptr) return 0;
-    long live = 0;
-    {
-        Locked guard;
-        live = g_arena->live;
-    }
-    munmap(g_arena, g_mapped);
-    g_arena = nullptr;
+    const long live = live_blocks();
+    unmap();
     return live;
 }
 
@@ -268,11 +271,7 @@ VEK_API const char *vek_saltest_shared_robust_check(void) {
     return walk_blocks().broken;
 }
 
-VEK_API long vek_saltest_shared_robust_live(void) {
-    if (g_arena == nullptr) return -1;
-    Locked guard;
-    return g_arena->live;
-}
+VEK_API long vek_saltest_shared_robust_live(void) { return g_arena == nullptr ? -1 : live_blocks(); }
 
 VEK_API int vek_saltest_shared_robust_contains(const void *ptr) { return owns(ptr) ? 1 : 0; }
 
