@@ -395,7 +395,8 @@ Exports a map stream as JSON (UTF-8, 2-space indentation):
     "inf", "-inf" and "nan" as strings;
   - bool: true or false; str: a string (bytes that are not UTF-8 become
     \u00XX); bin: a string of hex digits;
-  - an entry without a value: null.
+  - entries of type none or of an unknown type code are left out (the
+    decoder skips them): no value is ever null.
 The export does not keep the type of a value; the text form does.
 
 Options:
