@@ -6,13 +6,10 @@
 #include "values.hpp"
 
 #include <charconv>
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <unordered_set>
-#include <vector>
 
 namespace vekutil {
 

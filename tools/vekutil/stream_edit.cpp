@@ -184,7 +184,10 @@ std::string found_text(const vek_map_value_t *node) {
     if (node != nullptr && node->type == VEK_MAP_TYPE_MAP) {
         int32_t n = 0;
         if (node->payload.map != nullptr) vek_map_length(node->payload.map, &n);
-        return "(map) of " + std::to_string(n) + (n == 1 ? " entry" : " entries");
+        std::string s = "(map) of ";
+        s += std::to_string(n);
+        s += n == 1 ? " entry" : " entries";
+        return s;
     }
     std::string s = node_text(node);
     constexpr std::size_t kLongest = 60;
@@ -302,7 +305,13 @@ private:
     EditResult add_missing(std::size_t k, std::size_t map, vek_map_t *in, int deepest) const {
         const Component c = component_of(parts_[k]);
         if (!req_.create) {
-            const std::string where = k == 0 ? std::string("the top map") : "'" + prefix(k - 1) + "'";
+            // Appended, not "'" + prefix: gcc 12 -O3 reports a false overlap there.
+            std::string where = "the top map";
+            if (k > 0) {
+                where = "'";
+                where += prefix(k - 1);
+                where += '\'';
+            }
             uint32_t named = 0;
             if (c.selector) vek_map_count_keys(in, c.name.c_str(), &named);
             if (named == 0) {
