@@ -59,6 +59,20 @@ vekutil_check(NAME trailing ARGS map dump trailing.bin RC 1
   STDERR "vekutil map dump: VEK_ST_PARSE_ERROR: trailing.bin: offset ${_size}: 1 byte follows the end of the map\n")
 vekutil_check(NAME trailing_text ARGS map text trailing.bin RC 1
   STDERR "vekutil map text: VEK_ST_PARSE_ERROR: trailing.bin: offset ${_size}: 1 byte follows the end of the map\n")
+# Every subcommand that reads a stream refuses them (the library's decoder
+# does not read them); map set writes nothing.
+file(COPY ${WORK}/trailing.bin DESTINATION ${WORK}/keep_trailing)
+foreach(cmd "map;get;@;mtu" "map;json;@" "map;set;@;mtu;u32;1" "ipcsum;--rev;9;@")
+  list(GET cmd 0 c0)
+  list(GET cmd 1 c1)
+  string(REPLACE "@" "keep_trailing/trailing.bin" args "${cmd}")
+  set(head "vekutil ${c0} ${c1}: VEK_ST_PARSE_ERROR: keep_trailing/trailing.bin: ")
+  if(c0 STREQUAL "ipcsum")
+    set(head "vekutil ipcsum: VEK_ST_PARSE_ERROR: keep_trailing/trailing.bin: not a valid map stream: ")
+  endif()
+  vekutil_check(NAME trailing_${c0}_${c1} ARGS ${args} RC 1 STDERR "${head}offset ${_size}: 1 byte follows the end of the map\n")
+endforeach()
+vekutil_same_files(trailing_set ${WORK}/trailing.bin ${WORK}/keep_trailing/trailing.bin)
 
 # Nesting: 64 levels below the top map are read, 65 are refused.
 set(_level "00000001000000016d0000000200000000")
@@ -69,8 +83,33 @@ endforeach()
 vekutil_check(NAME deep64 ARGS map text deep64.bin -o deep64.txt)
 vekutil_check(NAME deep64_back ARGS map encode deep64.txt -o deep64.back)
 vekutil_same_files(deep64_back ${WORK}/deep64.bin ${WORK}/deep64.back)
+set(_too_deep "a map entry whose map would be 65 levels deep: the decoder reads maps at most 64 levels below the top map (VEK_MAP_DECODE_MAX_DEPTH) and stops at this type code")
 vekutil_check(NAME deep65 ARGS map dump deep65.bin RC 1
-  STDERR "vekutil map dump: VEK_ST_MAP_INTERNAL_ERROR: deep65.bin: not a valid map stream: offset 1105: maps are nested deeper than 64 levels\n")
+  STDERR "vekutil map dump: VEK_ST_MAP_INTERNAL_ERROR: deep65.bin: not a valid map stream: offset 1097: ${_too_deep}\n")
+# The decoder checks the depth once it has read the type code, before the
+# filler: a stream both too deep and cut short after that type code fails
+# on the depth; cut inside the type code, on the end of the stream.
+file(READ ${WORK}/deep65.bin _deep_hex HEX)
+foreach(cut 1101 1103 1105)
+  math(EXPR n "${cut} * 2")
+  string(SUBSTRING "${_deep_hex}" 0 ${n} _cut_hex)
+  vekutil_write_hex(${WORK}/deep65_${cut}.bin "${_cut_hex}")
+  vekutil_check(NAME deep65_cut${cut} ARGS map text deep65_${cut}.bin RC 1
+    STDERR "vekutil map text: VEK_ST_MAP_INTERNAL_ERROR: deep65_${cut}.bin: not a valid map stream: offset 1097: ${_too_deep}\n")
+endforeach()
+string(SUBSTRING "${_deep_hex}" 0 2198 _cut_hex)
+vekutil_write_hex(${WORK}/deep65_1099.bin "${_cut_hex}")
+vekutil_check(NAME deep65_cut1099 ARGS map text deep65_1099.bin RC 1
+  STDERR "vekutil map text: VEK_ST_MAP_CALLBACK_ERROR: deep65_1099.bin: not a valid map stream: offset 1097: the stream ends inside a type code (4 bytes needed, 2 left)\n")
+# A dotted key's levels count as well: an i32 under "a.b" 63 levels down
+# is read, 64 levels down refused.
+foreach(depth 63 64)
+  string(REPEAT "${_level}" ${depth} _deep)
+  vekutil_write_hex(${WORK}/dotted${depth}.bin "${_deep}0000000100000003612e620000000400000001")
+endforeach()
+vekutil_check(NAME dotted63 ARGS map get dotted63.bin x RC 1 STDERR_MATCH "VEK_ST_MAP_KEY_NOT_EXIST: x: ")
+vekutil_check(NAME dotted64 ARGS map get dotted64.bin x RC 1
+  STDERR "vekutil map get: VEK_ST_MAP_INTERNAL_ERROR: dotted64.bin: not a valid map stream: offset 1099: an entry with a dotted key whose map would be 65 levels deep: the decoder reads maps at most 64 levels below the top map (VEK_MAP_DECODE_MAX_DEPTH) and stops at this type code\n")
 
 # Unknown type codes: the decoder skips the entry, the text form keeps it.
 vekutil_write_hex(${WORK}/unknown.bin "00000003000000016b0000004d000000016effffffff000000016a0000000400000005")

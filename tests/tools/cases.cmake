@@ -1,4 +1,4 @@
-# Status names, list texts, help and the command line.
+# Status names, list texts and the command line.
 cmake_minimum_required(VERSION 3.16)
 include(${CMAKE_CURRENT_LIST_DIR}/vekutil_common.cmake)
 
@@ -40,13 +40,7 @@ vekutil_check(NAME list_too_long ARGS list --type string ${_a255}a
 vekutil_check(NAME list_bad_type ARGS list --type float 1 RC 2 STDERR_MATCH "unknown list type 'float'")
 vekutil_check(NAME list_bad_sep ARGS list --sep ab 1 RC 2 STDERR_MATCH "--sep takes one character")
 
-# Help on the tool and on every subcommand; usage errors.
-vekutil_check(NAME help ARGS --help STDOUT_FILE ${EXPECTED}/help.txt)
-foreach(cmd "status" "list" "ipcsum" "map;dump" "map;get" "map;set" "map;text" "map;encode" "map;json")
-  string(REPLACE ";" "_" n "${cmd}")
-  vekutil_check(NAME help_${n} ARGS ${cmd} --help STDOUT_FILE ${EXPECTED}/help_${n}.txt)
-  vekutil_check(NAME help_short_${n} ARGS ${cmd} -h STDOUT_FILE ${EXPECTED}/help_${n}.txt)
-endforeach()
+# Usage errors (the help texts: help.cmake).
 vekutil_check(NAME no_command RC 2 STDERR_MATCH "^Usage: vekutil COMMAND")
 vekutil_check(NAME unknown_command ARGS frob RC 2 STDERR_MATCH "^vekutil: unknown command 'frob'")
 vekutil_check(NAME unknown_map_command ARGS map frob RC 2 STDERR_MATCH "^vekutil: unknown map subcommand 'frob'")

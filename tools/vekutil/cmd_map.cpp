@@ -1,127 +1,19 @@
-// vekutil map dump | get | set | text | encode | json
+// vekutil map dump | get | text | encode | json (map set: cmd_map_set.cpp)
 #include "commands.hpp"
+#include "map_input.hpp"
 #include "stream_walk.hpp"
 #include "text_reader.hpp"
 #include "values.hpp"
 
 #include <charconv>
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 #include <unordered_set>
-#include <vector>
 
 namespace vekutil {
 
 namespace {
-
-struct OwnedMap {
-    vek_map_t *map = nullptr;
-    OwnedMap() = default;
-    OwnedMap(const OwnedMap &) = delete;
-    OwnedMap &operator=(const OwnedMap &) = delete;
-    ~OwnedMap() {
-        if (map != nullptr) vek_map_destroy(map);
-    }
-};
-
-std::string input_name(const std::string &path) { return path == "-" ? std::string("<stdin>") : path; }
-
-// Reads a stream, checks it field by field and decodes it with the
-// library. Returns -1 when the map is ready, else the exit status.
-int load_stream(const std::string &path, std::string &bytes, OwnedMap &m, WalkResult &wr, bool decode = true) {
-    if (!read_input(path, bytes)) return kExitFail;
-    const std::string name = input_name(path);
-    if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) {
-        return fail_status(VEK_ST_INVALID_PARAMETER, name + ": a stream of more than 2147483647 bytes");
-    }
-    wr = walk_stream(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), nullptr);
-    if (!decode) {
-        return wr.ok ? -1 : fail_status(wr.status, name + ": " + walk_message(wr));
-    }
-    vek_st_t st = vek_map_create(&m.map);
-    if (st != VEK_ST_SUCCESS) return fail_status(st, "cannot create a map");
-    st = vek_map_decode(m.map, bytes.data(), static_cast<int32_t>(bytes.size()));
-    if (st != VEK_ST_SUCCESS) {
-        return fail_status(st, name + ": not a valid map stream" + (wr.ok ? std::string() : ": " + walk_message(wr)));
-    }
-    if (!wr.ok) return fail_status(wr.status, name + ": " + walk_message(wr));
-    return -1;
-}
-
-std::string path_problem(vek_st_t st) {
-    switch (st) {
-    case VEK_ST_MAP_KEY_NOT_EXIST: return "no entry has this key path";
-    case VEK_ST_MAP_INTERNAL_ERROR: return "a component before the last is not a map";
-    case VEK_ST_MAP_INVALID_SEARCH: return "a malformed selector (write name[field=value])";
-    case VEK_ST_MAP_INVALID_MAP: return "a selector's name matches an entry that is not a map";
-    default: return "cannot resolve the key path";
-    }
-}
-
-std::string node_text(const vek_map_value_t *node) {
-    if (node == nullptr) return "(none)";
-    const std::string label = "(" + type_label(node->type) + ")";
-    const vek_map_payload_t &p = node->payload;
-    switch (node->type) {
-    case VEK_MAP_TYPE_I32: return label + " " + std::to_string(p.i32);
-    case VEK_MAP_TYPE_U32: return label + " " + std::to_string(p.u32);
-    case VEK_MAP_TYPE_I64: return label + " " + std::to_string(p.i64);
-    case VEK_MAP_TYPE_U64: return label + " " + std::to_string(p.u64);
-    case VEK_MAP_TYPE_BOOL: return label + (p.boolean != 0 ? " TRUE" : " FALSE");
-    case VEK_MAP_TYPE_FLOAT: {
-        uint32_t bits;
-        std::memcpy(&bits, &p.f32, sizeof bits);
-        return label + " " + float_text(bits);
-    }
-    case VEK_MAP_TYPE_DOUBLE: {
-        uint64_t bits;
-        std::memcpy(&bits, &p.f64, sizeof bits);
-        return label + " " + double_text(bits);
-    }
-    case VEK_MAP_TYPE_STR:
-        return label + " " + (p.str == nullptr ? std::string("\"\"") : quote(p.str, std::strlen(p.str)));
-    case VEK_MAP_TYPE_BIN:
-        return p.bin.len == 0 || p.bin.data == nullptr
-                   ? label
-                   : label + " " + hex_text(static_cast<const unsigned char *>(p.bin.data), p.bin.len);
-    default: return label;
-    }
-}
-
-std::string decoder_changes(const WalkResult &wr) {
-    std::string s;
-    auto add = [&s](uint32_t n, const char *what) {
-        if (n == 0) return;
-        if (!s.empty()) s += ", ";
-        s += std::to_string(n) + " " + what;
-    };
-    add(wr.unknownEntries, "entries of type none or of an unknown type code dropped");
-    add(wr.dottedKeys, "keys with '.' taken as key paths");
-    add(wr.nulBytes, "keys or texts cut at a NUL byte");
-    add(wr.oddBools, "bool words other than 0 and 1 read as FALSE");
-    add(wr.oddFillers, "non-zero filler words ignored");
-    add(wr.oddFloats, "float NaN or -0 patterns read as infinity or 0");
-    add(wr.negativeCounts, "negative entry counts read as 0");
-    return s;
-}
-
-// Encodes map into target ("-": standard output), complete or not at all.
-int write_stream(vek_map_t *map, const std::string &target) {
-    if (target == "-" && isatty(STDOUT_FILENO)) {
-        return usage_error("will not write a binary stream to a terminal (use -o FILE or a pipe)");
-    }
-    OutFile out;
-    if (!out.open(target)) return kExitFail;
-    const vek_st_t st = vek_map_encode_to(map, write_to_file, out.stream());
-    if (st != VEK_ST_SUCCESS) {
-        out.abort();
-        return fail_status(st, "cannot encode the map");
-    }
-    return out.commit() ? kExitOk : kExitFail;
-}
 
 // ---- dump ------------------------------------------------------------------
 
@@ -162,119 +54,6 @@ int get_main(int argc, char **argv) {
         if (dst != VEK_ST_SUCCESS) return fail_status(dst, "cannot dump the map");
     }
     return kExitOk;
-}
-
-// ---- set -------------------------------------------------------------------
-
-int set_main(int argc, char **argv) {
-    std::string outPath;
-    const int rc = parse_options(kMapSetCommand, argc, argv, [&](int, const char *arg) { outPath = arg; });
-    if (rc >= 0) return rc;
-    const int nargs = argc - vek_optind;
-    if (nargs < 3 || nargs > 4) return usage_error("expected FILE PATH TYPE VALUE");
-    const std::string file = argv[vek_optind];
-    const std::string path = argv[vek_optind + 1];
-    const std::string typeName = argv[vek_optind + 2];
-    int32_t type;
-    if (!type_from_name(typeName, type) || type == VEK_MAP_TYPE_NONE) {
-        return usage_error("unknown type '" + typeName + "' (i32 u32 i64 u64 float double bool str bin map)");
-    }
-    if (nargs == 3 && type != VEK_MAP_TYPE_MAP && type != VEK_MAP_TYPE_BIN && type != VEK_MAP_TYPE_STR) {
-        return usage_error("expected a value after the type");
-    }
-    const std::string value = nargs == 4 ? argv[vek_optind + 3] : "";
-    if (type == VEK_MAP_TYPE_MAP && !value.empty()) return usage_error("type map takes no value (it sets an empty map)");
-    if (outPath.empty()) outPath = file;
-
-    std::string bytes;
-    OwnedMap m;
-    WalkResult wr;
-    const int lrc = load_stream(file, bytes, m, wr);
-    if (lrc >= 0) return lrc;
-    bytes = std::string();
-
-    const char *k = path.c_str();
-    vek_st_t st = VEK_ST_SUCCESS;
-    bool ok = true;
-    switch (type) {
-    case VEK_MAP_TYPE_I32:
-    case VEK_MAP_TYPE_I64: {
-        int64_t v;
-        const bool wide = type == VEK_MAP_TYPE_I64;
-        ok = parse_i64(value, wide ? INT64_MIN : INT32_MIN, wide ? INT64_MAX : INT32_MAX, v);
-        if (ok) st = wide ? vek_map_set_i64_ll(m.map, k, v, 1) : vek_map_set_i32_ll(m.map, k, static_cast<int32_t>(v), 1);
-        break;
-    }
-    case VEK_MAP_TYPE_U32:
-    case VEK_MAP_TYPE_U64: {
-        uint64_t v;
-        const bool wide = type == VEK_MAP_TYPE_U64;
-        ok = parse_u64(value, wide ? UINT64_MAX : UINT32_MAX, v);
-        if (ok) st = wide ? vek_map_set_u64_ll(m.map, k, v, 1) : vek_map_set_u32_ll(m.map, k, static_cast<uint32_t>(v), 1);
-        break;
-    }
-    case VEK_MAP_TYPE_FLOAT: {
-        uint32_t bits;
-        ok = parse_float(value, bits);
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        if (ok) st = vek_map_set_float_ll(m.map, k, f, 1);
-        break;
-    }
-    case VEK_MAP_TYPE_DOUBLE: {
-        uint64_t bits;
-        ok = parse_double(value, bits);
-        double d;
-        std::memcpy(&d, &bits, sizeof d);
-        if (ok) st = vek_map_set_double_ll(m.map, k, d, 1);
-        break;
-    }
-    case VEK_MAP_TYPE_BOOL: {
-        uint8_t b;
-        ok = parse_bool(value, b);
-        if (ok) st = vek_map_set_bool_ll(m.map, k, b, 1);
-        break;
-    }
-    case VEK_MAP_TYPE_STR: {
-        char *copy = vek_map_strdup(value.c_str());
-        if (copy == nullptr) return fail_status(VEK_ST_NO_MEMORY, "cannot copy the text");
-        st = vek_map_set_str_ll(m.map, k, copy, 1);
-        if (st != VEK_ST_SUCCESS) vek_map_free(copy);
-        break;
-    }
-    case VEK_MAP_TYPE_BIN: {
-        std::string raw;
-        ok = parse_hex(value, raw);
-        if (!ok) break;
-        void *data = nullptr;
-        if (!raw.empty()) {
-            data = vek_map_malloc(raw.size());
-            if (data == nullptr) return fail_status(VEK_ST_NO_MEMORY, "cannot allocate the bytes");
-            std::memcpy(data, raw.data(), raw.size());
-        }
-        st = vek_map_set_bin_ll(m.map, k, data, static_cast<uint32_t>(raw.size()), 1);
-        if (st != VEK_ST_SUCCESS) vek_map_free(data);
-        break;
-    }
-    case VEK_MAP_TYPE_MAP: {
-        vek_map_t *child = nullptr;
-        st = vek_map_create(&child);
-        if (st == VEK_ST_SUCCESS) {
-            st = vek_map_set_map_ll(m.map, k, child, 1);
-            if (st != VEK_ST_SUCCESS) vek_map_destroy(child);
-        }
-        break;
-    }
-    default: break;
-    }
-    if (!ok) return fail_status(VEK_ST_INVALID_VALUE, "not a valid " + typeName + " value: '" + value + "'");
-    if (st != VEK_ST_SUCCESS) return fail_status(st, path + ": cannot set the value");
-    const std::string changes = decoder_changes(wr);
-    if (!changes.empty()) {
-        std::fprintf(stderr, "%s: warning: the stream is written from the decoded map: %s\n", prog().c_str(),
-                     changes.c_str());
-    }
-    return write_stream(m.map, outPath);
 }
 
 // ---- text ------------------------------------------------------------------
@@ -556,32 +335,6 @@ Options:
 )HELP",
     get_main};
 
-const Command kMapSetCommand{
-    "map set",
-    {{'o', "output", true}},
-    R"HELP(Usage: vekutil map set FILE PATH TYPE VALUE [-o OUT]
-
-Decodes FILE, sets the value at PATH (replacing an entry found by the path,
-or adding the missing entries and maps) and writes the stream back to FILE,
-or to OUT. The file is replaced as a whole: it is written to a temporary
-file beside it and renamed.
-
-TYPE and VALUE:
-  i32 i64       a decimal number with an optional '-', or 0x and hex digits
-  u32 u64       a decimal number, or 0x and hex digits
-  float double  a decimal or hex float, inf, -inf, nan or nan(0xBITS)
-  bool          TRUE, FALSE, true, false, 1 or 0
-  str           the text as given (may be empty or left out)
-  bin           hexadecimal digits, two per byte (may be left out)
-  map           no value: an empty map
-
-Options:
-  -o, --output OUT  write the stream to OUT (- for standard output)
-  -T, --trace       turn on the library's trace lines
-  -h, --help        print this help
-)HELP",
-    set_main};
-
 const Command kMapTextCommand{
     "map text",
     {{'o', "output", true}},
@@ -639,7 +392,8 @@ Exports a map stream as JSON (UTF-8, 2-space indentation):
     "inf", "-inf" and "nan" as strings;
   - bool: true or false; str: a string (bytes that are not UTF-8 become
     \u00XX); bin: a string of hex digits;
-  - an entry without a value: null.
+  - entries of type none or of an unknown type code are left out (the
+    decoder skips them): no value is ever null.
 The export does not keep the type of a value; the text form does.
 
 Options:

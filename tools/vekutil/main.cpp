@@ -18,8 +18,8 @@ Commands:
   status --search WORD      list the status names that contain WORD
   map dump [--full] FILE    print a map stream with the library's dump
   map get FILE PATH         print one value by key path, with its type
-  map set FILE PATH TYPE VALUE [-o OUT]
-                            change or add one value and write the stream
+  map set FILE PATH TYPE VALUE [--create] [--retype] [-o OUT]
+                            change one value of a stream, only its bytes
   map text FILE [-o OUT]    write the lossless text form of a stream
   map encode TEXT [-o OUT]  turn the text form back into the same stream
   map json FILE [-o OUT]    export a stream as JSON
@@ -40,7 +40,7 @@ const char kMapHelp[] = R"HELP(Usage: vekutil map SUBCOMMAND [OPTIONS] ARGUMENTS
 Subcommands:
   dump [--full] FILE|-            print a stream with the library's dump
   get FILE|- PATH                 print one value by key path
-  set FILE PATH TYPE VALUE [-o OUT]  change or add one value
+  set FILE PATH TYPE VALUE [-o OUT]  change one value (--create: add it)
   text FILE|- [-o OUT]            write the lossless text form
   encode TEXT|- [-o OUT]          encode the text form into a stream
   json FILE|- [-o OUT]            export as JSON

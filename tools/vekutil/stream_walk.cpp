@@ -9,12 +9,19 @@ namespace vekutil {
 
 namespace {
 
+// The dots of a key as the decoder sees it: a C string, cut at a NUL.
+int dots_before_nul(const char *key, uint32_t len) {
+    int n = 0;
+    for (uint32_t i = 0; i < len && key[i] != '\0'; ++i) n += key[i] == '.' ? 1 : 0;
+    return n;
+}
+
 class Walker {
 public:
     Walker(const unsigned char *buf, std::size_t len, WalkVisitor *v) : buf_(buf), len_(len), v_(v) {}
 
     WalkResult run() {
-        walk_map(0);
+        walk_map(0, 0);
         if (r_.ok) {
             r_.end = pos_;
             if (pos_ != len_) {
@@ -70,7 +77,10 @@ private:
         return true;
     }
 
-    void walk_map(int depth) {
+    // depth: the level in the stream (0 for the top map's entries); level:
+    // the level of this map as the decoder counts it, with the levels that
+    // dotted keys create.
+    void walk_map(int depth, int level) {
         uint32_t count;
         if (!word(count, "an entry count")) return;
         const int32_t n = static_cast<int32_t>(count);
@@ -85,9 +95,26 @@ private:
             if (std::memchr(e.key, '.', keyLen) != nullptr) ++r_.dottedKeys;
             if (std::memchr(e.key, '\0', keyLen) != nullptr) ++r_.nulBytes;
             pos_ += keyLen;
+            const std::size_t typeAt = pos_;
             uint32_t type;
             if (!word(type, "a type code")) return;
             e.type = static_cast<int32_t>(type);
+            // The decoder checks the depth as soon as it has the type word
+            // of an entry it keeps, before the filler or the value: a
+            // stream both too deep and cut short fails on the depth.
+            int entryLevel = level;
+            if (e.type >= VEK_MAP_TYPE_STR && e.type <= VEK_MAP_TYPE_U64) {
+                entryLevel += dots_before_nul(e.key, keyLen) + (e.type == VEK_MAP_TYPE_MAP ? 1 : 0);
+                if (entryLevel > VEK_MAP_DECODE_MAX_DEPTH) {
+                    fault(VEK_ST_MAP_INTERNAL_ERROR, typeAt,
+                          std::string(e.type == VEK_MAP_TYPE_MAP ? "a map entry" : "an entry with a dotted key") +
+                              " whose map would be " + std::to_string(entryLevel) +
+                              " levels deep: the decoder reads maps at most " +
+                              std::to_string(VEK_MAP_DECODE_MAX_DEPTH) +
+                              " levels below the top map (VEK_MAP_DECODE_MAX_DEPTH) and stops at this type code");
+                    return;
+                }
+            }
             switch (e.type) {
             case VEK_MAP_TYPE_I32:
             case VEK_MAP_TYPE_U32:
@@ -132,13 +159,8 @@ private:
                 uint32_t filler;
                 if (!word(filler, "the filler before a nested map")) return;
                 if (filler != 0) ++r_.oddFillers;
-                if (depth + 1 > VEK_MAP_DECODE_MAX_DEPTH) {
-                    fault(VEK_ST_MAP_INTERNAL_ERROR, pos_,
-                          "maps are nested deeper than " + std::to_string(VEK_MAP_DECODE_MAX_DEPTH) + " levels");
-                    return;
-                }
                 if (v_ != nullptr) v_->entry(e);
-                walk_map(depth + 1);
+                walk_map(depth + 1, entryLevel);
                 continue;
             }
             default:

@@ -2,6 +2,8 @@
 // `map get` and `map set`.
 #pragma once
 
+#include <vek/vek_map.h>
+
 #include <cstdint>
 #include <string>
 
@@ -38,5 +40,9 @@ std::string key_text(const char *data, std::size_t len);
 
 std::string hex_text(const unsigned char *data, std::size_t len);
 bool parse_hex(const std::string &text, std::string &bytes);
+
+// A decoded value in the value syntax of the text form: "(u32) 1500",
+// "(str) \"eth0\"", "(bin) 0a0b", "(map)"; "(none)" for no node.
+std::string node_text(const vek_map_value_t *node);
 
 }  // namespace vekutil
