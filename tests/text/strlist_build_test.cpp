@@ -149,7 +149,7 @@ TEST_F(StrlistBuild, ItemOf255CharactersIsAcceptedAnd256Is408) {
     EXPECT_EQ(items_of(list_), Items{max});
 
     // white space does not count
-    const std::string spaced = " " + max.substr(0, 100) + " \t " + max.substr(100) + "\n";
+    const std::string spaced = std::string(" ").append(max, 0, 100).append(" \t ").append(max, 100).append("\n");
     ASSERT_EQ(build(spaced.c_str(), VEK_STRLIST_STRING), VEK_ST_SUCCESS);
     EXPECT_EQ(items_of(list_), Items{max});
 
