@@ -1,7 +1,8 @@
 # Debian packages with CPack's DEB generator, one package per install
 # component:
 #   Runtime              libvekcommon1      (libs)
-#   Development          libvekcommon-dev   (libdevel)
+#   Development          libvekcommon-dev   (libdevel; with the reference,
+#                                            HTML and man3, see VekDocs.cmake)
 #   PlatformRuntime      libveksalif1       (libs, stand-in only)
 #   PlatformDevelopment  libveksalif-dev    (libdevel, stand-in only)
 #   Tool                 vekutil            (utils, when the tool is built)
@@ -109,7 +110,7 @@ set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "common runtime library of the VEK SDK\n
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvekcommon-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "common runtime library of the VEK SDK - development files\n${_vek_desc_tail}\n.\nThis package holds the headers, the pkg-config file and the CMake\npackage, and the documentation.")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "common runtime library of the VEK SDK - development files\n${_vek_desc_tail}\n.\nThis package holds the headers, the pkg-config file and the CMake\npackage, and the documentation: the guide, the reference as HTML and\nas section-3 manual pages (man vek_map_decode), and the examples.")
 
 set(CPACK_DEBIAN_PLATFORMRUNTIME_PACKAGE_NAME libveksalif1)
 set(CPACK_DEBIAN_PLATFORMRUNTIME_PACKAGE_SECTION libs)

@@ -77,7 +77,7 @@ assert pat.search(s), "vek_map_s not found"
 open(p, "w").write(pat.sub(lambda m: m.group(1) + "    uint32_t extra;\n" + m.group(2), s, count=1))
 PY
   cache=$build/CMakeCache.txt
-  args=(-DBUILD_TESTING=OFF)
+  args=(-DBUILD_TESTING=OFF -DVEK_WERROR=ON)
   tc=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$cache")
   [ -n "$tc" ] && args+=(-DCMAKE_TOOLCHAIN_FILE="$tc")
   cmake -S "$work/src" -B "$work/build" "${args[@]}" > /dev/null

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh bench
 build=build-bench
-cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DVEK_WERROR=ON > /dev/null
 
 if [ "${1:-}" = --results ]; then
   shift

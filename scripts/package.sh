@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the library for amd64 and armhf (the armhf
 # ones from the cross build), checks them with lintian (no errors allowed),
-# then installs the amd64 ones with dpkg -i, builds and runs a C program
-# (pkg-config) and a CMake program (find_package) against /usr, and removes
-# the packages again.
+# then installs the amd64 ones with dpkg -i, checks that man finds the
+# library's reference (section 3) and the tool's page, builds and runs a C
+# program (pkg-config) and a CMake program (find_package) against /usr, and
+# removes the packages again. libvekcommon-dev carries the reference (HTML
+# and man pages), so Doxygen is installed first.
 # The packages land in out/packages/; the build trees (build-pkg-amd64,
 # build-pkg-armhf, prefix /usr and multiarch libdir) keep their debug
 # information for scripts/abi-check.sh.
@@ -12,7 +14,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 install=1
 [ "${1:-}" = --no-install ] && install=0
-bash scripts/setup.sh armhf package python
+bash scripts/setup.sh armhf package python docs
+# The reference's dates (man pages) come from the Debian changelog, so the
+# amd64 and armhf packages (Multi-Arch: same) carry identical files.
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l cmake/debian/changelog -STimestamp)
+export SOURCE_DATE_EPOCH
 out=$PWD/out/packages
 rm -rf "$out"
 mkdir -p "$out"
@@ -37,9 +43,10 @@ cross_depends() {
 
 build_packages() {
   local arch=$1 triplet=$2 b=build-pkg-$1
-  local args=(-DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="lib/$triplet")
+  local args=(-DBUILD_TESTING=OFF -DVEK_WERROR=ON -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="lib/$triplet")
   [ "$arch" = armhf ] && args+=(-DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-armhf.cmake")
   cmake -S . -B "$b" "${args[@]}" > /dev/null
+  [ -f "$b/Doxyfile" ] || { echo "Doxygen was not found: libvekcommon-dev would lack the reference"; exit 1; }
   cmake --build "$b" -j"$(nproc)"
   if [ "$arch" = armhf ]; then
     # dpkg-shlibdeps cannot read the cross binaries (no armhf dpkg
@@ -118,6 +125,15 @@ work=$(mktemp -d)
 cleanup() { dpkg_retry -r "${names[@]}" > /dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 dpkg_retry -i "${debs[@]}" > /dev/null
+
+for f in vek_map_decode vek_rsrc_allocate vekutil; do
+  page=$(man -w "$f") || { echo "man $f: no page with the packages installed"; exit 1; }
+  owner=$(dpkg -S "$(realpath "$page")" 2> /dev/null | cut -d: -f1 || true)
+  echo "man $f: $page (${owner:-no package})"
+  MANWIDTH=100 man -P cat "$f" 2> /dev/null | grep -q "$f" || { echo "man $f shows no page"; exit 1; }
+done
+[ -f /usr/share/doc/vekcommon/html/index.html ] || { echo "HTML reference not installed"; exit 1; }
+echo "HTML reference: /usr/share/doc/vekcommon/html/index.html"
 
 cat > "$work/t.c" <<'C'
 #include <stdio.h>

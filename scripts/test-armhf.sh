@@ -7,6 +7,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh armhf
 build=build-armhf
-cmake -S . -B $build -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-armhf.cmake" "$@" > /dev/null
+cmake -S . -B $build -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-armhf.cmake" -DVEK_WERROR=ON "$@" > /dev/null
 cmake --build $build -j"$(nproc)"
 ctest --test-dir $build -j"$(nproc)" --output-on-failure

@@ -6,6 +6,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh clang
 build=build-clang
-CC=clang-14 CXX=clang++-14 cmake -S . -B $build -DBUILD_TESTING=ON "$@" > /dev/null
+CC=clang-14 CXX=clang++-14 cmake -S . -B $build -DBUILD_TESTING=ON -DVEK_WERROR=ON "$@" > /dev/null
 cmake --build $build -j"$(nproc)"
 ctest --test-dir $build -j"$(nproc)" --output-on-failure

@@ -14,7 +14,7 @@ prefix=${1:-}
 if [ -z "$prefix" ]; then
   stand=build-salif
   prefix=$PWD/$stand/prefix
-  cmake -S . -B $stand -DBUILD_TESTING=OFF > /dev/null
+  cmake -S . -B $stand -DBUILD_TESTING=OFF -DVEK_WERROR=ON > /dev/null
   cmake --build $stand --target VekSalIf -j"$(nproc)"
   rm -rf "$prefix"
   for c in PlatformRuntime PlatformDevelopment; do
@@ -22,7 +22,7 @@ if [ -z "$prefix" ]; then
   done
 fi
 build=build-external
-cmake -S . -B $build -DBUILD_TESTING=ON -DVEK_PLATFORM=external -DVekSalIf_ROOT="$prefix" > /dev/null
+cmake -S . -B $build -DBUILD_TESTING=ON -DVEK_PLATFORM=external -DVekSalIf_ROOT="$prefix" -DVEK_WERROR=ON > /dev/null
 [ ! -e $build/platform/libVekSalIf.so ] || { echo "the stand-in was built"; exit 1; }
 cmake --build $build -j"$(nproc)"
 ctest --test-dir $build -j"$(nproc)" --output-on-failure

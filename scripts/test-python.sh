@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh python
 build=${VEK_BUILD_DIR:-build-python}
-cmake -S . -B "$build" -DBUILD_TESTING=OFF > /dev/null
+cmake -S . -B "$build" -DBUILD_TESTING=OFF -DVEK_WERROR=ON > /dev/null
 cmake --build "$build" -j"$(nproc)" --target vekcommon
 venv="$build/venv"
 rm -rf "$venv"

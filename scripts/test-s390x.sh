@@ -7,6 +7,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh s390x
 build=build-s390x
-cmake -S . -B $build -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-s390x.cmake" "$@" > /dev/null
+cmake -S . -B $build -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-s390x.cmake" -DVEK_WERROR=ON "$@" > /dev/null
 cmake --build $build -j"$(nproc)"
 ctest --test-dir $build -j"$(nproc)" --output-on-failure

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 build=build-tsan
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=thread "$@" > /dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=thread -DVEK_WERROR=ON "$@" > /dev/null
 cmake --build "$build" -j"${VEK_JOBS:-$(nproc)}" --target rsrc_concurrency_test
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 ctest --test-dir "$build" -R '^RsrcConcurrencyTest\.' --output-on-failure --no-tests=error

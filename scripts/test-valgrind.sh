@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh valgrind
 build=${1:-${VEK_BUILD_DIR:-build}}
-cmake -S . -B "$build" -DBUILD_TESTING=ON > /dev/null
+cmake -S . -B "$build" -DBUILD_TESTING=ON -DVEK_WERROR=ON > /dev/null
 cmake --build "$build" -j"$(nproc)"
 
 vg=(valgrind --tool=memcheck --error-exitcode=99 --leak-check=full

@@ -11,6 +11,9 @@
 # "qemu-arm -L /usr/arm-linux-gnueabihf") and VEK_TOOLCHAIN_FILE. Built
 # against an external platform library, VEK_PLATFORM=external and
 # VEK_SALIF_LIBRARY name it; it is neither installed nor checked here.
+# VEK_DOCS=1 says the build made the reference: the default install of step
+# 1 then carries it, and man finds its pages through MANPATH. VEK_WERROR
+# is the build's own setting, used for the scratch build of step 2.
 set -euo pipefail
 build=$1
 src=$2
@@ -109,6 +112,22 @@ cmake --install "$build" --prefix "$work/p1" > /dev/null
 mv "$work/p1" "$work/prefix"
 check_tree "$work/prefix" "${libdir1:-lib}"
 echo "install into a prefix: ok"
+if [ "${VEK_DOCS:-0}" = 1 ]; then
+  P=$work/prefix
+  docdir=$(sed -n 's/^CMAKE_INSTALL_DOCDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+  mandir=$(sed -n 's/^CMAKE_INSTALL_MANDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+  M=$P/${mandir:-share/man}
+  [ -f "$P/${docdir:-share/doc/vekcommon}/html/index.html" ] || { echo "HTML reference not installed"; exit 1; }
+  for f in vek_map_decode vek_rsrc_allocate; do
+    [ -f "$M/man3/$f.3" ] || { echo "man page $f.3 not installed"; exit 1; }
+    if command -v man > /dev/null; then
+      MANPATH=$M man -w "$f" > /dev/null || { echo "man $f: no page through MANPATH=$M"; exit 1; }
+    fi
+  done
+  echo "reference installed: $(ls "$M/man3" | wc -l) man pages"
+else
+  echo "reference not built (no Doxygen or VEK_BUILD_DOCS=OFF): not checked"
+fi
 
 # 2. Prefix /usr, multiarch libdir, DESTDIR. The scratch build lives in the
 #    build tree, so a compiler cache finds the same objects.
@@ -117,8 +136,10 @@ echo "install into a prefix: ok"
 triplet=$("$cc" -print-multiarch 2> /dev/null || true)
 [ -n "$triplet" ] || triplet=$("$cc" -dumpmachine)
 b2=$build/install-check-multiarch
+# The reference is checked in step 1; only the library's targets are built here.
 args=(-DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR="lib/$triplet"
-      -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DVEK_PLATFORM="$platform")
+      -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" -DVEK_PLATFORM="$platform"
+      -DVEK_WERROR="${VEK_WERROR:-OFF}" -DVEK_BUILD_DOCS=OFF)
 [ -n "${VEK_TOOLCHAIN_FILE:-}" ] && args+=(-DCMAKE_TOOLCHAIN_FILE="$VEK_TOOLCHAIN_FILE")
 [ "$platform" = external ] && args+=(-DVEK_SALIF_LIBRARY="$VEK_SALIF_LIBRARY")
 cmake -S "$src" -B "$b2" "${args[@]}" > /dev/null
