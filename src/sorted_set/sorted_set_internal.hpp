@@ -25,3 +25,13 @@ int32_t _vek_sorted_set_iterate_through_set(vek_sorted_set_t *sorted_set, vek_so
                                             uintptr_t args);
 
 } // extern "C"
+
+namespace vek::sorted_set {
+
+// Structure check (see foundation/check.hpp): the count within the
+// capacity, a growth step of whole nodes, the node array present for a
+// non-zero capacity, and every spare node zero. The order of the nodes is
+// the caller's comparison function's and is not checked.
+const char *verify(const vek_sorted_set_t *sorted_set);
+
+} // namespace vek::sorted_set
