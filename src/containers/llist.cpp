@@ -7,6 +7,33 @@
 // null head reports an empty list).
 #include <vek/vek_hash.h>
 
+#include "containers/verify.hpp"
+#include "foundation/check.hpp"
+
+namespace vek::llist {
+
+namespace {
+
+// The neighbours of x point back at it.
+const char *verify_link(const vek_llist_t *x) {
+    if (x->next != nullptr && x->next->prev != x) return "next link does not point back";
+    if (x->prev != nullptr && x->prev->next != x) return "previous link does not point forward";
+    return nullptr;
+}
+
+} // namespace
+
+const char *verify_around(const vek_llist_t *link) {
+    if (link->prev != nullptr) {
+        if (const char *broken = verify_link(link->prev)) return broken;
+    }
+    if (const char *broken = verify_link(link)) return broken;
+    if (link->next != nullptr) return verify_link(link->next);
+    return nullptr;
+}
+
+} // namespace vek::llist
+
 extern "C" VEK_API void vek_llist_init_head(vek_llist_t *head) {
     if (head == nullptr) return;
     head->next = head;
@@ -21,6 +48,7 @@ extern "C" VEK_API void vek_llist_insert(vek_llist_t *node, vek_llist_t *at) {
     if (after != nullptr) after->prev = node;
     node->next = after;
     node->prev = at;
+    VEK_CHECK_STRUCTURE(vek::llist::verify_around(node));
 }
 
 // Appends node before the sentinel head of a ring.
@@ -30,7 +58,19 @@ extern "C" VEK_API void vek_llist_insert_tail(vek_llist_t *node, vek_llist_t *he
     node->prev = head->prev;
     head->prev = node;
     if (node->prev != nullptr) node->prev->next = node;
+    VEK_CHECK_STRUCTURE(vek::llist::verify_around(node));
 }
+
+namespace {
+
+// The check after removing node: the list around its former neighbours.
+const char *removed_from(const vek_llist_t *node) {
+    if (node->prev != nullptr) return vek::llist::verify_around(node->prev);
+    if (node->next != nullptr) return vek::llist::verify_around(node->next);
+    return nullptr;
+}
+
+} // namespace
 
 // Unlinks node from its neighbours. The node's own links are left as they
 // were so that a caller walking the list can still follow them; whatever
@@ -39,6 +79,8 @@ extern "C" VEK_API void vek_llist_remove(vek_llist_t *node) {
     if (node == nullptr) return;
     if (node->next != nullptr) node->next->prev = node->prev;
     if (node->prev != nullptr) node->prev->next = node->next;
+    // The node keeps its links; the list closed up around it.
+    VEK_CHECK_STRUCTURE(removed_from(node));
 }
 
 extern "C" VEK_API int vek_llist_empty(vek_llist_t *head) {

@@ -1,0 +1,40 @@
+// Structure checks of the containers (see foundation/check.hpp): each
+// returns nullptr when the object is whole, else a short static text naming
+// the first property that does not hold. They read only what the object
+// owns, bound every walk, and change nothing.
+#pragma once
+
+#include <cstdint>
+
+#include <vek/vek_dpt.h>
+#include <vek/vek_hash.h>
+
+namespace vek::hash {
+
+// The whole table: its bucket block, every chain (each node in the bucket
+// of its key, links that point back, no key twice among a chain's first
+// nodes) and the node pool (its count, its links, none of its nodes a chain
+// head).
+const char *verify(const vek_hash_t *ht);
+
+// The header, the pool and the one chain that holds `key`: what an
+// operation on `key` touches.
+const char *verify_key(const vek_hash_t *ht, uint32_t key);
+
+} // namespace vek::hash
+
+namespace vek::llist {
+
+// The links around `link` (its neighbours and theirs) point at each other:
+// what a list operation that touched `link` leaves behind.
+const char *verify_around(const vek_llist_t *link);
+
+} // namespace vek::llist
+
+namespace vek::dpt {
+
+// The whole table: its sizes, the page directory against the two page
+// bitmaps and the allocated-page count, and every page against its slots.
+const char *verify(const vek_dpt_t *dpt);
+
+} // namespace vek::dpt
