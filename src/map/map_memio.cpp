@@ -6,6 +6,7 @@
 // a null buffer with VEK_ST_MAP_CALLBACK_ERROR, nothing leaked).
 #include <cstring>
 
+#include "foundation/check.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 #include "map/map_codec.hpp"
@@ -55,6 +56,12 @@ vek_st_t copy_map(vek_map_t *map, vek_map_t *dest) {
     return st;
 }
 
+// The check after a copy: both trees.
+const char *copy_checked(const vek_map_t *map, const vek_map_t *dest) {
+    const char *broken = vek::map::verify_if_map(map);
+    return broken != nullptr ? broken : vek::map::verify_if_map(dest);
+}
+
 } // namespace
 
 namespace vek::map {
@@ -96,6 +103,7 @@ extern "C" VEK_API vek_st_t vek_map_encode(vek_map_t *map, void **buf, int32_t *
         *len = out.len;
     }
     call.exit({{"vekStatus", st}, {"buf", out.buf}, {"len", out.len}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 
@@ -103,6 +111,7 @@ extern "C" VEK_API vek_st_t vek_map_decode(vek_map_t *map, const void *buf, int3
     const vek::trace::Call call(__func__, {{"vek_map", map}, {"len", len}});
     const vek_st_t st = decode_from_memory(map, buf, len);
     call.exit({{"vekStatus", st}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 
@@ -110,5 +119,6 @@ extern "C" VEK_API vek_st_t vek_map_copy(vek_map_t *map, vek_map_t *vek_mapcopy)
     const vek::trace::Call call(__func__, {{"vek_map", map}, {"vek_mapcopy", vek_mapcopy}});
     const vek_st_t st = copy_map(map, vek_mapcopy);
     call.exit({{"vekStatus", st}});
+    VEK_CHECK_STRUCTURE(copy_checked(map, vek_mapcopy));
     return st;
 }
