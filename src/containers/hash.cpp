@@ -211,11 +211,8 @@ void print(const vek_hash_t *ht) {
     }
 }
 
-// The check that ends an operation on key (see verify.hpp); a null table
-// has nothing to check.
-const char *checked(const vek_hash_t *ht, [[maybe_unused]] uint32_t key) {
-    return ht != nullptr ? vek::hash::verify(ht) : nullptr;
-}
+// The check that ends an operation (see verify.hpp); a null table has
+// nothing to check.
 const char *checked(const vek_hash_t *ht) { return ht != nullptr ? vek::hash::verify(ht) : nullptr; }
 
 } // namespace
@@ -233,13 +230,13 @@ extern "C" VEK_API uintptr_t vek_hash_put(vek_hash_t *ht, uint32_t key, uintptr_
     const vek::trace::Call call(__func__, {{"ht", ht}, {"key", key}, {"value", value}});
     const uintptr_t old = put(ht, key, value);
     call.exit({{"old_value", old}});
-    VEK_CHECK_STRUCTURE(checked(ht, key));
+    VEK_CHECK_STRUCTURE(checked(ht));
     return old;
 }
 
 extern "C" VEK_API uintptr_t vek_hash_get(vek_hash_t *ht, uint32_t key) {
     const uintptr_t value = get(ht, key);
-    VEK_CHECK_STRUCTURE(checked(ht, key));
+    VEK_CHECK_STRUCTURE(checked(ht));
     return value;
 }
 
@@ -248,7 +245,7 @@ extern "C" VEK_API uintptr_t vek_hash_rem(vek_hash_t *ht, uint32_t key) {
     uintptr_t value = 0;
     const vek_st_t st = rem(ht, key, &value);
     call.exit({{"vekStatus", st}, {"value", value}});
-    VEK_CHECK_STRUCTURE(checked(ht, key));
+    VEK_CHECK_STRUCTURE(checked(ht));
     return value;
 }
 
@@ -350,12 +347,6 @@ const char *verify(const vek_hash_t *ht) {
         if (const char *broken = verify_chain(ht, b)) return broken;
     }
     return nullptr;
-}
-
-const char *verify_key(const vek_hash_t *ht, uint32_t key) {
-    if (const char *broken = verify_header(ht)) return broken;
-    if (const char *broken = verify_pool(ht)) return broken;
-    return verify_chain(ht, bucket_index(ht, key));
 }
 
 } // namespace vek::hash

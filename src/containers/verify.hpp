@@ -17,10 +17,6 @@ namespace vek::hash {
 // head).
 const char *verify(const vek_hash_t *ht);
 
-// The header, the pool and the one chain that holds `key`: what an
-// operation on `key` touches.
-const char *verify_key(const vek_hash_t *ht, uint32_t key);
-
 } // namespace vek::hash
 
 namespace vek::llist {
