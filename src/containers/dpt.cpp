@@ -220,10 +220,6 @@ int32_t pick_key(vek_dpt_t *dpt, uint32_t *key) {
     return usable(dpt) && pick(dpt, key) ? 0 : -1;
 }
 
-// The check that ends an operation (see verify.hpp); a null table has
-// nothing to check.
-const char *checked(const vek_dpt_t *dpt) { return dpt != nullptr ? vek::dpt::verify(dpt) : nullptr; }
-
 } // namespace
 
 extern "C" void _vek_dpt_free_page(vek_dpt_page_t *page) {
@@ -238,7 +234,7 @@ extern "C" VEK_API vek_dpt_t *vek_dpt_create_table(uint32_t tableSize, uint32_t 
     vek_dpt_t *dpt = nullptr;
     const vek_st_t st = create_table(tableSize, pageSize, &dpt);
     call.exit({{"vekStatus", st}, {"nDpt", dpt}});
-    VEK_CHECK_STRUCTURE(checked(dpt));
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return dpt;
 }
 
@@ -253,7 +249,7 @@ extern "C" VEK_API uintptr_t vek_dpt_get(vek_dpt_t *dpt, uint32_t key) {
     uintptr_t value = 0;
     const vek_st_t st = get(dpt, key, &value);
     call.exit({{"vekStatus", st}, {"value", value}});
-    VEK_CHECK_STRUCTURE(checked(dpt));
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return value;
 }
 
@@ -267,7 +263,7 @@ extern "C" VEK_API int32_t vek_dpt_put(vek_dpt_t *dpt, uint32_t key, uintptr_t v
     const int32_t result = st == VEK_ST_SUCCESS ? 0 : -1;
     if (old_value != nullptr) *old_value = previous;
     call.exit({{"vekStatus", st}, {"status", result}, {"old_value", vek::trace::out_value(old_value)}});
-    VEK_CHECK_STRUCTURE(checked(dpt));
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return result;
 }
 
@@ -275,7 +271,7 @@ extern "C" VEK_API uintptr_t vek_dpt_rem(vek_dpt_t *dpt, uint32_t key) {
     const vek::trace::Call call(__func__, {{"dpt", dpt}, {"key", key}});
     const uintptr_t value = rem(dpt, key);
     call.exit({{"value", value}});
-    VEK_CHECK_STRUCTURE(checked(dpt));
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return value;
 }
 
@@ -285,7 +281,7 @@ extern "C" VEK_API int32_t vek_dpt_pick_key(vek_dpt_t *dpt, uint32_t *outKey) {
     const int32_t result = outKey != nullptr ? pick_key(dpt, &key) : -1;
     if (outKey != nullptr) *outKey = key;
     call.exit({{"status", result}, {"outKey", key}});
-    VEK_CHECK_STRUCTURE(checked(dpt));
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return result;
 }
 
@@ -298,7 +294,7 @@ extern "C" VEK_API int32_t vek_dpt_put_pick_key(vek_dpt_t *dpt, uintptr_t value,
     }
     if (outKey != nullptr) *outKey = key;
     call.exit({{"status", result}, {"outKey", key}});
-    VEK_CHECK_STRUCTURE(checked(dpt));
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return result;
 }
 
@@ -315,7 +311,7 @@ extern "C" VEK_API void vek_dpt_traverse(vek_dpt_t *dpt, vek_dpt_visit_fn_t fn) 
             }
         }
     }
-    VEK_CHECK_STRUCTURE(checked(dpt));
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
 }
 
 // ---- structure check -----------------------------------------------------

@@ -211,10 +211,6 @@ void print(const vek_hash_t *ht) {
     }
 }
 
-// The check that ends an operation (see verify.hpp); a null table has
-// nothing to check.
-const char *checked(const vek_hash_t *ht) { return ht != nullptr ? vek::hash::verify(ht) : nullptr; }
-
 } // namespace
 
 extern "C" VEK_API vek_hash_t *vek_hash_create_table(uint32_t ht_size) {
@@ -222,7 +218,7 @@ extern "C" VEK_API vek_hash_t *vek_hash_create_table(uint32_t ht_size) {
     vek_hash_t *ht = nullptr;
     const vek_st_t st = create_table(ht_size, &ht);
     call.exit({{"vekStatus", st}, {"hash", ht}});
-    VEK_CHECK_STRUCTURE(checked(ht));
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
     return ht;
 }
 
@@ -230,13 +226,13 @@ extern "C" VEK_API uintptr_t vek_hash_put(vek_hash_t *ht, uint32_t key, uintptr_
     const vek::trace::Call call(__func__, {{"ht", ht}, {"key", key}, {"value", value}});
     const uintptr_t old = put(ht, key, value);
     call.exit({{"old_value", old}});
-    VEK_CHECK_STRUCTURE(checked(ht));
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
     return old;
 }
 
 extern "C" VEK_API uintptr_t vek_hash_get(vek_hash_t *ht, uint32_t key) {
     const uintptr_t value = get(ht, key);
-    VEK_CHECK_STRUCTURE(checked(ht));
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
     return value;
 }
 
@@ -245,19 +241,19 @@ extern "C" VEK_API uintptr_t vek_hash_rem(vek_hash_t *ht, uint32_t key) {
     uintptr_t value = 0;
     const vek_st_t st = rem(ht, key, &value);
     call.exit({{"vekStatus", st}, {"value", value}});
-    VEK_CHECK_STRUCTURE(checked(ht));
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
     return value;
 }
 
 extern "C" VEK_API uintptr_t vek_hash_first_entry(vek_hash_t *ht, uint32_t *key) {
     const uintptr_t value = first_entry(ht, key);
-    VEK_CHECK_STRUCTURE(checked(ht));
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
     return value;
 }
 
 extern "C" VEK_API void vek_hash_print(vek_hash_t *ht) {
     print(ht);
-    VEK_CHECK_STRUCTURE(checked(ht));
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
 }
 
 extern "C" VEK_API void vek_hash_delete_nodes_and_table(vek_hash_t *ht, vek_hash_del_fn_t delFn) {

@@ -32,6 +32,12 @@ const char *verify_around(const vek_llist_t *link) {
     return nullptr;
 }
 
+const char *verify_removed(const vek_llist_t *link) {
+    if (link->prev != nullptr) return verify_around(link->prev);
+    if (link->next != nullptr) return verify_around(link->next);
+    return nullptr;
+}
+
 } // namespace vek::llist
 
 extern "C" VEK_API void vek_llist_init_head(vek_llist_t *head) {
@@ -61,17 +67,6 @@ extern "C" VEK_API void vek_llist_insert_tail(vek_llist_t *node, vek_llist_t *he
     VEK_CHECK_STRUCTURE(vek::llist::verify_around(node));
 }
 
-namespace {
-
-// The check after removing node: the list around its former neighbours.
-const char *removed_from(const vek_llist_t *node) {
-    if (node->prev != nullptr) return vek::llist::verify_around(node->prev);
-    if (node->next != nullptr) return vek::llist::verify_around(node->next);
-    return nullptr;
-}
-
-} // namespace
-
 // Unlinks node from its neighbours. The node's own links are left as they
 // were so that a caller walking the list can still follow them; whatever
 // points at the first link of an open chain is the caller's to update.
@@ -80,7 +75,7 @@ extern "C" VEK_API void vek_llist_remove(vek_llist_t *node) {
     if (node->next != nullptr) node->next->prev = node->prev;
     if (node->prev != nullptr) node->prev->next = node->next;
     // The node keeps its links; the list closed up around it.
-    VEK_CHECK_STRUCTURE(removed_from(node));
+    VEK_CHECK_STRUCTURE(vek::llist::verify_removed(node));
 }
 
 extern "C" VEK_API int vek_llist_empty(vek_llist_t *head) {

@@ -17,6 +17,10 @@ namespace vek::hash {
 // head).
 const char *verify(const vek_hash_t *ht);
 
+// The check that ends an operation on the table handed in; nothing to
+// check for a null pointer.
+inline const char *verify_if_table(const vek_hash_t *ht) { return ht != nullptr ? verify(ht) : nullptr; }
+
 } // namespace vek::hash
 
 namespace vek::llist {
@@ -25,6 +29,10 @@ namespace vek::llist {
 // what a list operation that touched `link` leaves behind.
 const char *verify_around(const vek_llist_t *link);
 
+// The check after `link` was removed (its own links left as they were):
+// the list around its former neighbours.
+const char *verify_removed(const vek_llist_t *link);
+
 } // namespace vek::llist
 
 namespace vek::dpt {
@@ -32,5 +40,9 @@ namespace vek::dpt {
 // The whole table: its sizes, the page directory against the two page
 // bitmaps and the allocated-page count, and every page against its slots.
 const char *verify(const vek_dpt_t *dpt);
+
+// The check that ends an operation on the table handed in; nothing to
+// check for a null pointer.
+inline const char *verify_if_table(const vek_dpt_t *dpt) { return dpt != nullptr ? verify(dpt) : nullptr; }
 
 } // namespace vek::dpt

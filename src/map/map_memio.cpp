@@ -56,12 +56,6 @@ vek_st_t copy_map(vek_map_t *map, vek_map_t *dest) {
     return st;
 }
 
-// The check after a copy: both trees.
-const char *copy_checked(const vek_map_t *map, const vek_map_t *dest) {
-    const char *broken = vek::map::verify_if_map(map);
-    return broken != nullptr ? broken : vek::map::verify_if_map(dest);
-}
-
 } // namespace
 
 namespace vek::map {
@@ -119,6 +113,8 @@ extern "C" VEK_API vek_st_t vek_map_copy(vek_map_t *map, vek_map_t *vek_mapcopy)
     const vek::trace::Call call(__func__, {{"vek_map", map}, {"vek_mapcopy", vek_mapcopy}});
     const vek_st_t st = copy_map(map, vek_mapcopy);
     call.exit({{"vekStatus", st}});
-    VEK_CHECK_STRUCTURE(copy_checked(map, vek_mapcopy));
+    // Both trees: the one read and the one written.
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(vek_mapcopy));
     return st;
 }

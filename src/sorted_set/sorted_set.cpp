@@ -203,11 +203,6 @@ uintptr_t remove(vek_sorted_set_t *sorted_set, uintptr_t key, vek_sorted_set_cmp
     return removed.value;
 }
 
-// The check that ends an operation; a null set has nothing to check.
-const char *checked(const vek_sorted_set_t *sorted_set) {
-    return sorted_set != nullptr ? vek::sorted_set::verify(sorted_set) : nullptr;
-}
-
 } // namespace
 
 namespace vek::sorted_set {
@@ -230,7 +225,7 @@ const char *verify(const vek_sorted_set_t *sorted_set) {
 extern "C" VEK_API vek_sorted_set_t *vek_sorted_set_create(uint32_t msize, uint32_t numInitialNodes) {
     const vek::trace::Call call(__func__);
     vek_sorted_set_t *set = _vek_sorted_set_create(msize, numInitialNodes);
-    VEK_CHECK_STRUCTURE(checked(set));
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(set));
     return set;
 }
 
@@ -246,7 +241,7 @@ extern "C" VEK_API int32_t vek_sorted_set_iterate_through_set(vek_sorted_set_t *
                                                               vek_sorted_set_visit_fn_t fn, uintptr_t args) {
     const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"fn", fn}, {"args", args}});
     const int32_t rval = _vek_sorted_set_iterate_through_set(sorted_set, fn, args);
-    VEK_CHECK_STRUCTURE(checked(sorted_set));
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return rval;
 }
 
@@ -255,7 +250,7 @@ extern "C" VEK_API uintptr_t vek_sorted_set_get(vek_sorted_set_t *sorted_set, ui
     const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"key", key}, {"compareFn", compareFn}});
     const uintptr_t value = get(sorted_set, key, compareFn);
     call.exit({{"returnvalue", value}});
-    VEK_CHECK_STRUCTURE(checked(sorted_set));
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return value;
 }
 
@@ -263,7 +258,7 @@ extern "C" VEK_API uintptr_t vek_sorted_set_get_n(vek_sorted_set_t *sorted_set, 
     const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"n", n}});
     const uintptr_t value = get_n(sorted_set, n);
     call.exit({{"returnvalue", value}});
-    VEK_CHECK_STRUCTURE(checked(sorted_set));
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return value;
 }
 
@@ -272,7 +267,7 @@ extern "C" VEK_API uintptr_t vek_sorted_set_put(vek_sorted_set_t *sorted_set, ui
                                                 vek_sorted_set_cmp_fn_t compareFn, uintptr_t value) {
     const vek::trace::Call call(__func__);
     const uintptr_t old = put(sorted_set, key, compareFn, value);
-    VEK_CHECK_STRUCTURE(checked(sorted_set));
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return old;
 }
 
@@ -280,14 +275,14 @@ extern "C" VEK_API uintptr_t vek_sorted_set_put_n(vek_sorted_set_t *sorted_set, 
     const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"n", n}, {"value", value}});
     const uintptr_t old = put_n(sorted_set, n, value);
     call.exit({{"returnvalue", old}});
-    VEK_CHECK_STRUCTURE(checked(sorted_set));
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return old;
 }
 
 extern "C" VEK_API uint32_t vek_sorted_set_size(vek_sorted_set_t *sorted_set) {
     const vek::trace::Call call(__func__);
     const uint32_t size = sorted_set != nullptr ? sorted_set->curSortedSetSize : 0u;
-    VEK_CHECK_STRUCTURE(checked(sorted_set));
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return size;
 }
 
@@ -296,6 +291,6 @@ extern "C" VEK_API uintptr_t vek_sorted_set_remove(vek_sorted_set_t *sorted_set,
                                                    vek_sorted_set_cmp_fn_t compareFn) {
     const vek::trace::Call call(__func__);
     const uintptr_t value = remove(sorted_set, key, compareFn);
-    VEK_CHECK_STRUCTURE(checked(sorted_set));
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return value;
 }

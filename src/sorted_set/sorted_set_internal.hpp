@@ -34,4 +34,10 @@ namespace vek::sorted_set {
 // the caller's comparison function's and is not checked.
 const char *verify(const vek_sorted_set_t *sorted_set);
 
+// The check that ends an operation on the set handed in; nothing to check
+// for a null pointer.
+inline const char *verify_if_set(const vek_sorted_set_t *sorted_set) {
+    return sorted_set != nullptr ? verify(sorted_set) : nullptr;
+}
+
 } // namespace vek::sorted_set
