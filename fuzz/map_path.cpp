@@ -208,7 +208,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             st = vek_map_delete(map, (dotted && (op & 0x40) != 0) ? k : top.c_str());
             FUZZ_CHECK(st == VEK_ST_SUCCESS || st == VEK_ST_MAP_KEY_NOT_EXIST || st == VEK_ST_MAP_INVALID_SEARCH ||
                        st == VEK_ST_MAP_INVALID_MAP || st == VEK_ST_NO_MEMORY);
-            if (dotted && (op & 0x40) != 0 && !armed) FUZZ_CHECK(st != VEK_ST_SUCCESS);
+            // The key is not split at '.', so a dotted key names no entry,
+            // except through a selector in front of the dot (the text after
+            // its ']' is ignored, and its value text may hold the dot).
+            if (dotted && (op & 0x40) != 0 && !armed && top.find('[') == std::string::npos) {
+                FUZZ_CHECK(st != VEK_ST_SUCCESS);
+            }
             if (st == VEK_ST_SUCCESS) FUZZ_CHECK(map->count == count_before - 1);
             else FUZZ_CHECK(map->count == count_before);
             break;
