@@ -2,6 +2,8 @@
 // callers embed in their own records. Two shapes are supported: an open
 // chain (the first link's prev and the last link's next are null) and a
 // ring around a sentinel head. Nothing is allocated and nothing is traced.
+// The links belong to the caller, so the structure check of an insertion
+// or removal (checked builds) reads only the links around the one touched.
 //
 // A null link handed to any operation does nothing (vek_llist_empty of a
 // null head reports an empty list).

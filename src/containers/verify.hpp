@@ -1,7 +1,8 @@
 // Structure checks of the containers (see foundation/check.hpp): each
 // returns nullptr when the object is whole, else a short static text naming
-// the first property that does not hold. They read only what the object
-// owns, bound every walk, and change nothing.
+// the first property that does not hold. They read only the structure
+// itself, bound every walk, and change nothing. Every operation of the
+// families ends with one of them in checked builds (VEK_CHECK_STRUCTURE).
 #pragma once
 
 #include <cstdint>
