@@ -2,13 +2,16 @@
 // table and the sorted set, each checked after every step against a simple
 // model that follows the documented algorithms: results, out-parameters,
 // the bitmap's words and hint, the table's pages, the chain order and the
-// node pool. Robust allocations fail at input-chosen points.
+// node pool; and by the library's own structure check of the container.
+// Robust allocations fail at input-chosen points.
 //
 // Input: byte 0 picks the container (and its size), then operations.
 #include <map>
 #include <vector>
 
+#include "containers/verify.hpp"
 #include "fuzz_support.hpp"
+#include "sorted_set/sorted_set_internal.hpp"
 
 namespace {
 
@@ -335,6 +338,7 @@ void fuzz_dpt(fuzz::Input &in) {
     FUZZ_CHECK(t != nullptr);
     DptModel m{table_size, page_size, table_size / page_size + (table_size % page_size != 0 ? 1 : 0), {}};
     FUZZ_CHECK(t->numPages == m.pages);
+    FUZZ_WHOLE(vek::dpt::verify(t));
     for (int step = 0; step < 96 && !in.empty(); ++step) {
         const uint8_t op = in.u8();
         const uint32_t key = in.u8() % (table_size + 2);
@@ -395,6 +399,7 @@ void fuzz_dpt(fuzz::Input &in) {
         }
         }
         same_dpt(t, m);
+        FUZZ_WHOLE(vek::dpt::verify(t));
     }
     g_deleted = 0;
     vek_dpt_delete_nodes_and_table(t, count_value);
@@ -409,6 +414,7 @@ void fuzz_hash(fuzz::Input &in) {
     const uint32_t buckets = 1 + in.u8() % 8;
     vek_hash_t *h = vek_hash_create_table(buckets);
     FUZZ_CHECK(h != nullptr);
+    FUZZ_WHOLE(vek::hash::verify(h));
     std::vector<std::vector<std::pair<uint32_t, uintptr_t>>> chains(buckets);   // head first
     uint32_t pool = 0;
     auto find = [&](uint32_t key, size_t *at) {
@@ -498,6 +504,7 @@ void fuzz_hash(fuzz::Input &in) {
             FUZZ_CHECK(n == nullptr);
         }
         FUZZ_CHECK(h->numFreeNodes == pool);
+        FUZZ_WHOLE(vek::hash::verify(h));
     }
     g_deleted = 0;
     size_t entries = 0;
@@ -526,6 +533,7 @@ void fuzz_sorted_set(fuzz::Input &in) {
     const uint32_t initial = in.u8() % 4;
     vek_sorted_set_t *s = vek_sorted_set_create(msize, initial);
     FUZZ_CHECK(s != nullptr && s->maxSortedSetSize == initial);
+    FUZZ_WHOLE(vek::sorted_set::verify(s));
     std::map<uintptr_t, uintptr_t> m;
     for (int step = 0; step < 128 && !in.empty(); ++step) {
         const uint8_t op = in.u8();
@@ -585,6 +593,7 @@ void fuzz_sorted_set(fuzz::Input &in) {
         }
         }
         FUZZ_CHECK(vek_sorted_set_size(s) == m.size() && s->curSortedSetSize <= s->maxSortedSetSize);
+        FUZZ_WHOLE(vek::sorted_set::verify(s));
     }
     vek_sorted_set_delete_nodes_and_set(s, nullptr);
 }

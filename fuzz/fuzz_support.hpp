@@ -1,6 +1,8 @@
 // Shared helpers of the fuzz targets: a reader over the fuzzer's bytes, a
 // check that aborts with a message, and leak accounting through the
-// stand-in platform library's live block counters.
+// stand-in platform library's live block counters. The targets are linked
+// with the library's objects (vekcommon_internal), so they can call its
+// internal structure checks.
 //
 // Every target defines LLVMFuzzerTestOneInput. Built with clang and
 // -fsanitize=fuzzer the targets run under libFuzzer; built normally they are
@@ -101,3 +103,10 @@ private:
     } while (0)
 
 #define FUZZ_NO_LEAK(leaks) (leaks).check(__FILE__, __LINE__)
+
+// A structure check of the library (containers/verify.hpp, map_internal.hpp,
+// ...): it names the first broken property, which ends the run.
+#define FUZZ_WHOLE(check)                                                      \
+    do {                                                                       \
+        if (const char *fuzz_broken_ = (check)) ::fuzz::fail(__FILE__, __LINE__, fuzz_broken_); \
+    } while (0)

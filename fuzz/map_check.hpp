@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
+#include "map/map_internal.hpp"
 
 namespace fuzz {
 

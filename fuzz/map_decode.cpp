@@ -1,6 +1,7 @@
 // Map decoding of untrusted bytes: decode, encode, decode again, encode
 // again. The decoder must answer with a documented status, clear the map
-// when it says so, and leave a valid tree that encodes, re-decodes to the
+// when it says so, and leave a tree that passes the library's structure
+// check after every step, encodes, re-decodes to the
 // same stream, answers its queries, dumps, copies and is released without a
 // block left over.
 //
@@ -73,18 +74,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (st == VEK_ST_NO_MEMORY || st == VEK_ST_MAP_INTERNAL_ERROR) {
         FUZZ_CHECK(map->count == 0 && map->keys == nullptr && map->values == nullptr);
     }
+    FUZZ_WHOLE(vek::map::verify(map));
     const int depth = fuzz::check_tree(map, false);
     FUZZ_CHECK(depth <= VEK_MAP_DECODE_MAX_DEPTH + 8);
     (void)fired;
 
     fuzz::check_queries(map);
     fuzz::dump_all(map);
+    FUZZ_WHOLE(vek::map::verify(map));
 
     // Encode, decode again, encode again.
     const fuzz::Bytes first = fuzz::encode(map);
     vek_map_t *again = nullptr;
     FUZZ_CHECK(vek_map_create(&again) == VEK_ST_SUCCESS);
     const vek_st_t st2 = vek_map_decode(again, first.data(), static_cast<int32_t>(first.size()));
+    FUZZ_WHOLE(vek::map::verify(again));
     if (depth <= VEK_MAP_DECODE_MAX_DEPTH) {
         FUZZ_CHECK(st2 == VEK_ST_SUCCESS);
     } else {
@@ -97,6 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         vek_map_t *third = nullptr;
         FUZZ_CHECK(vek_map_create(&third) == VEK_ST_SUCCESS);
         FUZZ_CHECK(vek_map_decode(third, second.data(), static_cast<int32_t>(second.size())) == VEK_ST_SUCCESS);
+        FUZZ_WHOLE(vek::map::verify(third));
         FUZZ_CHECK(fuzz::encode(third) == second);
         FUZZ_CHECK(vek_map_destroy(third) == VEK_ST_SUCCESS);
 
@@ -104,6 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         vek_map_t *copy = nullptr;
         FUZZ_CHECK(vek_map_create(&copy) == VEK_ST_SUCCESS);
         FUZZ_CHECK(vek_map_copy(map, copy) == VEK_ST_SUCCESS);
+        FUZZ_WHOLE(vek::map::verify(copy));
+        FUZZ_WHOLE(vek::map::verify(map));
         FUZZ_CHECK(fuzz::encode(copy) == first);
         FUZZ_CHECK(vek_map_destroy(copy) == VEK_ST_SUCCESS);
     } else {
@@ -114,7 +121,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // Clearing leaves an empty, usable map.
     FUZZ_CHECK(vek_map_clear(again) == VEK_ST_SUCCESS);
     FUZZ_CHECK(again->count == 0 && again->keys == nullptr && again->values == nullptr);
+    FUZZ_WHOLE(vek::map::verify(again));
     FUZZ_CHECK(vek_map_set_i32_ll(again, "k", -2, 1) == VEK_ST_SUCCESS);
+    FUZZ_WHOLE(vek::map::verify(again));
     static const uint8_t k_minus_2[] = {0, 0, 0, 1, 0, 0, 0, 1, 'k', 0, 0, 0, 4, 0xFF, 0xFF, 0xFF, 0xFE};
     FUZZ_CHECK(fuzz::encode(again) == fuzz::Bytes(k_minus_2, k_minus_2 + sizeof k_minus_2));
 

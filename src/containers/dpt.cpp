@@ -14,6 +14,8 @@
 #include <vek/vek_sal.h>
 
 #include "containers/dpt_page.hpp"
+#include "containers/verify.hpp"
+#include "foundation/check.hpp"
 #include "foundation/invariant.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/status_merge.hpp"
@@ -232,6 +234,7 @@ extern "C" VEK_API vek_dpt_t *vek_dpt_create_table(uint32_t tableSize, uint32_t 
     vek_dpt_t *dpt = nullptr;
     const vek_st_t st = create_table(tableSize, pageSize, &dpt);
     call.exit({{"vekStatus", st}, {"nDpt", dpt}});
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return dpt;
 }
 
@@ -246,6 +249,7 @@ extern "C" VEK_API uintptr_t vek_dpt_get(vek_dpt_t *dpt, uint32_t key) {
     uintptr_t value = 0;
     const vek_st_t st = get(dpt, key, &value);
     call.exit({{"vekStatus", st}, {"value", value}});
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return value;
 }
 
@@ -259,6 +263,7 @@ extern "C" VEK_API int32_t vek_dpt_put(vek_dpt_t *dpt, uint32_t key, uintptr_t v
     const int32_t result = st == VEK_ST_SUCCESS ? 0 : -1;
     if (old_value != nullptr) *old_value = previous;
     call.exit({{"vekStatus", st}, {"status", result}, {"old_value", vek::trace::out_value(old_value)}});
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return result;
 }
 
@@ -266,6 +271,7 @@ extern "C" VEK_API uintptr_t vek_dpt_rem(vek_dpt_t *dpt, uint32_t key) {
     const vek::trace::Call call(__func__, {{"dpt", dpt}, {"key", key}});
     const uintptr_t value = rem(dpt, key);
     call.exit({{"value", value}});
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return value;
 }
 
@@ -275,6 +281,7 @@ extern "C" VEK_API int32_t vek_dpt_pick_key(vek_dpt_t *dpt, uint32_t *outKey) {
     const int32_t result = outKey != nullptr ? pick_key(dpt, &key) : -1;
     if (outKey != nullptr) *outKey = key;
     call.exit({{"status", result}, {"outKey", key}});
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return result;
 }
 
@@ -287,19 +294,85 @@ extern "C" VEK_API int32_t vek_dpt_put_pick_key(vek_dpt_t *dpt, uintptr_t value,
     }
     if (outKey != nullptr) *outKey = key;
     call.exit({{"status", result}, {"outKey", key}});
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
     return result;
 }
 
 extern "C" VEK_API void vek_dpt_traverse(vek_dpt_t *dpt, vek_dpt_visit_fn_t fn) {
-    if (!usable(dpt) || fn == nullptr) return;
-    for (uint32_t p = 0; p < dpt->numPages; ++p) {
-        const uint32_t base = p * dpt->pageSize;
-        // The page is looked up again for every slot, so a visit function
-        // that breaks the rule and empties the page ends the walk of that
-        // page instead of reading released memory.
-        for (uint32_t s = 0; s < dpt->pageSize && dpt->pageDir[p] != nullptr; ++s) {
-            const uintptr_t value = dpt->pageDir[p]->values[s];
-            if (value != 0) fn(base + s, value);
+    if (usable(dpt) && fn != nullptr) {
+        for (uint32_t p = 0; p < dpt->numPages; ++p) {
+            const uint32_t base = p * dpt->pageSize;
+            // The page is looked up again for every slot, so a visit function
+            // that breaks the rule and empties the page ends the walk of that
+            // page instead of reading released memory.
+            for (uint32_t s = 0; s < dpt->pageSize && dpt->pageDir[p] != nullptr; ++s) {
+                const uintptr_t value = dpt->pageDir[p]->values[s];
+                if (value != 0) fn(base + s, value);
+            }
         }
     }
+    VEK_CHECK_STRUCTURE(vek::dpt::verify_if_table(dpt));
 }
+
+// ---- structure check -----------------------------------------------------
+
+namespace {
+
+// A bitmap of `size` identifiers whose words can be read.
+bool readable(const vek_bitmap_t *map, uint32_t size) {
+    return map != nullptr && map->size == size && map->bits != nullptr &&
+           uint64_t{map->words_needed} * 32u >= size;
+}
+
+bool bit(const vek_bitmap_t *map, uint32_t i) { return ((map->bits[i / 32u] >> (i % 32u)) & 1u) != 0u; }
+
+// Page p against its slots: its blocks, the slot bitmap against the values,
+// the used count, and no value past the end of the table.
+const char *verify_page(const vek_dpt_t *dpt, uint32_t p) {
+    const vek_dpt_page_t *page = dpt->pageDir[p];
+    if (page->values == nullptr) return "page has no values";
+    if (page->usedSlots == nullptr) return "page has no slot bitmap";
+    if (!readable(page->usedSlots, dpt->pageSize)) return "slot bitmap size differs from the page size";
+    uint32_t used = 0;
+    const uint64_t base = uint64_t{p} * dpt->pageSize;
+    for (uint32_t s = 0; s < dpt->pageSize; ++s) {
+        const bool holds = page->values[s] != 0;
+        if (bit(page->usedSlots, s) != holds) return "used-slot bit differs from the value";
+        if (holds && base + s >= dpt->tableSize) return "value past the end of the table";
+        used += holds ? 1u : 0u;
+    }
+    if (page->numUsed != used) return "used-slot count differs from the values";
+    if (used == 0) return "empty page kept";
+    return nullptr;
+}
+
+} // namespace
+
+namespace vek::dpt {
+
+const char *verify(const vek_dpt_t *dpt) {
+    if (dpt->pageSize == 0) return "page size is zero";
+    if (dpt->tableSize == 0) return "table has no keys";
+    if (dpt->numPages != dpt->tableSize / dpt->pageSize + (dpt->tableSize % dpt->pageSize != 0 ? 1u : 0u)) {
+        return "page count differs from the table size";
+    }
+    if (dpt->pageDir == nullptr) return "page directory is absent";
+    if (!readable(dpt->allocatedPages, dpt->numPages) || !readable(dpt->unavailablePages, dpt->numPages)) {
+        return "page bitmap size differs from the page count";
+    }
+    uint32_t allocated = 0;
+    for (uint32_t p = 0; p < dpt->numPages; ++p) {
+        const vek_dpt_page_t *page = dpt->pageDir[p];
+        if (bit(dpt->allocatedPages, p) != (page != nullptr)) return "allocated-page bit differs from the directory";
+        if (page != nullptr) {
+            ++allocated;
+            if (const char *broken = verify_page(dpt, p)) return broken;
+        }
+        const bool open = page != nullptr && page->numUsed < dpt->pageSize;
+        if (bit(dpt->unavailablePages, p) == open) return "unavailable-page bit differs from the page";
+    }
+    if (dpt->numAllocatedPages != allocated) return "allocated page count differs from the directory";
+    return nullptr;
+}
+
+} // namespace vek::dpt

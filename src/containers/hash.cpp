@@ -15,6 +15,8 @@
 #include <vek/vek_hash.h>
 #include <vek/vek_sal.h>
 
+#include "containers/verify.hpp"
+#include "foundation/check.hpp"
 #include "foundation/invariant.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/status_merge.hpp"
@@ -45,6 +47,12 @@ inline void store_reciprocal(vek_hash_t *ht) {
     std::memcpy(ht->buckets + ht->ht_size, &m, sizeof m);
 }
 
+inline bool reciprocal_holds(const vek_hash_t *ht) {
+    uint64_t m;
+    std::memcpy(&m, ht->buckets + ht->ht_size, sizeof m);
+    return m == reciprocal_of(ht->ht_size);
+}
+
 inline uint32_t bucket_index(const vek_hash_t *ht, uint32_t key) {
     uint64_t m;
     std::memcpy(&m, ht->buckets + ht->ht_size, sizeof m);
@@ -54,6 +62,7 @@ inline uint32_t bucket_index(const vek_hash_t *ht, uint32_t key) {
 #else
 constexpr uint32_t kReciprocalSlots = 0;
 inline void store_reciprocal(vek_hash_t *) {}
+inline bool reciprocal_holds(const vek_hash_t *) { return true; }
 inline uint32_t bucket_index(const vek_hash_t *ht, uint32_t key) { return key % ht->ht_size; }
 #endif
 
@@ -160,24 +169,8 @@ vek_st_t rem(vek_hash_t *ht, uint32_t key, uintptr_t *value) {
     return give_back_node(ht, n);
 }
 
-} // namespace
-
-extern "C" VEK_API vek_hash_t *vek_hash_create_table(uint32_t ht_size) {
-    const vek::trace::Call call(__func__, {{"ht_size", ht_size}});
-    vek_hash_t *ht = nullptr;
-    const vek_st_t st = create_table(ht_size, &ht);
-    call.exit({{"vekStatus", st}, {"hash", ht}});
-    return ht;
-}
-
-extern "C" VEK_API uintptr_t vek_hash_put(vek_hash_t *ht, uint32_t key, uintptr_t value) {
-    const vek::trace::Call call(__func__, {{"ht", ht}, {"key", key}, {"value", value}});
-    const uintptr_t old = put(ht, key, value);
-    call.exit({{"old_value", old}});
-    return old;
-}
-
-extern "C" VEK_API uintptr_t vek_hash_get(vek_hash_t *ht, uint32_t key) {
+// The value under key, moving its node to the front of its chain.
+uintptr_t get(vek_hash_t *ht, uint32_t key) {
     if (!usable(ht)) return 0;
     vek_hash_node_t **head = bucket_of(ht, key);
     vek_hash_node_t *n = find(*head, key);
@@ -193,15 +186,9 @@ extern "C" VEK_API uintptr_t vek_hash_get(vek_hash_t *ht, uint32_t key) {
     return n->value;
 }
 
-extern "C" VEK_API uintptr_t vek_hash_rem(vek_hash_t *ht, uint32_t key) {
-    const vek::trace::Call call(__func__, {{"ht", ht}, {"key", key}});
-    uintptr_t value = 0;
-    const vek_st_t st = rem(ht, key, &value);
-    call.exit({{"vekStatus", st}, {"value", value}});
-    return value;
-}
-
-extern "C" VEK_API uintptr_t vek_hash_first_entry(vek_hash_t *ht, uint32_t *key) {
+// The value and key of the head of the first non-empty bucket; 0 (key
+// untouched) for an empty table.
+uintptr_t first_entry(const vek_hash_t *ht, uint32_t *key) {
     if (!usable(ht)) return 0;
     for (uint32_t b = 0; b < ht->ht_size; ++b) {
         const vek_hash_node_t *n = ht->buckets[b];
@@ -212,7 +199,7 @@ extern "C" VEK_API uintptr_t vek_hash_first_entry(vek_hash_t *ht, uint32_t *key)
     return 0;
 }
 
-extern "C" VEK_API void vek_hash_print(vek_hash_t *ht) {
+void print(const vek_hash_t *ht) {
     if (!usable(ht)) return;
     std::puts("Dumping the hash table");
     for (uint32_t b = 0; b < ht->ht_size; ++b) {
@@ -222,6 +209,51 @@ extern "C" VEK_API void vek_hash_print(vek_hash_t *ht) {
         }
         std::printf("\n");
     }
+}
+
+} // namespace
+
+extern "C" VEK_API vek_hash_t *vek_hash_create_table(uint32_t ht_size) {
+    const vek::trace::Call call(__func__, {{"ht_size", ht_size}});
+    vek_hash_t *ht = nullptr;
+    const vek_st_t st = create_table(ht_size, &ht);
+    call.exit({{"vekStatus", st}, {"hash", ht}});
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
+    return ht;
+}
+
+extern "C" VEK_API uintptr_t vek_hash_put(vek_hash_t *ht, uint32_t key, uintptr_t value) {
+    const vek::trace::Call call(__func__, {{"ht", ht}, {"key", key}, {"value", value}});
+    const uintptr_t old = put(ht, key, value);
+    call.exit({{"old_value", old}});
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
+    return old;
+}
+
+extern "C" VEK_API uintptr_t vek_hash_get(vek_hash_t *ht, uint32_t key) {
+    const uintptr_t value = get(ht, key);
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
+    return value;
+}
+
+extern "C" VEK_API uintptr_t vek_hash_rem(vek_hash_t *ht, uint32_t key) {
+    const vek::trace::Call call(__func__, {{"ht", ht}, {"key", key}});
+    uintptr_t value = 0;
+    const vek_st_t st = rem(ht, key, &value);
+    call.exit({{"vekStatus", st}, {"value", value}});
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
+    return value;
+}
+
+extern "C" VEK_API uintptr_t vek_hash_first_entry(vek_hash_t *ht, uint32_t *key) {
+    const uintptr_t value = first_entry(ht, key);
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
+    return value;
+}
+
+extern "C" VEK_API void vek_hash_print(vek_hash_t *ht) {
+    print(ht);
+    VEK_CHECK_STRUCTURE(vek::hash::verify_if_table(ht));
 }
 
 extern "C" VEK_API void vek_hash_delete_nodes_and_table(vek_hash_t *ht, vek_hash_del_fn_t delFn) {
@@ -248,3 +280,69 @@ extern "C" VEK_API void vek_hash_delete_nodes_and_table(vek_hash_t *ht, vek_hash
 }
 
 extern "C" VEK_API void vek_hash_delete_table(vek_hash_t *ht) { vek_hash_delete_nodes_and_table(ht, nullptr); }
+
+// ---- structure check -----------------------------------------------------
+
+namespace {
+
+// Nodes at the front of a chain whose keys are compared pairwise: keys are
+// unique in the table, and a check that compared every pair of a long
+// chain would cost its length squared.
+constexpr uint32_t kDistinctKeysChecked = 32;
+
+const char *verify_header(const vek_hash_t *ht) {
+    if (ht->ht_size == 0) return "bucket count is zero";
+    if (ht->buckets == nullptr) return "bucket array is absent";
+    if (!reciprocal_holds(ht)) return "bucket reciprocal differs from the bucket count";
+    return nullptr;
+}
+
+// Chain b. The walk ends: a node reached a second time would have two
+// predecessors (or, as the head, a previous link), and every node's
+// successor is checked to point back before the walk moves on.
+const char *verify_chain(const vek_hash_t *ht, uint32_t b) {
+    const vek_hash_node_t *head = ht->buckets[b];
+    if (head == nullptr) return nullptr;
+    if (head->link.prev != nullptr) return "chain head has a previous link";
+    uint32_t pos = 0;
+    for (const vek_hash_node_t *n = head; n != nullptr; n = next_of(n), ++pos) {
+        if (bucket_index(ht, n->key) != b) return "node in the wrong bucket of its key";
+        const vek_llist_t *next = n->link.next;
+        if (next != nullptr && next->prev != &n->link) return "chain link does not point back";
+        if (pos < kDistinctKeysChecked) {
+            for (const vek_hash_node_t *m = head; m != n; m = next_of(m)) {
+                if (m->key == n->key) return "key twice in a chain";
+            }
+        }
+    }
+    return nullptr;
+}
+
+// The pool: as many nodes as its count (at most the limit), chained through
+// next with no previous link, none of them still at the head of a chain.
+const char *verify_pool(const vek_hash_t *ht) {
+    if (ht->numFreeNodes > VEK_HASH_MAX_FREE_NODES) return "free-node count above the pool limit";
+    const vek_hash_node_t *n = ht->freeNodes;
+    for (uint32_t i = 0; i < ht->numFreeNodes; ++i, n = next_of(n)) {
+        if (n == nullptr) return "free-node pool shorter than its count";
+        if (n->link.prev != nullptr) return "pooled node has a previous link";
+        if (ht->buckets[bucket_index(ht, n->key)] == n) return "pooled node is a chain head";
+    }
+    if (n != nullptr) return "free-node pool longer than its count";
+    return nullptr;
+}
+
+} // namespace
+
+namespace vek::hash {
+
+const char *verify(const vek_hash_t *ht) {
+    if (const char *broken = verify_header(ht)) return broken;
+    if (const char *broken = verify_pool(ht)) return broken;
+    for (uint32_t b = 0; b < ht->ht_size; ++b) {
+        if (const char *broken = verify_chain(ht, b)) return broken;
+    }
+    return nullptr;
+}
+
+} // namespace vek::hash

@@ -11,6 +11,7 @@
 // after the map check.
 #include <type_traits>
 
+#include "foundation/check.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 #include "map/map_internal.hpp"
@@ -63,31 +64,33 @@ struct KNode {
     static bool accepts(int32_t) { return true; }
 };
 
-// Set worker of every type.
+// Set worker of every type; the tree is checked when it is done.
 template <class K>
 vek_st_t set_typed(vek_map_t *map, const char *key, typename K::type value, uint8_t checkForKey) {
     if (!is_valid(map)) return VEK_ST_MAP_INVALID_MAP;
-    if (key == nullptr) return VEK_ST_INVALID_PARAMETER;
-    vek_map_payload_t payload{};
-    K::store(payload, value);
-    return vek::map::set_value(map, key, checkForKey, K::code, payload);
+    vek_st_t st = VEK_ST_INVALID_PARAMETER;
+    if (key != nullptr) {
+        vek_map_payload_t payload{};
+        K::store(payload, value);
+        st = vek::map::set_value(map, key, checkForKey, K::code, payload);
+    }
+    VEK_CHECK_STRUCTURE(vek::map::verify(map));
+    return st;
 }
 
 vek_st_t set_node(vek_map_t *map, const char *key, vek_map_value_t *value, uint8_t checkForKey) {
     if (!is_valid(map)) return VEK_ST_MAP_INVALID_MAP;
-    if (key == nullptr) return VEK_ST_INVALID_PARAMETER;
-    return vek::map::place_node(map, key, checkForKey, value);
+    const vek_st_t st =
+        key != nullptr ? vek::map::place_node(map, key, checkForKey, value) : VEK_ST_INVALID_PARAMETER;
+    VEK_CHECK_STRUCTURE(vek::map::verify(map));
+    return st;
 }
 
-// Get worker of every type: resolves `key` and hands the node of an
-// accepted type to `load`. Returns false when the operation must return
-// *st without an exit line (the path could not be resolved).
+// Resolves `key` in a valid map and hands the node of an accepted type to
+// `load`. Returns false when the operation must return *st without an exit
+// line (the path could not be resolved).
 template <class K, typename Load>
-bool get_typed(vek_map_t *map, const char *key, bool have_out, vek_st_t *st, Load load) {
-    if (!is_valid(map)) {
-        *st = VEK_ST_MAP_INVALID_MAP;
-        return true;
-    }
+bool look_up(vek_map_t *map, const char *key, bool have_out, vek_st_t *st, Load load) {
     if (key == nullptr || !have_out) {
         *st = VEK_ST_INVALID_PARAMETER;
         return true;
@@ -104,6 +107,18 @@ bool get_typed(vek_map_t *map, const char *key, bool have_out, vek_st_t *st, Loa
         *st = VEK_ST_MAP_INVALID_TYPE;
     }
     return true;
+}
+
+// Get worker of every type (look_up on a valid map, then the tree check).
+template <class K, typename Load>
+bool get_typed(vek_map_t *map, const char *key, bool have_out, vek_st_t *st, Load load) {
+    if (!is_valid(map)) {
+        *st = VEK_ST_MAP_INVALID_MAP;
+        return true;
+    }
+    const bool exit_line = look_up<K>(map, key, have_out, st, load);
+    VEK_CHECK_STRUCTURE(vek::map::verify(map));
+    return exit_line;
 }
 
 template <class K>
@@ -236,5 +251,6 @@ extern "C" VEK_API vek_st_t vek_map_delete(vek_map_t *map, const char *key) {
     const vek::trace::Call call(__func__, {{"vek_map", map}});
     const vek_st_t st = delete_entry(map, key);
     call.exit({{"vekStatus", st}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "foundation/check.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 #include "map/map_codec.hpp"
@@ -367,5 +368,7 @@ vek_st_t decode_stream(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg, const vek
 
 extern "C" VEK_API vek_st_t vek_map_decode_from(vek_map_t *map, vek_map_rdfn_t rdfn, void *arg) {
     const vek::trace::Call call(__func__, {{"vek_map", map}, {"rdfn", rdfn}, {"arg", arg}});
-    return decode_stream(map, rdfn, arg, call);
+    const vek_st_t st = decode_stream(map, rdfn, arg, call);
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
+    return st;
 }

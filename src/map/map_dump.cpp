@@ -30,6 +30,7 @@
 #include <vek/vek_sal.h>
 #include <vek/vek_status.h>
 
+#include "foundation/check.hpp"
 #include "foundation/invariant.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
@@ -295,16 +296,21 @@ vek_st_t dump_full(vek_map_t *map, std::FILE *stream) {
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_map_dump_to_console(vek_map_t *map) {
-    return dump_to_console(map, IndentedPrinter::indent_of(0));
+    const vek_st_t st = dump_to_console(map, IndentedPrinter::indent_of(0));
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
+    return st;
 }
 
 extern "C" VEK_API vek_st_t vek_map_dump_to_stream(vek_map_t *map, FILE *stream) {
-    return dump_to_stream(map, stream, IndentedPrinter::indent_of(0));
+    const vek_st_t st = dump_to_stream(map, stream, IndentedPrinter::indent_of(0));
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
+    return st;
 }
 
 extern "C" VEK_API vek_st_t vek_map_dump_full_map(vek_map_t *map, FILE *stream) {
     const vek::trace::Call call(__func__, {{"vek_map", map}, {"stream", stream}});
     const vek_st_t st = dump_full(map, stream);
     call.exit({{"vekStatus", st}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }

@@ -12,6 +12,7 @@
 // its own, as the recursive definition of the stream implies.
 #include <cstring>
 
+#include "foundation/check.hpp"
 #include "foundation/trace.hpp"
 #include "map/map_codec.hpp"
 #include "map/map_internal.hpp"
@@ -158,5 +159,6 @@ extern "C" VEK_API vek_st_t vek_map_encode_to(vek_map_t *map, vek_map_wrfn_t wrf
                                           : encode_tree(map, Writer{wrfn, arg}, call);
     }
     if (out.exit_line) call.exit({{"vekStatus", out.st}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return out.st;
 }

@@ -144,4 +144,12 @@ vek_st_t append_owned(vek_map_t *map, char *key, vek_map_value_t *node);
 // map check. Nothing changes on failure; the node stays the caller's.
 vek_st_t place_node(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t *node);
 
+// Structure check of the tree of a map (map_verify.cpp): nullptr when it
+// is whole, else a short text naming the first broken property.
+const char *verify(const vek_map_t *map);
+
+// The check that ends an exported operation on `map`: the tree of a valid
+// map; nothing for a pointer the operation refused as no map.
+inline const char *verify_if_map(const vek_map_t *map) { return is_valid(map) ? verify(map) : nullptr; }
+
 } // namespace vek::map

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/check.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 #include "map/map_internal.hpp"
@@ -40,6 +41,7 @@ extern "C" VEK_API vek_st_t vek_map_create(vek_map_t **map) {
     const vek::trace::Call call(__func__, {{"map", map}});
     const vek_st_t st = create_map(map);
     call.exit({{"vekStatus", st}});
+    VEK_CHECK_STRUCTURE(st == VEK_ST_SUCCESS ? vek::map::verify(*map) : nullptr);
     return st;
 }
 
@@ -47,6 +49,7 @@ extern "C" VEK_API vek_st_t vek_map_clear(vek_map_t *map) {
     const vek::trace::Call call(__func__, {{"vek_map", map}});
     const vek_st_t st = vek::map::clear_map(map, vek::trace::on());
     call.exit({{"vekStatus", st}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 

@@ -6,6 +6,7 @@
 // a null buffer with VEK_ST_MAP_CALLBACK_ERROR, nothing leaked).
 #include <cstring>
 
+#include "foundation/check.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 #include "map/map_codec.hpp"
@@ -96,6 +97,7 @@ extern "C" VEK_API vek_st_t vek_map_encode(vek_map_t *map, void **buf, int32_t *
         *len = out.len;
     }
     call.exit({{"vekStatus", st}, {"buf", out.buf}, {"len", out.len}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 
@@ -103,6 +105,7 @@ extern "C" VEK_API vek_st_t vek_map_decode(vek_map_t *map, const void *buf, int3
     const vek::trace::Call call(__func__, {{"vek_map", map}, {"len", len}});
     const vek_st_t st = decode_from_memory(map, buf, len);
     call.exit({{"vekStatus", st}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 
@@ -110,5 +113,8 @@ extern "C" VEK_API vek_st_t vek_map_copy(vek_map_t *map, vek_map_t *vek_mapcopy)
     const vek::trace::Call call(__func__, {{"vek_map", map}, {"vek_mapcopy", vek_mapcopy}});
     const vek_st_t st = copy_map(map, vek_mapcopy);
     call.exit({{"vekStatus", st}});
+    // Both trees: the one read and the one written.
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(vek_mapcopy));
     return st;
 }

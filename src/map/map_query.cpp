@@ -26,6 +26,7 @@
 #include <vek/vek_sal.h>
 #include <vek/vek_status.h>
 
+#include "foundation/check.hpp"
 #include "foundation/invariant.hpp"
 #include "foundation/trace.hpp"
 #include "map/map_internal.hpp"
@@ -129,6 +130,7 @@ extern "C" VEK_API vek_st_t vek_map_length(vek_map_t *map, int32_t *length) {
     const vek::trace::Call call(__func__, {{"vek_map", map}, {"length", length}});
     const vek_st_t st = length_of(map, length);
     call.exit({{"vekStatus", st}, {"length", vek::trace::out_value(length)}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 
@@ -137,6 +139,7 @@ extern "C" VEK_API vek_st_t vek_map_get_ith_key(vek_map_t *map, int32_t i, char 
     const vek_st_t st = check_indexed(map, i, key);
     if (st == VEK_ST_SUCCESS) *key = map->keys[i];
     call.exit({{"vekStatus", st}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 
@@ -145,6 +148,7 @@ extern "C" VEK_API vek_st_t vek_map_get_ith_value(vek_map_t *map, int32_t i, vek
     const vek_st_t st = check_indexed(map, i, value);
     if (st == VEK_ST_SUCCESS) *value = map->values[i];
     call.exit({{"vekStatus", st}, {"value", vek::trace::out_value(value)}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 
@@ -154,6 +158,7 @@ extern "C" VEK_API vek_st_t vek_map_get_ith_type(vek_map_t *map, int32_t i, int3
     const vek_st_t st = check_indexed(map, i, type);
     if (st == VEK_ST_SUCCESS) *type = vek::map::node_type(map->values[i]);
     call.exit({{"vekStatus", st}, {"type", vek::trace::out_value(type)}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 
@@ -163,6 +168,7 @@ extern "C" VEK_API vek_st_t vek_map_count_keys(vek_map_t *map, const char *key, 
     const vek_st_t st = count_keys(map, key, &found);
     if (st == VEK_ST_SUCCESS && nKeysFound != nullptr) *nKeysFound = found;
     call.exit({{"vekStatus", st}, {"nKeysFound", found}});
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 
@@ -181,6 +187,7 @@ extern "C" VEK_API vek_st_t vek_map_get_all_values(vek_map_t *map, const char *k
     const vek_map_value_t *first = (value != nullptr && maxValues != 0u) ? value[0] : nullptr;
     vek::trace::raw("%s vekStatus=%llx value=%llx, nKeysFound=%llx\n", call.op(), vek::trace::widen(st),
                     vek::trace::widen(first), vek::trace::widen(found));
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }
 
@@ -189,8 +196,13 @@ extern "C" VEK_API vek_st_t vek_map_get_all_values(vek_map_t *map, const char *k
 extern "C" VEK_API vek_st_t vek_map_get_ith_key_value(vek_map_t *map, int32_t idx, const char *key,
                                                       vek_map_value_t **value) {
     const vek::trace::Call call(__func__, {{"map", map}, {"idx", idx}, {"value", value}});
-    if (key == nullptr || key[0] == '\0') return vek_map_get_ith_value(map, idx, value);
-    const vek_st_t st = ith_match(map, idx, key, value);
-    call.exit({{"vekStatus", st}, {"value", vek::trace::out_value(value)}});
+    vek_st_t st = VEK_ST_SUCCESS;
+    if (key == nullptr || key[0] == '\0') {
+        st = vek_map_get_ith_value(map, idx, value);
+    } else {
+        st = ith_match(map, idx, key, value);
+        call.exit({{"vekStatus", st}, {"value", vek::trace::out_value(value)}});
+    }
+    VEK_CHECK_STRUCTURE(vek::map::verify_if_map(map));
     return st;
 }

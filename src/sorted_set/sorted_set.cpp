@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sorted_set/sorted_set_internal.hpp"
+#include "foundation/check.hpp"
 #include "foundation/memory.hpp"
 #include "foundation/trace.hpp"
 
@@ -84,6 +85,8 @@ extern "C" int32_t _vek_sorted_set_remove_node_n(vek_sorted_set_t *sorted_set, u
         std::memmove(nodes + n, nodes + n + 1,
                      static_cast<std::size_t>(sorted_set->curSortedSetSize - n - 1u) * sizeof(vek_sorted_set_node_t));
         --sorted_set->curSortedSetSize;
+        // The node vacated at the end is a spare node again, and spare nodes read as zero.
+        nodes[sorted_set->curSortedSetSize] = {0u, 0u};
         rc = 0;
     }
     call.exit({{"sorted_set", sorted_set},
@@ -202,10 +205,28 @@ uintptr_t remove(vek_sorted_set_t *sorted_set, uintptr_t key, vek_sorted_set_cmp
 
 } // namespace
 
+namespace vek::sorted_set {
+
+const char *verify(const vek_sorted_set_t *sorted_set) {
+    if (sorted_set->curSortedSetSize > sorted_set->maxSortedSetSize) return "node count above the capacity";
+    if ((sorted_set->mallocSizeBytes & 7u) != 0u) return "growth step not a whole number of nodes";
+    if (sorted_set->maxSortedSetSize == 0u) return nullptr;
+    if (sorted_set->sortedSet == nullptr) return "node array is absent";
+    for (uint32_t i = sorted_set->curSortedSetSize; i < sorted_set->maxSortedSetSize; ++i) {
+        const vek_sorted_set_node_t &spare = sorted_set->sortedSet[i];
+        if (spare.key != 0u || spare.value != 0u) return "spare node not zero";
+    }
+    return nullptr;
+}
+
+} // namespace vek::sorted_set
+
 // Its trace lines are those of _vek_sorted_set_create.
 extern "C" VEK_API vek_sorted_set_t *vek_sorted_set_create(uint32_t msize, uint32_t numInitialNodes) {
     const vek::trace::Call call(__func__);
-    return _vek_sorted_set_create(msize, numInitialNodes);
+    vek_sorted_set_t *set = _vek_sorted_set_create(msize, numInitialNodes);
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(set));
+    return set;
 }
 
 // Its own entry line, then the lines of _vek_sorted_set_delete_nodes_and_set.
@@ -219,7 +240,9 @@ extern "C" VEK_API void vek_sorted_set_delete_nodes_and_set(vek_sorted_set_t *so
 extern "C" VEK_API int32_t vek_sorted_set_iterate_through_set(vek_sorted_set_t *sorted_set,
                                                               vek_sorted_set_visit_fn_t fn, uintptr_t args) {
     const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"fn", fn}, {"args", args}});
-    return _vek_sorted_set_iterate_through_set(sorted_set, fn, args);
+    const int32_t rval = _vek_sorted_set_iterate_through_set(sorted_set, fn, args);
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
+    return rval;
 }
 
 extern "C" VEK_API uintptr_t vek_sorted_set_get(vek_sorted_set_t *sorted_set, uintptr_t key,
@@ -227,6 +250,7 @@ extern "C" VEK_API uintptr_t vek_sorted_set_get(vek_sorted_set_t *sorted_set, ui
     const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"key", key}, {"compareFn", compareFn}});
     const uintptr_t value = get(sorted_set, key, compareFn);
     call.exit({{"returnvalue", value}});
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return value;
 }
 
@@ -234,6 +258,7 @@ extern "C" VEK_API uintptr_t vek_sorted_set_get_n(vek_sorted_set_t *sorted_set, 
     const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"n", n}});
     const uintptr_t value = get_n(sorted_set, n);
     call.exit({{"returnvalue", value}});
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return value;
 }
 
@@ -241,24 +266,31 @@ extern "C" VEK_API uintptr_t vek_sorted_set_get_n(vek_sorted_set_t *sorted_set, 
 extern "C" VEK_API uintptr_t vek_sorted_set_put(vek_sorted_set_t *sorted_set, uintptr_t key,
                                                 vek_sorted_set_cmp_fn_t compareFn, uintptr_t value) {
     const vek::trace::Call call(__func__);
-    return put(sorted_set, key, compareFn, value);
+    const uintptr_t old = put(sorted_set, key, compareFn, value);
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
+    return old;
 }
 
 extern "C" VEK_API uintptr_t vek_sorted_set_put_n(vek_sorted_set_t *sorted_set, uint32_t n, uintptr_t value) {
     const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"n", n}, {"value", value}});
     const uintptr_t old = put_n(sorted_set, n, value);
     call.exit({{"returnvalue", old}});
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return old;
 }
 
 extern "C" VEK_API uint32_t vek_sorted_set_size(vek_sorted_set_t *sorted_set) {
     const vek::trace::Call call(__func__);
-    return sorted_set != nullptr ? sorted_set->curSortedSetSize : 0u;
+    const uint32_t size = sorted_set != nullptr ? sorted_set->curSortedSetSize : 0u;
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
+    return size;
 }
 
 // Not traced itself; a removal shows the lines of _vek_sorted_set_remove_node_n.
 extern "C" VEK_API uintptr_t vek_sorted_set_remove(vek_sorted_set_t *sorted_set, uintptr_t key,
                                                    vek_sorted_set_cmp_fn_t compareFn) {
     const vek::trace::Call call(__func__);
-    return remove(sorted_set, key, compareFn);
+    const uintptr_t value = remove(sorted_set, key, compareFn);
+    VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
+    return value;
 }

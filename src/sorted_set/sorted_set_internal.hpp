@@ -25,3 +25,19 @@ int32_t _vek_sorted_set_iterate_through_set(vek_sorted_set_t *sorted_set, vek_so
                                             uintptr_t args);
 
 } // extern "C"
+
+namespace vek::sorted_set {
+
+// Structure check (see foundation/check.hpp): the count within the
+// capacity, a growth step of whole nodes, the node array present for a
+// non-zero capacity, and every spare node zero. The order of the nodes is
+// the caller's comparison function's and is not checked.
+const char *verify(const vek_sorted_set_t *sorted_set);
+
+// The check that ends an operation on the set handed in; nothing to check
+// for a null pointer.
+inline const char *verify_if_set(const vek_sorted_set_t *sorted_set) {
+    return sorted_set != nullptr ? verify(sorted_set) : nullptr;
+}
+
+} // namespace vek::sorted_set

@@ -216,6 +216,19 @@ TEST_F(ModelTest, DeleteStatuses) {
     EXPECT_EQ(id, 3);
 }
 
+// The key of a delete is not split at '.', and the text after a selector's
+// ']' is ignored: a dot there does not stop the match.
+TEST_F(ModelTest, DeleteIgnoresTextAfterTheSelector) {
+    ASSERT_EQ(vek_map_set_i32_ll(map_, "port.id", 3, 0), 0u);
+    ASSERT_EQ(vek_map_set_i32_ll(map_, "port.id", 4, 0), 0u);
+    EXPECT_EQ(vek_map_delete(map_, "port.id"), VEK_ST_MAP_KEY_NOT_EXIST);
+    ASSERT_EQ(vek_map_delete(map_, "port[id=4].speed"), 0u);
+    EXPECT_EQ(map_->count, 1);
+    int32_t id = 0;
+    ASSERT_EQ(vek_map_get_i32(map_, "port.id", &id), 0u);
+    EXPECT_EQ(id, 3);
+}
+
 TEST_F(ModelTest, FreeValueStatuses) {
     EXPECT_EQ(vek_map_free_value(nullptr), VEK_ST_ERROR);
     auto *node = static_cast<vek_map_value_t *>(vek_map_malloc(sizeof(vek_map_value_t)));

@@ -188,6 +188,25 @@ TEST_F(SortedSet, RemoveAndPositionalAccess) {
     EXPECT_EQ(vek_sorted_set_size(s), 4u);
 }
 
+// Spare nodes read as zero, also the one a removal vacates at the end.
+TEST_F(SortedSet, RemovalLeavesTheVacatedNodeZero) {
+    vek_sorted_set_t *s = make(1024, 4);
+    for (uintptr_t k : {1u, 2u, 3u}) vek_sorted_set_put(s, k, ascending, k * 10);
+    auto spares_zero = [s] {
+        for (uint32_t i = s->curSortedSetSize; i < s->maxSortedSetSize; ++i) {
+            if (s->sortedSet[i].key != 0u || s->sortedSet[i].value != 0u) return false;
+        }
+        return true;
+    };
+    EXPECT_EQ(vek_sorted_set_remove(s, 2, ascending), 20u);  // from the middle
+    EXPECT_EQ(keys(s), (std::vector<uintptr_t>{1, 3}));
+    EXPECT_TRUE(spares_zero());
+    EXPECT_EQ(vek_sorted_set_remove(s, 3, ascending), 30u);  // the last one
+    EXPECT_TRUE(spares_zero());
+    EXPECT_EQ(vek_sorted_set_remove(s, 1, ascending), 10u);
+    EXPECT_TRUE(spares_zero());
+}
+
 TEST_F(SortedSet, NullComparisonFunction) {
     vek_sorted_set_t *s = make(1024, 4);
     vek_sorted_set_put(s, 5, nullptr, 50);
