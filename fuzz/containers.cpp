@@ -9,6 +9,7 @@
 #include <map>
 #include <vector>
 
+#include "bitmap/bitmap_check.hpp"
 #include "containers/verify.hpp"
 #include "fuzz_support.hpp"
 #include "sorted_set/sorted_set_internal.hpp"
@@ -143,6 +144,7 @@ struct BitmapModel {
 };
 
 void same_bitmap(const vek_bitmap_t *b, const BitmapModel &m) {
+    FUZZ_WHOLE(vek::bitmap::verify(b));
     FUZZ_CHECK(b->size == m.size && b->words_needed == (m.size + 31) / 32);
     FUZZ_CHECK(b->firstFree == m.first_free);
     for (uint32_t w = 0; w < b->words_needed; ++w) {

@@ -1,6 +1,7 @@
 // Resource registry operation sequences on two device handles, checked
 // against a model: every status, every identifier handed out (first fit),
-// the free counts, the answers of isset and query, and the registry list.
+// the free counts, the answers of isset and query, and the registry list;
+// after every step, the structure checks of each registry and record.
 // Robust allocations fail at input-chosen points in init and create: the
 // documented status, nothing changed, nothing leaked.
 //
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
+#include "rsrc/rsrc_internal.hpp"
 
 namespace {
 
@@ -301,6 +303,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         }
         vek_saltest_reset();
+        for (const Handle &g : hs) {
+            if (!g.has_registry) continue;
+            FUZZ_WHOLE(vek::rsrc::verify_registry(&g.hdl));
+            for (const Res &r : g.list) FUZZ_WHOLE(vek::rsrc::verify_record(r.rec));
+        }
     }
     for (Handle &h : hs) FUZZ_CHECK(vek_rsrc_release(&h.hdl) == VEK_ST_SUCCESS);
     FUZZ_NO_LEAK(leaks);
