@@ -42,6 +42,7 @@ add_custom_command(
   COMMAND ${CMAKE_COMMAND} -DMAN_DIR=${VEK_DOC_OUTPUT_DIR}/man/man3
     -P ${PROJECT_SOURCE_DIR}/cmake/VekDocsManLinks.cmake
   DEPENDS ${VEK_DOC_INPUT_LIST} ${PROJECT_BINARY_DIR}/Doxyfile
+    ${PROJECT_SOURCE_DIR}/cmake/VekDocsManLinks.cmake
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
   COMMENT "Generating the reference (HTML and man pages) with Doxygen"
   VERBATIM)

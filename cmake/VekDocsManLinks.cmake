@@ -6,8 +6,12 @@
 # a header's page) are kept. Pages made from the Markdown documents (named
 # after the document, e.g. "guide") are dropped too: they are in the HTML
 # reference. Every page kept is named vek..., VEK... or after a header.
+# Doxygen writes a text line that starts with an apostrophe as it is (a
+# quoted key path such as 'mtu' opening a list item), which troff takes for
+# a control line and drops: such lines get the zero-width escape \& first.
 file(GLOB _pages ${MAN_DIR}/*.3)
 set(_removed 0)
+set(_escaped 0)
 foreach(_page IN LISTS _pages)
   get_filename_component(_name ${_page} NAME)
   set(_drop FALSE)
@@ -25,6 +29,13 @@ foreach(_page IN LISTS _pages)
   if(_drop)
     file(REMOVE ${_page})
     math(EXPR _removed "${_removed} + 1")
+  else()
+    file(READ ${_page} _text)
+    if(_text MATCHES "\n'")
+      string(REPLACE "\n'" "\n\\&'" _text "${_text}")
+      file(WRITE ${_page} "${_text}")
+      math(EXPR _escaped "${_escaped} + 1")
+    endif()
   endif()
 endforeach()
-message(STATUS "man pages: ${_removed} pages of fields and documents left out")
+message(STATUS "man pages: ${_removed} pages of fields and documents left out, ${_escaped} with lines starting with an apostrophe escaped")
