@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,9 +53,14 @@ struct Soak {
 
 uint32_t *owners(Soak &s, int p) { return p == 0 ? s.owner_pool : s.owner_small; }
 
-void violation(Soak &s, const std::string &what) {
+// Counts a violation; the first one's description, its parts streamed
+// one after the other, is kept.
+template <typename... Parts>
+void violation(Soak &s, const Parts &...parts) {
     if (__atomic_fetch_add(&s.violations, 1u, __ATOMIC_SEQ_CST) == 0u) {
-        std::snprintf(s.first_violation, sizeof s.first_violation, "%s", what.c_str());
+        std::ostringstream what;
+        (what << ... << parts);
+        std::snprintf(s.first_violation, sizeof s.first_violation, "%s", what.str().c_str());
     }
 }
 
@@ -79,15 +85,14 @@ bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
         uint32_t start, n;
     };
     std::vector<Run> held;
-    const std::string own = "w" + std::to_string(slot);
+    const std::string own = std::string("w").append(std::to_string(slot));
 
     auto take = [&](int p, uint32_t start, uint32_t n) {
         for (uint32_t i = 0; i < n; ++i) {
             uint32_t expected = 0;
             uint32_t *o = &owners(s, p)[start - kPools[p].base + i];
             if (!__atomic_compare_exchange_n(o, &expected, me, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
-                violation(s, "identifier " + std::to_string(start + i) + " of " + kPools[p].name + " given to " +
-                                 std::to_string(me) + " while " + std::to_string(expected) + " holds it");
+                violation(s, "identifier ", start + i, " of ", kPools[p].name, " given to ", me, " while ", expected, " holds it");
             }
         }
         held.push_back({p, start, n});
@@ -99,12 +104,11 @@ bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
             uint32_t expected = me;
             uint32_t *o = &owners(s, r.pool)[r.start - kPools[r.pool].base + i];
             if (!__atomic_compare_exchange_n(o, &expected, 0u, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
-                violation(s, "identifier " + std::to_string(r.start + i) + " held by " + std::to_string(me) +
-                                 " marked " + std::to_string(expected));
+                violation(s, "identifier ", r.start + i, " held by ", me, " marked ", expected);
             }
         }
         const vek_st_t st = vek_rsrc_free(s.rec[r.pool], r.start, r.n);
-        if (!held_status(st)) violation(s, "free of a held run: status " + std::to_string(st));
+        if (!held_status(st)) violation(s, "free of a held run: status ", st);
     };
 
     for (;;) {
@@ -121,7 +125,7 @@ bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
                 if (start != UINT32_MAX) take(p, start, n);
             } else if (st != VEK_ST_RSRC_INSUFF_IDS_AVAIL && st != VEK_ST_INVALID_PARAMETER &&
                        st != VEK_ST_RSRC_INSUFF_IDS_AVAIL_IN_RANGE) {
-                violation(s, "allocate: status " + std::to_string(st));
+                violation(s, "allocate: status ", st);
             }
         } else if (r < 50) {
             const uint32_t n = 1 + rng.next(3);
@@ -133,7 +137,7 @@ bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
                 // Taken or not: nothing tells, so the run is left to the
                 // reconciliation after the round, as a dead worker's.
             } else if (st != VEK_ST_RSRC_INSUFF_IDS_AVAIL && st != VEK_ST_RSRC_INSUFF_IDS_AVAIL_IN_RANGE) {
-                violation(s, "allocate_fixed: status " + std::to_string(st));
+                violation(s, "allocate_fixed: status ", st);
             }
         } else if (r < 85) {
             if (!held.empty()) give_back(rng.next(static_cast<uint32_t>(held.size())));
@@ -147,18 +151,18 @@ bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
                 st = vek_rsrc_find(&s.hdl, 2, own.c_str(), &mine);
             }
             if (!held_status(st)) {
-                violation(s, "create or find of " + own + ": status " + std::to_string(st));
+                violation(s, "create or find of ", own, ": status ", st);
                 continue;
             }
             uint32_t id = 0;
             const vek_st_t a = vek_rsrc_allocate(mine, 1, &id);
-            if (!held_status(a) && a != VEK_ST_RSRC_INSUFF_IDS_AVAIL) violation(s, "allocate on " + own + ": status " + std::to_string(a));
+            if (!held_status(a) && a != VEK_ST_RSRC_INSUFF_IDS_AVAIL) violation(s, "allocate on ", own, ": status ", a);
             st = vek_rsrc_destroy(&s.hdl, mine);
-            if (!held_status(st)) violation(s, "destroy of " + own + ": status " + std::to_string(st));
+            if (!held_status(st)) violation(s, "destroy of ", own, ": status ", st);
         } else {
             vek_rsrc_t *found = nullptr;
             const vek_st_t st = vek_rsrc_find(&s.hdl, 1, kPools[p].name, &found);
-            if (!held_status(st) || found != rec) violation(s, std::string("find of ") + kPools[p].name);
+            if (!held_status(st) || found != rec) violation(s, "find of ", kPools[p].name);
         }
         if (held.size() > 8) give_back(0);
     }
@@ -210,7 +214,7 @@ protected:
         int status = 0;
         waitpid(pid, &status, 0);
         if (!(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)) {
-            violation(*s_, "a worker ended by itself: " + std::to_string(status));
+            violation(*s_, "a worker ended by itself: ", status);
         }
         ++kills_;
     }
@@ -224,7 +228,7 @@ protected:
                 if (__atomic_compare_exchange_n(&owners(*s_, p)[i], &expected, 0u, false, __ATOMIC_SEQ_CST,
                                                 __ATOMIC_SEQ_CST)) {
                     const vek_st_t st = vek_rsrc_free(s_->rec[p], kPools[p].base + i, 1);
-                    if (!held_status(st)) violation(*s_, "free of a dead worker's identifier: " + std::to_string(st));
+                    if (!held_status(st)) violation(*s_, "free of a dead worker's identifier: ", st);
                 }
             }
         }
@@ -243,7 +247,7 @@ protected:
         for (vek_rsrc_t *rec = s_->hdl.rsrcRegistry->rsrcHead; rec != nullptr; rec = rec->next) {
             vek_rsrc_info_t info{};
             if (!held_status(vek_rsrc_query(rec, &info))) violation(*s_, "query after the round");
-            if (const char *broken = verify_record(rec)) violation(*s_, std::string(rec->name) + ": " + broken);
+            if (const char *broken = verify_record(rec)) violation(*s_, rec->name, ": ", broken);
             if (rec != s_->rec[0] && rec != s_->rec[1]) leftovers.push_back(rec);
         }
         for (vek_rsrc_t *rec : leftovers) {
@@ -261,7 +265,7 @@ protected:
             uint32_t first = 0;
             if (rec->numElemsFree != rec->numElems || vek_rsrc_allocate(rec, rec->numElems, &first) != VEK_ST_SUCCESS ||
                 first != kPools[p].base || vek_rsrc_free(rec, first, rec->numElems) != VEK_ST_SUCCESS) {
-                violation(*s_, std::string("whole-resource allocation of ") + kPools[p].name);
+                violation(*s_, "whole-resource allocation of ", kPools[p].name);
             }
         }
         vek_rsrc_t *probe = nullptr;
