@@ -18,4 +18,8 @@ int vek_saltest_shared_robust_begin(size_t) { return -1; }
 int vek_saltest_shared_robust_end(void) { return -1; }
 long vek_saltest_shared_robust_live(void) { return -1; }
 int vek_saltest_shared_robust_contains(const void *) { return 0; }
+long vek_saltest_shared_robust_abandon(void) { return 0; }
+const char *vek_saltest_shared_robust_check(void) { return "no arena"; }
+void vek_saltest_die_at(uint32_t, int, int) {}
+uint32_t vek_saltest_platform_calls(void) { return 0; }
 }
