@@ -15,8 +15,7 @@ namespace vek::bitmap {
 uint32_t count_free(const vek_bitmap_t &map, uint32_t limit);
 
 // nullptr when the bitmap is whole: its word count fits its size, the tail
-// bits past size are set, the hint lies in 0 .. size and is at size only
-// when nothing is free.
+// bits past size are set, the hint lies in 0 .. size.
 const char *verify(const vek_bitmap_t *map);
 
 // Brings a bitmap that an operation left half-way back to a whole one: the
