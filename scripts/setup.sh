@@ -10,6 +10,7 @@
 #   clang    clang-14 with its sanitizer and libFuzzer runtimes (also: fuzz)
 #   valgrind valgrind memcheck
 #   package  Debian packaging tools and the ABI checker
+#   format   clang-format-14 (scripts/format.sh)
 set -euo pipefail
 pkgs=(cmake make g++ gcc pkg-config binutils libgtest-dev googletest libbenchmark-dev)
 for mode in "$@"; do
@@ -22,6 +23,7 @@ for mode in "$@"; do
     fuzz|clang) pkgs+=(clang-14 libclang-rt-14-dev llvm-14) ;;
     valgrind) pkgs+=(valgrind) ;;
     package) pkgs+=(dpkg-dev fakeroot file lintian abigail-tools) ;;
+    format) pkgs+=(clang-format-14) ;;
     *) echo "setup.sh: unknown mode $mode" >&2; exit 2 ;;
   esac
 done
