@@ -38,17 +38,26 @@ fi
 
 differ=0
 lines=0
+broken=0
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
 for f in "${files[@]}"; do
-  n=$("$cf" --style=file "$f" | diff "$f" - | grep -c '^<' || true)
-  # A change that only adds lines (a missing final newline) counts as one.
-  if [ "$n" -eq 0 ] && ! "$cf" --style=file "$f" | cmp -s - "$f"; then n=1; fi
-  if [ "$n" -gt 0 ]; then
-    echo "$f: $n lines differ"
-    differ=$((differ + 1))
-    lines=$((lines + n))
+  if ! "$cf" --style=file "$f" > "$out"; then
+    echo "$f: $cf failed"
+    broken=$((broken + 1))
+    continue
   fi
+  cmp -s "$out" "$f" && continue
+  # Lines of the file that would change; a change that only adds lines
+  # counts as one.
+  n=$(diff "$f" "$out" | grep -c '^<' || true)
+  [ "$n" -gt 0 ] || n=1
+  echo "$f: $n lines differ"
+  differ=$((differ + 1))
+  lines=$((lines + n))
 done
-if [ $differ -gt 0 ]; then
+if [ $differ -gt 0 ] || [ $broken -gt 0 ]; then
+  [ $broken -eq 0 ] || echo "format.sh: $cf failed on $broken files"
   echo "format.sh: $differ of ${#files[@]} files not formatted ($lines lines would change); run bash scripts/format.sh"
   exit 1
 fi
