@@ -89,7 +89,8 @@ uint32_t vek::bitmap::pick_span_cb(uint32_t before, uint32_t after, uintptr_t ct
     rec->before = before;
     rec->after = after;
     rec->next = nullptr;
-    auto *chain = reinterpret_cast<vek_span_rec_t *>(vek_sorted_set_get(pick->spans, len, vek::bitmap::pick_cmp_descending));
+    auto *chain =
+        reinterpret_cast<vek_span_rec_t *>(vek_sorted_set_get(pick->spans, len, vek::bitmap::pick_cmp_descending));
     if (chain != nullptr) {
         rec->tail = nullptr;
         chain->tail->next = rec;

@@ -67,9 +67,9 @@ vek_map_value_t *new_node() {
 
 namespace {
 
-constexpr const char *kFreeValue = "vek_map_free_value";
-constexpr const char *kDestroy = "vek_map_destroy";
-constexpr const char *kClear = "vek_map_clear";
+constexpr const char *kFreeValue = "vek_map_free_value"; // printed in trace lines
+constexpr const char *kDestroy = "vek_map_destroy";       // printed in trace lines
+constexpr const char *kClear = "vek_map_clear";           // printed in trace lines
 
 // Entry and exit lines of the release calls; printed only when `on`.
 void enter(bool on, const char *op, const char *field, const void *arg) {

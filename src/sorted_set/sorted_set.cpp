@@ -43,8 +43,8 @@ bool grow(vek_sorted_set_t *set) {
 }
 
 // The names the internal steps print in their trace lines.
-constexpr const char *kRemoveNodeOp = "_vek_sorted_set_remove_node_n"; // printed in trace lines
-constexpr const char *kCreateOp = "_vek_sorted_set_create"; // printed in trace lines
+constexpr const char *kRemoveNodeOp = "_vek_sorted_set_remove_node_n";    // printed in trace lines
+constexpr const char *kCreateOp = "_vek_sorted_set_create";               // printed in trace lines
 constexpr const char *kDeleteOp = "_vek_sorted_set_delete_nodes_and_set"; // printed in trace lines
 constexpr const char *kIterateOp = "_vek_sorted_set_iterate_through_set"; // printed in trace lines
 
