@@ -205,8 +205,8 @@ extern "C" VEK_API int32_t vek_bitmap_clr(vek_bitmap_t *map, uint32_t id) {
     return 0;
 }
 
-// Its lines are those of vek::bitmap::trace_test, which the tests made
-// from the bitmap's words elsewhere in the library print as well.
+// Its lines come from vek::bitmap::trace_test, as do those of every test of
+// identifiers the library makes from the words (a count, a registry free).
 extern "C" VEK_API int32_t vek_bitmap_isset(vek_bitmap_t *map, uint32_t id) {
     vek_st_t st = VEK_ST_SUCCESS;
     const int32_t rc = test_id(map, id, &st);
