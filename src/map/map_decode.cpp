@@ -296,8 +296,8 @@ Outcome Decoder::finish_child() {
 // Inserts an entry of `type` holding `value` under `key` (a path) into
 // `map`, by the set path with checkForKey 0, taking over the value's storage;
 // on failure the storage (a child map with its tree) is released quietly.
-// The set path stores a copy of the key; the block read from the stream
-// stays the caller's.
+// The set path stores a copy of the key; the caller releases the block read
+// from the stream.
 vek_st_t Decoder::insert(vek_map_t *map, const char *key, int32_t type, const vek_map_payload_t &value) {
     vek_map_value_t *node = nullptr;
     const vek_st_t st = vek::map::alloc_value(map, key, 0, &node);

@@ -402,12 +402,11 @@ vek_st_t fill_slot(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t
 
 } // namespace
 
-vek_st_t vek::map::alloc_value(vek_map_t *map, const char *key, uint8_t checkForKey,
-                               vek_map_value_t **node) {
+namespace vek::map {
+
+vek_st_t alloc_value(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t **node) {
     return fill_slot(map, key, checkForKey, VEK_MAP_TYPE_NONE, vek_map_payload_t{}, node);
 }
-
-namespace vek::map {
 
 vek_st_t set_value(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t type,
                    const vek_map_payload_t &payload) {
@@ -428,4 +427,5 @@ vek_st_t place_node(vek_map_t *map, const char *key, uint8_t checkForKey, vek_ma
     if (*slot != node) replace_node(slot, node);
     return VEK_ST_SUCCESS;
 }
+
 } // namespace vek::map
