@@ -1,4 +1,5 @@
 // Bitmap objects: creation, copy, deletion, and single identifiers.
+#include <algorithm>
 #include <cstring>
 
 #include "bitmap/bitmap_check.hpp"
@@ -8,6 +9,9 @@
 #include "foundation/trace.hpp"
 
 namespace {
+
+// The test of one identifier, as the exported test names it.
+constexpr const char *kTestOp = "vek_bitmap_isset"; // printed in trace lines
 
 // Allocates a header and a word array of `words` words. On failure nothing
 // stays allocated and *st holds the failing status (an owner-dead release
@@ -82,7 +86,7 @@ int32_t set_id(vek_bitmap_t *map, uint32_t id, vek_st_t *st) {
 
 vek_st_t clear_id(vek_bitmap_t *map, uint32_t id) {
     if (map == nullptr || id >= map->size) return VEK_ST_INVALID_VALUE;
-    _vek_bitmap_clear_run(map->size, map->bits, 1, id);
+    vek::bitmap::clear_run(map->size, map->bits, 1, id);
     if (id < map->firstFree) map->firstFree = id;
     return VEK_ST_SUCCESS;
 }
@@ -99,17 +103,48 @@ int32_t test_id(vek_bitmap_t *map, uint32_t id, vek_st_t *st) {
     return vek::bitmap::bit_is_set(map, id) ? 1 : 0;
 }
 
-// Identifiers whose state is `value`, each read through vek_bitmap_isset
-// with its trace lines.
+// Identifiers whose state is `value` (0 free, 1 in use; none for another
+// value), counted a word at a time. Each identifier shows the lines of its
+// test, as vek_bitmap_isset prints them.
 uint32_t count_ids(vek_bitmap_t *map, uint8_t value) {
-    uint32_t count = 0;
-    for (uint32_t id = 0; id < map->size; ++id) {
-        if (vek_bitmap_isset(map, id) == static_cast<int32_t>(value)) ++count;
+    const uint32_t free = vek::bitmap::count_free(*map, map->size);
+    if (vek::trace::on()) {
+        for (uint32_t id = 0; id < map->size; ++id) vek::bitmap::trace_test(map, id, VEK_ST_SUCCESS);
     }
-    return count;
+    switch (value) {
+    case 0: return free;
+    case 1: return map->size - free;
+    default: return 0;
+    }
 }
 
 } // namespace
+
+namespace vek::bitmap {
+
+void trace_test(const vek_bitmap_t *map, uint32_t id, vek_st_t st) {
+    if (!trace::on()) return;
+    trace::write_line(kTestOp, {{"map", map}, {"id", id}});
+    trace::write_line(kTestOp, {{"vekStatus", st}});
+}
+
+bool run_all_set(const vek_bitmap_t &map, uint32_t start, uint32_t count) {
+    const uint64_t end = uint64_t{start} + count;
+    const uint64_t inside = std::min<uint64_t>(end, map.size);
+    // The first identifier of the run that is not in use: a free one, or
+    // the first one past the size.
+    const uint64_t stop = start < inside ? find_next<false>(map.bits, map.words_needed, start, inside) : start;
+    const bool all_set = stop >= end;
+    if (trace::on()) {
+        const uint64_t last = all_set ? end : stop + 1u;
+        for (uint64_t id = start; id < last; ++id) {
+            trace_test(&map, static_cast<uint32_t>(id), id < map.size ? VEK_ST_SUCCESS : VEK_ST_ERROR);
+        }
+    }
+    return all_set;
+}
+
+} // namespace vek::bitmap
 
 extern "C" VEK_API vek_bitmap_t *vek_bitmap_create(uint32_t size) {
     const vek::trace::Call call(__func__, {{"size", size}});
@@ -170,11 +205,12 @@ extern "C" VEK_API int32_t vek_bitmap_clr(vek_bitmap_t *map, uint32_t id) {
     return 0;
 }
 
+// Its lines come from vek::bitmap::trace_test, as do those of every test of
+// identifiers the library makes from the words (a count, a registry free).
 extern "C" VEK_API int32_t vek_bitmap_isset(vek_bitmap_t *map, uint32_t id) {
-    const vek::trace::Call call(__func__, {{"map", map}, {"id", id}});
     vek_st_t st = VEK_ST_SUCCESS;
     const int32_t rc = test_id(map, id, &st);
-    call.exit({{"vekStatus", st}});
+    vek::bitmap::trace_test(map, id, st);
     return rc;
 }
 

@@ -12,29 +12,26 @@
 #include <cstdint>
 
 #include <vek/vek_bitmap.h>
+#include <vek/vek_status.h>
 
-extern "C" {
+namespace vek::bitmap {
 
 // Sets `count` bits from `start`; the count is cut at `size`.
-void _vek_bitmap_set_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start);
+void set_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start);
 
 // Clears `count` bits from `start`; the count is cut at `size`.
-void _vek_bitmap_clear_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start);
+void clear_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start);
 
 // Length of the run of free bits that begins at `start`, measured until it
 // is known to reach `want`: exact below `want`, some value >= `want`
 // otherwise. A set bit or the end of the word array ends the run.
-uint32_t _vek_bitmap_free_run_length(uint32_t words_needed, const uint32_t *bits, uint32_t start,
-                                     uint32_t want);
+uint32_t free_run_length(uint32_t words_needed, const uint32_t *bits, uint32_t start, uint32_t want);
 
 // Start of the next free run after the one at `pos` (or the first free
 // identifier after a used `pos`); the lowest free identifier when the run
 // at `pos` reaches the end; `size` when nothing is free there.
-uint32_t _vek_bitmap_next_free(vek_bitmap_t *map, uint32_t pos);
+uint32_t next_free_after(vek_bitmap_t *map, uint32_t pos);
 
-} // extern "C"
-
-namespace vek::bitmap {
 
 // The word scan: the first position at or above `from`, below `limit`,
 // whose bit is set (Set) or clear (!Set) in the word array `bits` of
@@ -84,7 +81,7 @@ inline bool bit_is_set(const vek_bitmap_t *map, uint64_t id) {
 
 // Free run length at `start` measured against the bitmap's own words.
 inline uint32_t free_run(const vek_bitmap_t *map, uint32_t start, uint32_t want) {
-    return _vek_bitmap_free_run_length(map->words_needed, map->bits, start, want);
+    return free_run_length(map->words_needed, map->bits, start, want);
 }
 
 // The lowest free identifier at or above `from`, wrapping once to the
@@ -102,8 +99,18 @@ enum class WhenFull { AtSize, AtZero };
 // starts at the hint moves it, to the next free identifier.
 inline void after_reserve(vek_bitmap_t *map, uint32_t base, WhenFull full = WhenFull::AtSize) {
     if (base != map->firstFree) return;
-    const uint32_t next = _vek_bitmap_next_free(map, base);
+    const uint32_t next = next_free_after(map, base);
     map->firstFree = (next == map->size && full == WhenFull::AtZero) ? 0u : next;
 }
+
+// The lines of one identifier's test, as vek_bitmap_isset prints them
+// (nothing with tracing off). Every test of identifiers made from the words
+// shows them, one identifier after the other.
+void trace_test(const vek_bitmap_t *map, uint32_t id, vek_st_t st);
+
+// True when every identifier of start .. start + count - 1 lies inside the
+// bitmap and is in use, read a word at a time. The trace shows the test of
+// each identifier up to the first that is not in use.
+bool run_all_set(const vek_bitmap_t &map, uint32_t start, uint32_t count);
 
 } // namespace vek::bitmap

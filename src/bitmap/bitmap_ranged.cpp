@@ -32,7 +32,7 @@ vek_st_t ranged(vek_bitmap_t *map, uint32_t size, uint32_t *base, uint32_t start
     const bool fits = (M == Mode::Reserve) ? end <= endRange : end < endRange;
     if (!fits) return VEK_ST_ERROR;
     if constexpr (M == Mode::Reserve) {
-        _vek_bitmap_set_run(map->size, map->bits, size, candidate);
+        vek::bitmap::set_run(map->size, map->bits, size, candidate);
         vek::bitmap::after_reserve(map, candidate);
     }
     if (base != nullptr) *base = candidate;
@@ -77,7 +77,7 @@ vek_st_t reserve_aligned(vek_bitmap_t *map, uint32_t size, uint32_t align, uint3
     if (candidate >= map->size) return VEK_ST_ERROR;
     const auto c = static_cast<uint32_t>(candidate);
     if (base != nullptr) *base = c;
-    _vek_bitmap_set_run(map->size, map->bits, size, c);
+    vek::bitmap::set_run(map->size, map->bits, size, c);
     vek::bitmap::after_reserve(map, c);
     *found = c;
     return VEK_ST_SUCCESS;

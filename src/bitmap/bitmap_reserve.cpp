@@ -43,7 +43,7 @@ bool first_fit(vek_bitmap_t *map, uint32_t start, uint32_t want, uint32_t *found
 // after it when it is in use. False when nothing is free there.
 bool start_from(vek_bitmap_t *map, uint32_t pos, uint32_t *start) {
     if (vek::bitmap::bit_is_set(map, pos)) {
-        pos = _vek_bitmap_next_free(map, pos);
+        pos = vek::bitmap::next_free_after(map, pos);
         if (pos == map->size) return false;
     }
     *start = pos;
@@ -78,7 +78,7 @@ Result reserve(vek_bitmap_t *map, uint32_t size, uint32_t *base) {
     uint32_t candidate = 0;
     const Result r = search(map, map->firstFree, size, &candidate);
     if (r.rc != 0) return r;
-    _vek_bitmap_set_run(map->size, map->bits, size, candidate);
+    vek::bitmap::set_run(map->size, map->bits, size, candidate);
     vek::bitmap::after_reserve(map, candidate, vek::bitmap::WhenFull::AtZero);
     store(base, candidate);
     return kFound;
@@ -97,14 +97,14 @@ Result find_from(vek_bitmap_t *map, uint32_t begin, uint32_t size, uint32_t *bas
 int32_t reserve_fixed(vek_bitmap_t *map, uint32_t size, uint32_t base) {
     if (map == nullptr) return -1;
     if (base >= map->size || vek::bitmap::free_run(map, base, size) < size) return -2; // in use, or past the end
-    _vek_bitmap_set_run(map->size, map->bits, size, base);
+    vek::bitmap::set_run(map->size, map->bits, size, base);
     vek::bitmap::after_reserve(map, base);
     return 0;
 }
 
 void unreserve(vek_bitmap_t *map, uint32_t size, uint32_t base) {
     if (map == nullptr || base >= map->size) return;
-    _vek_bitmap_clear_run(map->size, map->bits, size, base);
+    vek::bitmap::clear_run(map->size, map->bits, size, base);
     if (base < map->firstFree) map->firstFree = base;
 }
 

@@ -38,16 +38,16 @@ void apply_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start) {
 
 } // namespace vek::bitmap
 
-extern "C" void _vek_bitmap_set_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start) {
+void vek::bitmap::set_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start) {
     vek::bitmap::apply_run<true>(size, bits, count, start);
 }
 
-extern "C" void _vek_bitmap_clear_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start) {
+void vek::bitmap::clear_run(uint32_t size, uint32_t *bits, uint32_t count, uint32_t start) {
     vek::bitmap::apply_run<false>(size, bits, count, start);
 }
 
-extern "C" uint32_t _vek_bitmap_free_run_length(uint32_t words_needed, const uint32_t *bits, uint32_t start,
-                                                uint32_t want) {
+uint32_t vek::bitmap::free_run_length(uint32_t words_needed, const uint32_t *bits, uint32_t start,
+                                     uint32_t want) {
     using vek::bitmap::find_next;
     const uint64_t end = uint64_t{words_needed} * 32u;
     if (bits == nullptr || start >= end) return 0;
@@ -67,7 +67,7 @@ extern "C" uint32_t _vek_bitmap_free_run_length(uint32_t words_needed, const uin
     return static_cast<uint32_t>(std::min<uint64_t>(length, want));
 }
 
-extern "C" uint32_t _vek_bitmap_next_free(vek_bitmap_t *map, uint32_t pos) {
+uint32_t vek::bitmap::next_free_after(vek_bitmap_t *map, uint32_t pos) {
     using namespace vek::bitmap;
     // The end of the free run at pos (pos itself when it is used), then
     // the next free identifier, wrapping once at the end.

@@ -35,7 +35,7 @@ uint32_t middle_of(uint32_t before, uint32_t after, uint32_t size) {
 // the record put last.
 void rank_chain(vek_sorted_set_t *picks, vek_span_rec_t *chain, uint32_t size) {
     auto put = [picks](uint32_t key, vek_span_rec_t *rec) {
-        vek_sorted_set_put(picks, key, _vek_pick_cmp_ascending, reinterpret_cast<uintptr_t>(rec));
+        vek_sorted_set_put(picks, key, vek::bitmap::pick_cmp_ascending, reinterpret_cast<uintptr_t>(rec));
     };
     vek_span_rec_t *r0 = chain;
     vek_span_rec_t *r1 = chain->next;
@@ -59,19 +59,19 @@ void rank_chain(vek_sorted_set_t *picks, vek_span_rec_t *chain, uint32_t size) {
 
 } // namespace
 
-extern "C" int32_t _vek_pick_cmp_descending(uintptr_t a, uintptr_t b) {
+int32_t vek::bitmap::pick_cmp_descending(uintptr_t a, uintptr_t b) {
     if (a > b) return 1;
     if (a < b) return 2;
     return 0;
 }
 
-extern "C" int32_t _vek_pick_cmp_ascending(uintptr_t a, uintptr_t b) {
+int32_t vek::bitmap::pick_cmp_ascending(uintptr_t a, uintptr_t b) {
     if (a > b) return 2;
     if (a < b) return 1;
     return 0;
 }
 
-extern "C" int32_t _vek_pick_free_chain(uintptr_t /*key*/, uintptr_t value) {
+int32_t vek::bitmap::pick_free_chain(uintptr_t /*key*/, uintptr_t value) {
     auto *rec = reinterpret_cast<vek_span_rec_t *>(value);
     while (rec != nullptr) {
         vek_span_rec_t *next = rec->next;
@@ -81,7 +81,7 @@ extern "C" int32_t _vek_pick_free_chain(uintptr_t /*key*/, uintptr_t value) {
     return 0;
 }
 
-extern "C" uint32_t _vek_pick_span_cb(uint32_t before, uint32_t after, uintptr_t ctx) {
+uint32_t vek::bitmap::pick_span_cb(uint32_t before, uint32_t after, uintptr_t ctx) {
     const auto *pick = reinterpret_cast<const vek_pick_ctx_t *>(ctx);
     const uint32_t len = span_length(before, after, pick->size);
     vek_span_rec_t *rec = nullptr;
@@ -89,7 +89,8 @@ extern "C" uint32_t _vek_pick_span_cb(uint32_t before, uint32_t after, uintptr_t
     rec->before = before;
     rec->after = after;
     rec->next = nullptr;
-    auto *chain = reinterpret_cast<vek_span_rec_t *>(vek_sorted_set_get(pick->spans, len, _vek_pick_cmp_descending));
+    auto *chain =
+        reinterpret_cast<vek_span_rec_t *>(vek_sorted_set_get(pick->spans, len, vek::bitmap::pick_cmp_descending));
     if (chain != nullptr) {
         rec->tail = nullptr;
         chain->tail->next = rec;
@@ -98,7 +99,7 @@ extern "C" uint32_t _vek_pick_span_cb(uint32_t before, uint32_t after, uintptr_t
     }
     rec->tail = rec;
     const uint32_t count = vek_sorted_set_size(pick->spans);
-    vek_sorted_set_put(pick->spans, len, _vek_pick_cmp_descending, reinterpret_cast<uintptr_t>(rec));
+    vek_sorted_set_put(pick->spans, len, vek::bitmap::pick_cmp_descending, reinterpret_cast<uintptr_t>(rec));
     // A set that could not grow did not file the record: it is dropped.
     if (vek_sorted_set_size(pick->spans) == count) vek::robust_free(&rec);
     return 0;
@@ -115,8 +116,8 @@ uint32_t pick_by_spans(vek_bitmap_t *map) {
     vek_sorted_set_t *spans = vek_sorted_set_create(1024, half);
     if (spans == nullptr) return size;
     vek_pick_ctx_t ctx{spans, size};
-    if (vek_bitmap_find_spans(map, _vek_pick_span_cb, reinterpret_cast<uintptr_t>(&ctx)) == -1) {
-        vek_sorted_set_delete_nodes_and_set(spans, _vek_pick_free_chain);
+    if (vek_bitmap_find_spans(map, vek::bitmap::pick_span_cb, reinterpret_cast<uintptr_t>(&ctx)) == -1) {
+        vek_sorted_set_delete_nodes_and_set(spans, vek::bitmap::pick_free_chain);
         return half;
     }
     uint32_t id = size;
@@ -133,7 +134,7 @@ uint32_t pick_by_spans(vek_bitmap_t *map) {
     }
     // The spans first, with their records; then the picks, whose values are
     // those records and are not released again.
-    vek_sorted_set_delete_nodes_and_set(spans, _vek_pick_free_chain);
+    vek_sorted_set_delete_nodes_and_set(spans, vek::bitmap::pick_free_chain);
     if (picks != nullptr) vek_sorted_set_delete_nodes_and_set(picks, nullptr);
     return id;
 }

@@ -6,17 +6,17 @@
 
 #include <vek/vek_bitmap.h>
 
-extern "C" {
+namespace vek::bitmap {
 
 // Span callback: files the gap (before, after) in the chains of the
 // vek_pick_ctx_t at `ctx`, keyed by its length. -1 when no record can be had.
-uint32_t _vek_pick_span_cb(uint32_t before, uint32_t after, uintptr_t ctx);
+uint32_t pick_span_cb(uint32_t before, uint32_t after, uintptr_t ctx);
 
 // Delete callback of the set of chains: releases the chain starting at `value`.
-int32_t _vek_pick_free_chain(uintptr_t key, uintptr_t value);
+int32_t pick_free_chain(uintptr_t key, uintptr_t value);
 
 // Orderings: larger keys first, and smaller keys first.
-int32_t _vek_pick_cmp_descending(uintptr_t a, uintptr_t b);
-int32_t _vek_pick_cmp_ascending(uintptr_t a, uintptr_t b);
+int32_t pick_cmp_descending(uintptr_t a, uintptr_t b);
+int32_t pick_cmp_ascending(uintptr_t a, uintptr_t b);
 
-} // extern "C"
+} // namespace vek::bitmap

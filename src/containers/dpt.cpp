@@ -60,7 +60,7 @@ vek_dpt_page_t *new_page(uint32_t pageSize) {
     page->usedSlots = nullptr;
     if (vek::robust_alloc_array(pageSize, &page->values, VEK_NVM_NO_FILL) != VEK_ST_SUCCESS ||
         (page->usedSlots = vek_bitmap_create(pageSize)) == nullptr) {
-        _vek_dpt_free_page(page);
+        vek::dpt::free_page(page);
         return nullptr;
     }
     for (uint32_t s = 0; s < pageSize; ++s) page->values[s] = 0;
@@ -79,7 +79,7 @@ void release_slot(vek_dpt_t *dpt, Where w, uintptr_t was) {
     if (page->numUsed != 0) return;
     vek_bitmap_set(dpt->unavailablePages, w.page);
     vek_bitmap_clr(dpt->allocatedPages, w.page);
-    _vek_dpt_free_page(page);
+    vek::dpt::free_page(page);
     dpt->pageDir[w.page] = nullptr;
     dpt->numAllocatedPages--;
 }
@@ -222,7 +222,7 @@ int32_t pick_key(vek_dpt_t *dpt, uint32_t *key) {
 
 } // namespace
 
-extern "C" void _vek_dpt_free_page(vek_dpt_page_t *page) {
+void vek::dpt::free_page(vek_dpt_page_t *page) {
     if (page == nullptr) return;
     if (page->values != nullptr) vek::robust_free(&page->values);
     if (page->usedSlots != nullptr) vek_bitmap_delete(page->usedSlots);

@@ -34,7 +34,7 @@ static_assert(kStatusTable[std::size(kStatusTable) - 1].code < kFirstUnnamable,
 
 } // namespace
 
-extern "C" const char *vek_status_name(vek_st_t status) {
+const char *vek::status_name(vek_st_t status) {
     if (status >= kFirstUnnamable) return nullptr;
     std::size_t lo = 0;
     std::size_t hi = std::size(kStatusTable);
@@ -52,12 +52,12 @@ extern "C" const char *vek_status_name(vek_st_t status) {
 }
 
 extern "C" VEK_API const char *vek_status_get(vek_st_t status) {
-    const char *name = vek_status_name(status);
+    const char *name = vek::status_name(status);
     return name != nullptr ? name : VEK_ST_OUT_OF_BOUNDS_TEXT;
 }
 
 extern "C" VEK_API int vek_status_print(const char *prefix, vek_st_t status) {
-    const char *name = vek_status_name(status);
+    const char *name = vek::status_name(status);
     if (prefix != nullptr) std::printf("%s: ", prefix);
     if (name != nullptr) return std::puts(name);
     return std::printf("%s: %d\n", VEK_ST_OUT_OF_BOUNDS_TEXT, static_cast<int>(status));

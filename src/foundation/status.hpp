@@ -3,7 +3,9 @@
 
 #include <vek/vek_status.h>
 
-extern "C" {
+namespace vek {
+
 // Name of a status code, or NULL when the code has no name.
-const char *vek_status_name(vek_st_t status);
-}
+const char *status_name(vek_st_t status);
+
+} // namespace vek

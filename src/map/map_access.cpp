@@ -96,7 +96,7 @@ bool look_up(vek_map_t *map, const char *key, bool have_out, vek_st_t *st, Load 
         return true;
     }
     vek_map_value_t **slot = nullptr;
-    *st = vek_map_find_slot(map, key, 1, 0, &slot);
+    *st = vek::map::find_slot(map, key, 1, 0, &slot);
     if (*st != VEK_ST_SUCCESS) return false;
     const vek_map_value_t *node = *slot;
     if constexpr (std::is_same_v<K, KNode>) {
@@ -231,7 +231,7 @@ vek_st_t delete_entry(vek_map_t *map, const char *key) {
     const vek::HeapPtr<char> copy(vek_strdup(key));
     if (!copy) return VEK_ST_NO_MEMORY;
     vek_map_value_t **slot = nullptr;
-    const vek_st_t st = vek_map_find_component(map, copy.get(), &slot);
+    const vek_st_t st = vek::map::find_component(map, copy.get(), &slot);
     if (st != VEK_ST_SUCCESS) return st;
     const auto i = static_cast<int32_t>(slot - map->values);
     const int32_t last = map->count - 1;

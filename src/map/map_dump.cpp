@@ -158,15 +158,18 @@ private:
 
 // The recursive printers of the two indented dumps, whose names their trace
 // lines carry; the exported entries print no lines of their own.
+constexpr const char *kConsoleOp = "dump_to_console"; // printed in trace lines
+constexpr const char *kStreamOp = "dump_to_stream";   // printed in trace lines
+
 vek_st_t dump_to_console(vek_map_t *map, int32_t indentBy) {
-    const vek::trace::Call call(__func__, {{"vek_map", map}, {"indentBy", indentBy}});
+    const vek::trace::Call call(kConsoleOp, {{"vek_map", map}, {"indentBy", indentBy}});
     const vek_st_t st = IndentedPrinter(stdout, true, call).print(map);
     call.exit({{"vekStatus", st}});
     return st;
 }
 
 vek_st_t dump_to_stream(vek_map_t *map, std::FILE *stream, int32_t indentBy) {
-    const vek::trace::Call call(__func__, {{"vek_map", map}, {"stream", stream}, {"indentBy", indentBy}});
+    const vek::trace::Call call(kStreamOp, {{"vek_map", map}, {"stream", stream}, {"indentBy", indentBy}});
     const vek_st_t st = IndentedPrinter(stream, false, call).print(map);
     call.exit({{"vekStatus", st}});
     return st;

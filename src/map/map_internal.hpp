@@ -4,7 +4,7 @@
 //
 // Stack use. No map operation nests one stack frame per tree level without
 // a bound:
-//   - path resolution (vek_map_find_slot) walks a dotted path in a loop, so
+//   - path resolution (vek::map::find_slot) walks a dotted path in a loop, so
 //     a get or set of a path of any length uses constant stack;
 //   - releasing a tree (clear, destroy, free of a map node, replacing or
 //     deleting a map entry) walks the tree iteratively by pointer reversal
@@ -38,31 +38,26 @@
 #include <vek/vek_sal.h>
 #include <vek/vek_status.h>
 
-extern "C" {
+namespace vek::map {
 
 // Finds one path component (a name, or a name with a "[field=value]"
 // selector) among the entries of `map` (no path). Cuts `component` at its
 // first '[' when it has a selector. On success *slot is the address of the
 // matching values[i]; on failure *slot is null and the status is 104, 107,
 // 103 or 2.
-vek_st_t vek_map_find_component(vek_map_t *map, char *component, vek_map_value_t ***slot);
+vek_st_t find_component(vek_map_t *map, char *component, vek_map_value_t ***slot);
 
 // Resolves a dotted key path. lookup: search existing entries at each
 // level; create: append missing entries (intermediate maps) and return the
 // slot of the leaf. A slot returned in create mode may hold a node or null.
 // In create mode a failure (2, 103) undoes whatever this call added.
-vek_st_t vek_map_find_slot(vek_map_t *map, const char *path, uint8_t lookup, uint8_t create,
-                           vek_map_value_t ***slot);
+vek_st_t find_slot(vek_map_t *map, const char *path, uint8_t lookup, uint8_t create, vek_map_value_t ***slot);
 
 // Set steps shared by the typed set operations and the decoder: resolves
 // `key` in create mode, releases the node the slot held, and places a new
 // node of type VEK_MAP_TYPE_NONE with a zeroed payload, handed out through
 // *node for the caller to fill. Nothing changes on failure.
-vek_st_t vek_map_alloc_value(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t **node);
-
-} // extern "C"
-
-namespace vek::map {
+vek_st_t alloc_value(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t **node);
 
 // Map levels below the map handed in that the encoder, the decoder and the
 // dumps walk; a deeper map is refused (VEK_ST_MAP_INTERNAL_ERROR) or, in a
@@ -90,7 +85,7 @@ inline vek_map_t *child_map(const vek_map_value_t *node) {
 // The work of the release operations, without their own entry and exit
 // lines. With `lines` they print the lines of every call nested in them
 // (see above), in the order a recursive release would print them; without,
-// nothing. All of them are iterative (map_release.cpp).
+// nothing. All of them are iterative (map_lifecycle.cpp).
 //   clear_map:   vek_map_clear (0 or VEK_ST_MAP_INVALID_MAP)
 //   destroy_map: vek_map_destroy (0 or VEK_ST_MAP_INVALID_MAP)
 //   free_node:   vek_map_free_value (0, VEK_ST_ERROR for a null node, or
@@ -132,12 +127,6 @@ vek_map_value_t *new_node();
 // and releases nothing. Nothing changes on failure.
 vek_st_t set_value(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t type,
                    const vek_map_payload_t &payload);
-
-// Appends an entry to a valid map with `key` (a block of the map's
-// allocator, a key without '.') and `node` as they are, both taken over on
-// success: the insertion of a set with checkForKey 0 without its key copy.
-// VEK_ST_NO_MEMORY with the map unchanged when the arrays cannot grow.
-vek_st_t append_owned(vek_map_t *map, char *key, vek_map_value_t *node);
 
 // Set steps 2 and 3 followed by placing `node` (may be null, taken over on
 // success) in the slot of `key`: what vek_map_set_value_ll does after its

@@ -255,7 +255,7 @@ vek_st_t resolve(vek_map_t *map, const char *path, bool lookup, bool create, vek
 
         vek_st_t st = VEK_ST_SUCCESS;
         vek_map_value_t **found = nullptr;
-        if (lookup) st = vek_map_find_component(cur, head, &found);
+        if (lookup) st = vek::map::find_component(cur, head, &found);
         if (create && found == nullptr) {
             // Memory exhaustion is never hidden by create mode.
             if (st != VEK_ST_NO_MEMORY) st = append_entry(cur, head, dot != nullptr, &found, undo);
@@ -295,7 +295,7 @@ void replace_node(vek_map_value_t **slot, vek_map_value_t *node) {
 
 } // namespace
 
-extern "C" vek_st_t vek_map_find_component(vek_map_t *map, char *component, vek_map_value_t ***slot) {
+vek_st_t vek::map::find_component(vek_map_t *map, char *component, vek_map_value_t ***slot) {
     *slot = nullptr;
     if (!is_valid(map)) return VEK_ST_MAP_INVALID_MAP;
     char *bracket = std::strchr(component, '[');
@@ -339,8 +339,8 @@ extern "C" vek_st_t vek_map_find_component(vek_map_t *map, char *component, vek_
     return st;
 }
 
-extern "C" vek_st_t vek_map_find_slot(vek_map_t *map, const char *path, uint8_t lookup, uint8_t create,
-                                      vek_map_value_t ***slot) {
+vek_st_t vek::map::find_slot(vek_map_t *map, const char *path, uint8_t lookup, uint8_t create,
+                             vek_map_value_t ***slot) {
     Undo undo;
     const vek_st_t st = resolve(map, path, lookup != 0, create != 0, slot, &undo);
     if (st == VEK_ST_SUCCESS) undo.commit();
@@ -402,12 +402,11 @@ vek_st_t fill_slot(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t
 
 } // namespace
 
-extern "C" vek_st_t vek_map_alloc_value(vek_map_t *map, const char *key, uint8_t checkForKey,
-                                        vek_map_value_t **node) {
+namespace vek::map {
+
+vek_st_t alloc_value(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t **node) {
     return fill_slot(map, key, checkForKey, VEK_MAP_TYPE_NONE, vek_map_payload_t{}, node);
 }
-
-namespace vek::map {
 
 vek_st_t set_value(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t type,
                    const vek_map_payload_t &payload) {
@@ -426,30 +425,6 @@ vek_st_t place_node(vek_map_t *map, const char *key, uint8_t checkForKey, vek_ma
     if (st != VEK_ST_SUCCESS) return st;
     undo.commit();
     if (*slot != node) replace_node(slot, node);
-    return VEK_ST_SUCCESS;
-}
-
-vek_st_t append_owned(vek_map_t *map, char *key, vek_map_value_t *node) {
-    const auto n = static_cast<size_t>(map->count);
-    if (n >= static_cast<size_t>(INT32_MAX)) return VEK_ST_NO_MEMORY;
-    if (n == capacity_for(n)) {
-        const size_t cap = capacity_for(n + 1);
-        HeapPtr<char *, vek_map_free> keys(new_array<char *>(cap));
-        if (!keys) return VEK_ST_NO_MEMORY;
-        HeapPtr<vek_map_value_t *, vek_map_free> values(new_array<vek_map_value_t *>(cap));
-        if (!values) return VEK_ST_NO_MEMORY;
-        if (n != 0) {
-            std::memcpy(keys.get(), map->keys, n * sizeof(char *));
-            std::memcpy(values.get(), map->values, n * sizeof(vek_map_value_t *));
-        }
-        vek_map_free(map->keys);
-        vek_map_free(map->values);
-        map->keys = keys.take();
-        map->values = values.take();
-    }
-    map->keys[n] = key;
-    map->values[n] = node;
-    map->count = static_cast<int32_t>(n + 1);
     return VEK_ST_SUCCESS;
 }
 

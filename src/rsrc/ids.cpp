@@ -2,8 +2,7 @@
 // allocate, allocate at a fixed position, free, test, and query the record.
 // Identifiers passed in and out are external ones (baseId included); bit i
 // of the bitmap stands for baseId + i.
-#include <algorithm>
-
+#include "bitmap/bitmap_internal.hpp"
 #include "foundation/trace.hpp"
 #include "rsrc/rsrc_internal.hpp"
 
@@ -62,28 +61,6 @@ vek_st_t allocate_fixed_ids(vek_rsrc_t *rec, uint32_t numIds, uint32_t startId) 
     });
 }
 
-// True when every identifier of the run (inside the bitmap) is in use.
-// With tracing on, each one is tested through vek_bitmap_isset, in order,
-// so that its lines show; otherwise the bitmap's words are read directly,
-// a word at a time.
-bool run_in_use(vek_bitmap_t &map, uint32_t offset, uint32_t numIds) {
-    if (vek::trace::on()) {
-        for (uint32_t i = 0; i < numIds; ++i) {
-            if (vek_bitmap_isset(&map, offset + i) != 1) return false;
-        }
-        return true;
-    }
-    const uint64_t end = uint64_t{offset} + numIds;
-    for (uint64_t pos = offset; pos < end;) {
-        const auto off = static_cast<uint32_t>(pos % 32u);
-        const auto n = static_cast<uint32_t>(std::min<uint64_t>(32u - off, end - pos));
-        const uint32_t mask = ((n == 32u) ? ~0u : ((1u << n) - 1u)) << off;
-        if ((map.bits[pos / 32u] & mask) != mask) return false;
-        pos += n;
-    }
-    return true;
-}
-
 vek_st_t free_ids(vek_rsrc_t *rec, uint32_t startId, uint32_t numIds) {
     return with_record(rec, [&] {
         if (numIds == 0) return VEK_ST_INVALID_PARAMETER;
@@ -92,7 +69,7 @@ vek_st_t free_ids(vek_rsrc_t *rec, uint32_t startId, uint32_t numIds) {
         if (uint64_t{startId} + numIds > uint64_t{rec->baseId} + rec->numElems) return VEK_ST_INVALID_PARAMETER;
         if (rec->bitmap == nullptr) return VEK_ST_RSRC_READ_ONLY;
         const uint32_t offset = startId - rec->baseId;
-        if (!run_in_use(*rec->bitmap, offset, numIds)) return VEK_ST_INVALID_PARAMETER;
+        if (!vek::bitmap::run_all_set(*rec->bitmap, offset, numIds)) return VEK_ST_INVALID_PARAMETER;
         vek_bitmap_unreserve(rec->bitmap, numIds, offset);
         rec->numElemsFree += numIds;
         return VEK_ST_SUCCESS;

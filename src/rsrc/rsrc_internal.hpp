@@ -5,6 +5,7 @@
 
 #include <vek/vek_rsrc.h>
 
+#include "device/handle.hpp"
 #include "foundation/check.hpp"
 #include "foundation/status_merge.hpp"
 #include "foundation/store_order.hpp"
@@ -14,8 +15,9 @@ namespace vek::rsrc {
 // Kind without the 2^24 limit on baseId + numElems.
 inline constexpr uint32_t kUnlimitedKind = 5;
 
-// A handle is valid when it is not null and carries the magic word.
-inline bool handle_valid(const vek_hdl_t *hdl) { return hdl != nullptr && hdl->magic == VEK_HDL_MAGIC; }
+// A handle is valid when it is not null and carries the magic word: the
+// test of vek_validate_handle.
+using vek::device::handle_valid;
 
 // Operations taking a device handle: 5 when it is not valid, 1 when it has
 // no registry, else 0.

@@ -42,10 +42,16 @@ bool grow(vek_sorted_set_t *set) {
     return true;
 }
 
+// The names the internal steps print in their trace lines.
+constexpr const char *kRemoveNodeOp = "_vek_sorted_set_remove_node_n";    // printed in trace lines
+constexpr const char *kCreateOp = "_vek_sorted_set_create";               // printed in trace lines
+constexpr const char *kDeleteOp = "_vek_sorted_set_delete_nodes_and_set"; // printed in trace lines
+constexpr const char *kIterateOp = "_vek_sorted_set_iterate_through_set"; // printed in trace lines
+
 } // namespace
 
-extern "C" uint32_t _vek_sorted_set_bsearch(vek_sorted_set_t *sorted_set, uintptr_t key,
-                                            vek_sorted_set_cmp_fn_t compareFn, uint8_t *found) {
+uint32_t vek::sorted_set::search(vek_sorted_set_t *sorted_set, uintptr_t key, vek_sorted_set_cmp_fn_t compareFn,
+                                 uint8_t *found) {
     *found = 0;
     if (compareFn == nullptr || sorted_set == nullptr || sorted_set->curSortedSetSize == 0u) return 0;
     const vek_sorted_set_node_t *nodes = sorted_set->sortedSet;
@@ -75,9 +81,8 @@ extern "C" uint32_t _vek_sorted_set_bsearch(vek_sorted_set_t *sorted_set, uintpt
     return candidate;
 }
 
-extern "C" int32_t _vek_sorted_set_remove_node_n(vek_sorted_set_t *sorted_set, uint32_t n,
-                                                 vek_sorted_set_node_t *outNode) {
-    const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"n", n}, {"outNode", outNode}});
+int32_t vek::sorted_set::remove_node_n(vek_sorted_set_t *sorted_set, uint32_t n, vek_sorted_set_node_t *outNode) {
+    const vek::trace::Call call(kRemoveNodeOp, {{"sorted_set", sorted_set}, {"n", n}, {"outNode", outNode}});
     int32_t rc = -1;
     if (n < sorted_set->curSortedSetSize) {
         vek_sorted_set_node_t *nodes = sorted_set->sortedSet;
@@ -97,9 +102,9 @@ extern "C" int32_t _vek_sorted_set_remove_node_n(vek_sorted_set_t *sorted_set, u
     return rc;
 }
 
-// Creation, traced under this internal name.
-extern "C" vek_sorted_set_t *_vek_sorted_set_create(uint32_t msize, uint32_t numInitialNodes) {
-    const vek::trace::Call call(__func__, {{"msize", msize}, {"numInitialNodes", numInitialNodes}});
+// Creation, traced under its own name (kCreateOp).
+vek_sorted_set_t *vek::sorted_set::create(uint32_t msize, uint32_t numInitialNodes) {
+    const vek::trace::Call call(kCreateOp, {{"msize", msize}, {"numInitialNodes", numInitialNodes}});
     // A step that is not a whole number of nodes has no exit line.
     if ((msize & 7u) != 0u) return nullptr;
     vek_sorted_set_t *set = nullptr;
@@ -117,9 +122,9 @@ extern "C" vek_sorted_set_t *_vek_sorted_set_create(uint32_t msize, uint32_t num
     return set;
 }
 
-// Deletion and the walk, traced under these internal names as well.
-extern "C" void _vek_sorted_set_delete_nodes_and_set(vek_sorted_set_t *sorted_set, vek_sorted_set_del_fn_t delFn) {
-    const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"delFn", delFn}});
+// Deletion and the walk, traced under their own names as well.
+void vek::sorted_set::delete_nodes_and_set(vek_sorted_set_t *sorted_set, vek_sorted_set_del_fn_t delFn) {
+    const vek::trace::Call call(kDeleteOp, {{"sorted_set", sorted_set}, {"delFn", delFn}});
     if (sorted_set != nullptr) {
         bool stopped = false;
         if (delFn != nullptr) {
@@ -139,9 +144,9 @@ extern "C" void _vek_sorted_set_delete_nodes_and_set(vek_sorted_set_t *sorted_se
     call.exit({{"vekStatus", VEK_ST_SUCCESS}});
 }
 
-extern "C" int32_t _vek_sorted_set_iterate_through_set(vek_sorted_set_t *sorted_set, vek_sorted_set_visit_fn_t fn,
-                                                       uintptr_t args) {
-    const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"fn", fn}, {"args", args}});
+int32_t vek::sorted_set::iterate_through_set(vek_sorted_set_t *sorted_set, vek_sorted_set_visit_fn_t fn,
+                                             uintptr_t args) {
+    const vek::trace::Call call(kIterateOp, {{"sorted_set", sorted_set}, {"fn", fn}, {"args", args}});
     int32_t rval = 0;
     if (sorted_set != nullptr && fn != nullptr) {
         // The count is read again before every call: a callback may change it.
@@ -160,7 +165,7 @@ namespace {
 uintptr_t put(vek_sorted_set_t *sorted_set, uintptr_t key, vek_sorted_set_cmp_fn_t compareFn, uintptr_t value) {
     if (sorted_set == nullptr) return 0;
     uint8_t found = 0;
-    const uint32_t n = _vek_sorted_set_bsearch(sorted_set, key, compareFn, &found);
+    const uint32_t n = vek::sorted_set::search(sorted_set, key, compareFn, &found);
     if (found) {
         vek_sorted_set_node_t &node = sorted_set->sortedSet[n];
         const uintptr_t old = node.value;
@@ -185,7 +190,7 @@ uintptr_t put_n(vek_sorted_set_t *sorted_set, uint32_t n, uintptr_t value) {
 
 uintptr_t get(vek_sorted_set_t *sorted_set, uintptr_t key, vek_sorted_set_cmp_fn_t compareFn) {
     uint8_t found = 0;
-    const uint32_t n = _vek_sorted_set_bsearch(sorted_set, key, compareFn, &found);
+    const uint32_t n = vek::sorted_set::search(sorted_set, key, compareFn, &found);
     return found ? sorted_set->sortedSet[n].value : 0u;
 }
 
@@ -196,10 +201,10 @@ uintptr_t get_n(const vek_sorted_set_t *sorted_set, uint32_t n) {
 uintptr_t remove(vek_sorted_set_t *sorted_set, uintptr_t key, vek_sorted_set_cmp_fn_t compareFn) {
     if (sorted_set == nullptr || sorted_set->curSortedSetSize == 0u) return 0;
     uint8_t found = 0;
-    const uint32_t n = _vek_sorted_set_bsearch(sorted_set, key, compareFn, &found);
+    const uint32_t n = vek::sorted_set::search(sorted_set, key, compareFn, &found);
     if (!found) return 0;
     vek_sorted_set_node_t removed{};
-    _vek_sorted_set_remove_node_n(sorted_set, n, &removed);
+    vek::sorted_set::remove_node_n(sorted_set, n, &removed);
     return removed.value;
 }
 
@@ -221,26 +226,26 @@ const char *verify(const vek_sorted_set_t *sorted_set) {
 
 } // namespace vek::sorted_set
 
-// Its trace lines are those of _vek_sorted_set_create.
+// Its trace lines are those of vek::sorted_set::create (kCreateOp).
 extern "C" VEK_API vek_sorted_set_t *vek_sorted_set_create(uint32_t msize, uint32_t numInitialNodes) {
     const vek::trace::Call call(__func__);
-    vek_sorted_set_t *set = _vek_sorted_set_create(msize, numInitialNodes);
+    vek_sorted_set_t *set = vek::sorted_set::create(msize, numInitialNodes);
     VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(set));
     return set;
 }
 
-// Its own entry line, then the lines of _vek_sorted_set_delete_nodes_and_set.
+// Its own entry line, then the lines of vek::sorted_set::delete_nodes_and_set (kDeleteOp).
 extern "C" VEK_API void vek_sorted_set_delete_nodes_and_set(vek_sorted_set_t *sorted_set,
                                                             vek_sorted_set_del_fn_t delFn) {
     const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"delFn", delFn}});
-    _vek_sorted_set_delete_nodes_and_set(sorted_set, delFn);
+    vek::sorted_set::delete_nodes_and_set(sorted_set, delFn);
 }
 
-// Its own entry line, then the lines of _vek_sorted_set_iterate_through_set.
+// Its own entry line, then the lines of vek::sorted_set::iterate_through_set (kIterateOp).
 extern "C" VEK_API int32_t vek_sorted_set_iterate_through_set(vek_sorted_set_t *sorted_set,
                                                               vek_sorted_set_visit_fn_t fn, uintptr_t args) {
     const vek::trace::Call call(__func__, {{"sorted_set", sorted_set}, {"fn", fn}, {"args", args}});
-    const int32_t rval = _vek_sorted_set_iterate_through_set(sorted_set, fn, args);
+    const int32_t rval = vek::sorted_set::iterate_through_set(sorted_set, fn, args);
     VEK_CHECK_STRUCTURE(vek::sorted_set::verify_if_set(sorted_set));
     return rval;
 }
@@ -286,7 +291,7 @@ extern "C" VEK_API uint32_t vek_sorted_set_size(vek_sorted_set_t *sorted_set) {
     return size;
 }
 
-// Not traced itself; a removal shows the lines of _vek_sorted_set_remove_node_n.
+// Not traced itself; a removal shows the lines of vek::sorted_set::remove_node_n (kRemoveNodeOp).
 extern "C" VEK_API uintptr_t vek_sorted_set_remove(vek_sorted_set_t *sorted_set, uintptr_t key,
                                                    vek_sorted_set_cmp_fn_t compareFn) {
     const vek::trace::Call call(__func__);

@@ -577,6 +577,33 @@ TEST_F(BitmapCore, CountGoesThroughIsset) {
               "vek_bitmap_count map=0 value=ab\nvek_bitmap_count vekStatus=4 count=0\n");
 }
 
+// The count reads the words at every trace level: on sizes around word
+// boundaries, with runs across words, the traced count answers as the quiet
+// one and shows one test per identifier, in order.
+TEST_F(BitmapCore, CountAnswersAlikeAtEveryTraceLevel) {
+    for (uint32_t size : {1u, 31u, 32u, 33u, 64u, 95u, 130u}) {
+        vek_bitmap_t *m = make(size);
+        for (uint32_t id = 0; id < size; ++id) {
+            if (id % 7 == 0 || (id >= 28 && id < 70)) vek_bitmap_set(m, id);
+        }
+        std::string tests;
+        for (uint32_t id = 0; id < size; ++id) {
+            tests += format("vek_bitmap_isset map=%llx id=%x\nvek_bitmap_isset vekStatus=0\n", ptr(m), id);
+        }
+        for (uint8_t value : {0, 1, 2}) {
+            const int32_t quiet = vek_bitmap_count(m, value);
+            int32_t expect = 0;
+            for (uint32_t id = 0; id < size; ++id) expect += vek_bitmap_isset(m, id) == value ? 1 : 0;
+            EXPECT_EQ(quiet, expect) << size << " " << int{value};
+            vektest::TraceLevel trace(4);
+            EXPECT_EQ(vektest::capture_stdout([&] { EXPECT_EQ(vek_bitmap_count(m, value), quiet); }),
+                      format("vek_bitmap_count map=%llx value=%x\n", ptr(m), value) + tests +
+                          format("vek_bitmap_count vekStatus=0 count=%x\n", static_cast<unsigned>(quiet)))
+                << size << " " << int{value};
+        }
+    }
+}
+
 TEST_F(BitmapCore, NullSourceCopyFails) {
     vektest::TraceLevel trace(4);
     EXPECT_EQ(vektest::capture_stdout([] { EXPECT_EQ(vek_bitmap_copy(nullptr), nullptr); }),

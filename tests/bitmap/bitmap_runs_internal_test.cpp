@@ -55,7 +55,7 @@ TEST(BitmapRuns, FreeRunLengthStopsOnceKnown) {
         {{0x0u, 0x0u, 0x0u, 0x10u}, 40, 200, 60}, // exact: 24 + 32 + 4
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(_vek_bitmap_free_run_length(static_cast<uint32_t>(c.words.size()), c.words.data(), c.start, c.want),
+        EXPECT_EQ(vek::bitmap::free_run_length(static_cast<uint32_t>(c.words.size()), c.words.data(), c.start, c.want),
                   c.length)
             << "start " << c.start << " want " << c.want;
     }
@@ -86,28 +86,28 @@ TEST(BitmapRuns, NextFreePosition) {
     for (const Case &c : cases) {
         Words w(c.size);
         for (auto [a, b] : c.used) w.use(a, b);
-        EXPECT_EQ(_vek_bitmap_next_free(&w.map, c.pos), c.next) << "size " << c.size << " pos " << c.pos;
+        EXPECT_EQ(vek::bitmap::next_free_after(&w.map, c.pos), c.next) << "size " << c.size << " pos " << c.pos;
     }
 }
 
 TEST(BitmapRuns, SetAndClearRunsAreCutAtTheSize) {
     Words w(40);
-    _vek_bitmap_set_run(40, w.words.data(), 100, 35);
+    vek::bitmap::set_run(40, w.words.data(), 100, 35);
     EXPECT_EQ(w.words[0], 0u);
     EXPECT_EQ(w.words[1], 0xFFFFFFF8u);
-    _vek_bitmap_set_run(40, w.words.data(), 34, 1);
+    vek::bitmap::set_run(40, w.words.data(), 34, 1);
     EXPECT_EQ(w.words[0], 0xFFFFFFFEu);
     EXPECT_EQ(w.words[1], 0xFFFFFFFFu);
-    _vek_bitmap_clear_run(40, w.words.data(), 0xFFFFFFFFu, 30);
+    vek::bitmap::clear_run(40, w.words.data(), 0xFFFFFFFFu, 30);
     EXPECT_EQ(w.words[0], 0x3FFFFFFEu);
     EXPECT_EQ(w.words[1], 0xFFFFFF00u); // tail bits stay
-    _vek_bitmap_set_run(40, w.words.data(), 5, 40); // at the size: nothing
-    _vek_bitmap_clear_run(40, w.words.data(), 5, 0xFFFFFFFFu);
-    _vek_bitmap_set_run(40, w.words.data(), 0, 3);
+    vek::bitmap::set_run(40, w.words.data(), 5, 40); // at the size: nothing
+    vek::bitmap::clear_run(40, w.words.data(), 5, 0xFFFFFFFFu);
+    vek::bitmap::set_run(40, w.words.data(), 0, 3);
     EXPECT_EQ(w.words[0], 0x3FFFFFFEu);
     EXPECT_EQ(w.words[1], 0xFFFFFF00u);
     Words big(200);
-    _vek_bitmap_set_run(200, big.words.data(), 100, 20); // whole words in the middle
+    vek::bitmap::set_run(200, big.words.data(), 100, 20); // whole words in the middle
     for (uint32_t i = 0; i < 200; ++i) EXPECT_EQ(big.used(i), i >= 20 && i < 120) << i;
 }
 
@@ -129,7 +129,7 @@ TEST(BitmapRuns, AgreeWithBitByBitReference) {
             const uint32_t want = rng() % 80;
             uint32_t exact = 0;
             while (start + exact < end && !w.used(start + exact)) ++exact;
-            const uint32_t got = _vek_bitmap_free_run_length(w.map.words_needed, w.words.data(), start, want);
+            const uint32_t got = vek::bitmap::free_run_length(w.map.words_needed, w.words.data(), start, want);
             if (exact < want) {
                 EXPECT_EQ(got, exact) << size << " " << start << " " << want;
             } else {
@@ -146,7 +146,7 @@ TEST(BitmapRuns, AgreeWithBitByBitReference) {
                     break;
                 }
             }
-            EXPECT_EQ(_vek_bitmap_next_free(&w.map, start), want_next) << size << " " << start;
+            EXPECT_EQ(vek::bitmap::next_free_after(&w.map, start), want_next) << size << " " << start;
         }
     }
 }

@@ -12,13 +12,13 @@ namespace {
 class PickCallbacks : public vektest::LeakCheckedTest {};
 
 TEST_F(PickCallbacks, Orderings) {
-    EXPECT_EQ(_vek_pick_cmp_descending(5, 3), 1);
-    EXPECT_EQ(_vek_pick_cmp_descending(3, 5), 2);
-    EXPECT_EQ(_vek_pick_cmp_descending(4, 4), 0);
-    EXPECT_EQ(_vek_pick_cmp_ascending(5, 3), 2);
-    EXPECT_EQ(_vek_pick_cmp_ascending(3, 5), 1);
-    EXPECT_EQ(_vek_pick_cmp_ascending(4, 4), 0);
-    EXPECT_EQ(_vek_pick_cmp_ascending(0, UINTPTR_MAX), 1);
+    EXPECT_EQ(vek::bitmap::pick_cmp_descending(5, 3), 1);
+    EXPECT_EQ(vek::bitmap::pick_cmp_descending(3, 5), 2);
+    EXPECT_EQ(vek::bitmap::pick_cmp_descending(4, 4), 0);
+    EXPECT_EQ(vek::bitmap::pick_cmp_ascending(5, 3), 2);
+    EXPECT_EQ(vek::bitmap::pick_cmp_ascending(3, 5), 1);
+    EXPECT_EQ(vek::bitmap::pick_cmp_ascending(4, 4), 0);
+    EXPECT_EQ(vek::bitmap::pick_cmp_ascending(0, UINTPTR_MAX), 1);
 }
 
 TEST_F(PickCallbacks, SpansOfEqualLengthShareAChainInReportOrder) {
@@ -26,11 +26,11 @@ TEST_F(PickCallbacks, SpansOfEqualLengthShareAChainInReportOrder) {
     ASSERT_NE(spans, nullptr);
     vek_pick_ctx_t ctx{spans, 100};
     const auto arg = reinterpret_cast<uintptr_t>(&ctx);
-    EXPECT_EQ(_vek_pick_span_cb(10, 30, arg), 0u);   // 20
-    EXPECT_EQ(_vek_pick_span_cb(30, 35, arg), 0u);   // 5
-    EXPECT_EQ(_vek_pick_span_cb(35, 55, arg), 0u);   // 20
-    EXPECT_EQ(_vek_pick_span_cb(90, 10, arg), 0u);   // 20, wraps
-    EXPECT_EQ(_vek_pick_span_cb(7, 7, arg), 0u);     // the whole ring: 100
+    EXPECT_EQ(vek::bitmap::pick_span_cb(10, 30, arg), 0u);   // 20
+    EXPECT_EQ(vek::bitmap::pick_span_cb(30, 35, arg), 0u);   // 5
+    EXPECT_EQ(vek::bitmap::pick_span_cb(35, 55, arg), 0u);   // 20
+    EXPECT_EQ(vek::bitmap::pick_span_cb(90, 10, arg), 0u);   // 20, wraps
+    EXPECT_EQ(vek::bitmap::pick_span_cb(7, 7, arg), 0u);     // the whole ring: 100
     ASSERT_EQ(vek_sorted_set_size(spans), 3u);
     EXPECT_EQ(spans->sortedSet[0].key, 100u);        // longest first
     EXPECT_EQ(spans->sortedSet[1].key, 20u);
@@ -40,7 +40,7 @@ TEST_F(PickCallbacks, SpansOfEqualLengthShareAChainInReportOrder) {
     for (const vek_span_rec_t *r = chain; r != nullptr; r = r->next) seen.emplace_back(r->before, r->after);
     EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, uint32_t>>{{10, 30}, {35, 55}, {90, 10}}));
     EXPECT_EQ(chain->tail, chain->next->next);
-    vek_sorted_set_delete_nodes_and_set(spans, _vek_pick_free_chain); // the fixture checks the records went
+    vek_sorted_set_delete_nodes_and_set(spans, vek::bitmap::pick_free_chain); // the fixture checks the records went
 }
 
 TEST_F(PickCallbacks, ARecordThatCannotBeFiledIsReleased) {
@@ -49,10 +49,10 @@ TEST_F(PickCallbacks, ARecordThatCannotBeFiledIsReleased) {
     ASSERT_NE(spans, nullptr);
     vek_pick_ctx_t ctx{spans, 40};
     const long live = vek_saltest_robust_live();
-    EXPECT_EQ(_vek_pick_span_cb(3, 9, reinterpret_cast<uintptr_t>(&ctx)), 0u);
+    EXPECT_EQ(vek::bitmap::pick_span_cb(3, 9, reinterpret_cast<uintptr_t>(&ctx)), 0u);
     EXPECT_EQ(vek_sorted_set_size(spans), 0u);
     EXPECT_EQ(vek_saltest_robust_live(), live);
-    vek_sorted_set_delete_nodes_and_set(spans, _vek_pick_free_chain);
+    vek_sorted_set_delete_nodes_and_set(spans, vek::bitmap::pick_free_chain);
 }
 
 TEST_F(PickCallbacks, NoRecordStopsTheWalk) {
@@ -60,20 +60,20 @@ TEST_F(PickCallbacks, NoRecordStopsTheWalk) {
     ASSERT_NE(spans, nullptr);
     vek_pick_ctx_t ctx{spans, 40};
     vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 1, 1);
-    EXPECT_NE(_vek_pick_span_cb(3, 9, reinterpret_cast<uintptr_t>(&ctx)), 0u);
+    EXPECT_NE(vek::bitmap::pick_span_cb(3, 9, reinterpret_cast<uintptr_t>(&ctx)), 0u);
     vek_saltest_reset();
     EXPECT_EQ(vek_sorted_set_size(spans), 0u);
-    vek_sorted_set_delete_nodes_and_set(spans, _vek_pick_free_chain);
+    vek_sorted_set_delete_nodes_and_set(spans, vek::bitmap::pick_free_chain);
 }
 
 TEST_F(PickCallbacks, FreeChainReleasesEveryRecord) {
     vek_sorted_set_t *spans = vek_sorted_set_create(1024, 4);
     ASSERT_NE(spans, nullptr);
     vek_pick_ctx_t ctx{spans, 64};
-    for (uint32_t i = 0; i < 10; ++i) _vek_pick_span_cb(i * 4, i * 4 + 2, reinterpret_cast<uintptr_t>(&ctx));
+    for (uint32_t i = 0; i < 10; ++i) vek::bitmap::pick_span_cb(i * 4, i * 4 + 2, reinterpret_cast<uintptr_t>(&ctx));
     ASSERT_EQ(vek_sorted_set_size(spans), 1u);
-    EXPECT_EQ(_vek_pick_free_chain(2, spans->sortedSet[0].value), 0);
-    EXPECT_EQ(_vek_pick_free_chain(0, 0), 0);
+    EXPECT_EQ(vek::bitmap::pick_free_chain(2, spans->sortedSet[0].value), 0);
+    EXPECT_EQ(vek::bitmap::pick_free_chain(0, 0), 0);
     vek_sorted_set_delete_nodes_and_set(spans, nullptr);
 }
 
@@ -99,7 +99,7 @@ TEST_F(PickCallbacks, PickerReleasesTheSpansBeforeThePicks) {
     std::vector<std::string> sets;
     for (std::sregex_iterator it(out.begin(), out.end(), get_n), end; it != end; ++it) sets.push_back((*it)[1]);
     ASSERT_EQ(sets.size(), 2u) << out;
-    const auto free_chain = static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&_vek_pick_free_chain));
+    const auto free_chain = static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&vek::bitmap::pick_free_chain));
     const std::string releases =
         vektest::format("vek_sorted_set_delete_nodes_and_set sorted_set=%s delFn=%llx\n"
                         "_vek_sorted_set_delete_nodes_and_set sorted_set=%s delFn=%llx\n"

@@ -13,11 +13,11 @@ vek_dpt_page_t *bare_page() {
 }
 
 TEST_F(DptPage, ReleasesWhateverThePageHolds) {
-    _vek_dpt_free_page(nullptr);
+    vek::dpt::free_page(nullptr);
 
     vek_dpt_page_t *page = bare_page();  // values and usedSlots still null
     ASSERT_NE(page, nullptr);
-    _vek_dpt_free_page(page);
+    vek::dpt::free_page(page);
 
     page = bare_page();
     ASSERT_NE(page, nullptr);
@@ -28,7 +28,7 @@ TEST_F(DptPage, ReleasesWhateverThePageHolds) {
     ASSERT_NE(page->usedSlots, nullptr);
     // Release failures are not reported and do not stop the release.
     vek_saltest_fail_call(VEK_SALTEST_ROBUST_FREE, 1, 0, VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
-    _vek_dpt_free_page(page);
+    vek::dpt::free_page(page);
 }
 
 } // namespace

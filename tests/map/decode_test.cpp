@@ -502,10 +502,9 @@ TEST_F(DecodeTest, AllocationFailureClearsTheDestination) {
     EXPECT_GT(points, 20u);
 }
 
-// With tracing off the decoder keeps each key block it reads as the entry's
-// key instead of copying it; the tree it builds is the one the traced
-// decode builds, on maps of every size (the entry arrays grow on the way),
-// with repeated, dotted, bracketed and empty keys, and nested maps.
+// The quiet and the traced decode build the same tree, on maps of every
+// size (the entry arrays grow on the way), with repeated, dotted, bracketed
+// and empty keys, and nested maps.
 TEST_F(DecodeTest, QuietAndTracedDecodesBuildTheSameTree) {
     std::vector<size_t> ends;
     const Bytes rich = rich_stream(&ends);
@@ -532,6 +531,79 @@ TEST_F(DecodeTest, QuietAndTracedDecodesBuildTheSameTree) {
         vek_map_destroy(quiet);
         vek_map_destroy(traced);
     }
+}
+
+// One decode of `in` into a map holding one entry, at a trace level, with
+// heap allocation `nth` failing (0: none): what it answers, what it leaves
+// and what it asks of the platform.
+struct DecodeRun {
+    vek_st_t st;
+    int32_t count;
+    uint32_t heap_allocs;
+    uint32_t platform_calls;
+    bool fired;
+    bool operator==(const DecodeRun &) const = default;
+};
+
+DecodeRun decode_run(const Bytes &in, uint32_t level, uint32_t nth) {
+    vek_saltest_reset();
+    vek_map_t *m = nullptr;
+    EXPECT_EQ(vek_map_create(&m), 0u);
+    EXPECT_EQ(vek_map_set_i32_ll(m, "before", 1, 0), 0u);
+    vek_saltest_fail_alloc(VEK_SALTEST_HEAP, nth, nth != 0 ? 1 : 0);
+    const uint32_t allocs0 = vek_saltest_alloc_calls(VEK_SALTEST_HEAP);
+    const uint32_t calls0 = vek_saltest_platform_calls();
+    DecodeRun r{};
+    {
+        vektest::TraceLevel trace(level);
+        vektest::capture_stdout([&] { r.st = maptest::decode(m, in); });
+    }
+    r.heap_allocs = vek_saltest_alloc_calls(VEK_SALTEST_HEAP) - allocs0;
+    r.platform_calls = vek_saltest_platform_calls() - calls0;
+    r.fired = vek_saltest_faults_fired() != 0;
+    vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 0, 0);
+    r.count = m->count;
+    vek_map_destroy(m);
+    vek_saltest_reset();
+    return r;
+}
+
+// The trace level changes the lines only: for every heap allocation that
+// may fail, the quiet and the traced decode of the same stream fail at the
+// same step, with the same status, leave the same map and make the same
+// platform calls. The stream has dotted keys, a nested map and a map whose
+// entry arrays grow twice.
+TEST_F(DecodeTest, QuietAndTracedDecodesFailAlike) {
+    std::vector<size_t> ends;
+    Stream s;
+    s.u32(4);
+    s.key("r", VEK_MAP_TYPE_MAP).u32(0).raw(rich_stream(&ends));
+    s.key("p.q", VEK_MAP_TYPE_STR).u32(2).raw("hi");
+    s.key("g", VEK_MAP_TYPE_MAP).u32(0).u32(9);
+    for (uint32_t i = 0; i < 9; ++i) s.key(format("e%u", i), VEK_MAP_TYPE_U32).u32(i);
+    s.key("k", VEK_MAP_TYPE_I32).u32(5);
+    const Bytes in = s.bytes();
+
+    const DecodeRun quiet_ok = decode_run(in, 0, 0);
+    ASSERT_EQ(quiet_ok.st, VEK_ST_SUCCESS);
+    EXPECT_EQ(quiet_ok.count, 5);
+    EXPECT_EQ(decode_run(in, 12, 0), quiet_ok);
+    uint32_t nth = 1;
+    for (;; ++nth) {
+        const DecodeRun quiet = decode_run(in, 0, nth);
+        const DecodeRun traced = decode_run(in, 12, nth);
+        EXPECT_EQ(quiet.st, traced.st) << "allocation " << nth;
+        EXPECT_EQ(quiet.count, traced.count) << "allocation " << nth;
+        EXPECT_EQ(quiet.heap_allocs, traced.heap_allocs) << "allocation " << nth;
+        EXPECT_EQ(quiet.platform_calls, traced.platform_calls) << "allocation " << nth;
+        EXPECT_EQ(quiet.fired, traced.fired) << "allocation " << nth;
+        if (!quiet.fired) {
+            EXPECT_EQ(quiet.st, VEK_ST_SUCCESS);
+            break;
+        }
+        EXPECT_EQ(quiet.st, VEK_ST_NO_MEMORY) << "allocation " << nth;
+    }
+    EXPECT_EQ(nth, quiet_ok.heap_allocs + 1u);
 }
 
 } // namespace

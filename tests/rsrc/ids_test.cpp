@@ -322,6 +322,67 @@ TEST_F(IdsTest, AllocateAndFreeTraceTheirFieldsAndTheBitmapCalls) {
                           r));
 }
 
+// A free tests its run from the bitmap's words at every trace level: the
+// same status, the same identifiers left in use and the same platform
+// calls, traced or not; traced, the test of each identifier up to the first
+// free one shows, across word boundaries too.
+TEST_F(IdsTest, FreeDoesTheSameWorkAtEveryTraceLevel) {
+    struct Case {
+        const char *what;
+        uint32_t start; // external identifiers of a resource of 80 from 0
+        uint32_t num;
+        vek_st_t st;
+        uint32_t shown; // identifiers whose test the trace shows
+    };
+    // In use: 0 .. 39 and 64 .. 69.
+    const Case cases[] = {
+        {"whole words in use", 0, 40, VEK_ST_SUCCESS, 40},
+        {"one identifier", 31, 1, VEK_ST_SUCCESS, 1},
+        {"into a free word", 30, 20, VEK_ST_INVALID_PARAMETER, 11},
+        {"first one free", 40, 2, VEK_ST_INVALID_PARAMETER, 1},
+        {"last one free", 64, 7, VEK_ST_INVALID_PARAMETER, 7},
+        {"a later run", 65, 5, VEK_ST_SUCCESS, 5},
+        {"to the end of the resource", 70, 10, VEK_ST_INVALID_PARAMETER, 1},
+    };
+    for (const Case &c : cases) {
+        rsrctest::IdState after[2];
+        uint32_t calls[2] = {0, 0};
+        for (int traced = 0; traced < 2; ++traced) {
+            vek_rsrc_t *rec = make(5, "eighty", 80, 0);
+            ASSERT_NE(rec, nullptr);
+            ASSERT_EQ(vek_rsrc_allocate_fixed(rec, 40, 0), VEK_ST_SUCCESS);
+            ASSERT_EQ(vek_rsrc_allocate_fixed(rec, 6, 64), VEK_ST_SUCCESS);
+            const unsigned long long m = ptr(rec->bitmap);
+            vektest::TraceLevel level(traced != 0 ? 12 : 0);
+            const uint32_t calls0 = vek_saltest_platform_calls();
+            const std::string got =
+                vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_free(rec, c.start, c.num), c.st) << c.what; });
+            calls[traced] = vek_saltest_platform_calls() - calls0;
+            vek_trace_level = 0;
+            after[traced] = id_state(rec);
+            if (traced == 0) {
+                EXPECT_EQ(got, "") << c.what;
+            } else {
+                std::string want = format("vek_rsrc_free inRsrcHdl=%llx inStartId=%x inNumIds=%x\n", ptr(rec),
+                                          c.start, c.num);
+                for (uint32_t i = 0; i < c.shown; ++i) {
+                    want += format("vek_bitmap_isset map=%llx id=%x\nvek_bitmap_isset vekStatus=0\n", m, c.start + i);
+                }
+                if (c.st == VEK_ST_SUCCESS) {
+                    want += format("vek_bitmap_unreserve map=%llx size=%x base=%x\nvek_bitmap_unreserve return=0\n", m,
+                                   c.num, c.start);
+                }
+                want += format("vek_rsrc_free vekStatus=%x\n", c.st);
+                EXPECT_EQ(got, want) << c.what;
+            }
+            ASSERT_EQ(vek_rsrc_destroy(&hdl_, rec), VEK_ST_SUCCESS);
+        }
+        EXPECT_EQ(after[0], after[1]) << c.what;
+        EXPECT_EQ(calls[0], calls[1]) << c.what;
+        EXPECT_EQ(after[0].numElemsFree, c.st == VEK_ST_SUCCESS ? 34u + c.num : 34u) << c.what;
+    }
+}
+
 // Steps that call the bitmap show its lines nested in the operation's: the
 // test of one identifier, and a free that stops at the first free one.
 TEST_F(IdsTest, IssetAndARefusedFreeTraceTheBitmapCalls) {

@@ -60,7 +60,7 @@ TEST(SortedSetSearch, ComparisonCallSequence) {
         Set s(c.keys);
         g_calls.clear();
         uint8_t found = 7;
-        EXPECT_EQ(_vek_sorted_set_bsearch(&s.set, c.key, recording, &found), c.pos) << c.key;
+        EXPECT_EQ(vek::sorted_set::search(&s.set, c.key, recording, &found), c.pos) << c.key;
         EXPECT_EQ(found, c.found) << c.key;
         EXPECT_EQ(g_calls, c.calls) << c.key;
     }
@@ -69,7 +69,7 @@ TEST(SortedSetSearch, ComparisonCallSequence) {
 TEST(SortedSetSearch, NullComparisonCallsNothing) {
     Set s({1, 2, 3});
     uint8_t found = 7;
-    EXPECT_EQ(_vek_sorted_set_bsearch(&s.set, 2, nullptr, &found), 0u);
+    EXPECT_EQ(vek::sorted_set::search(&s.set, 2, nullptr, &found), 0u);
     EXPECT_EQ(found, 0);
 }
 
@@ -81,7 +81,7 @@ TEST(SortedSetSearch, PositionIsTheFirstNodeAfterTheKey) {
         for (uintptr_t key = 0; key <= 305; ++key) {
             g_calls.clear();
             uint8_t found = 7;
-            const uint32_t pos = _vek_sorted_set_bsearch(&s.set, key, recording, &found);
+            const uint32_t pos = vek::sorted_set::search(&s.set, key, recording, &found);
             uint32_t want = 0;
             while (want < n && keys[want] < key) ++want;
             EXPECT_EQ(pos, want);
@@ -99,7 +99,7 @@ TEST(SortedSetSearch, ResultsOutsideTheContractStayInTheArray) {
         Set s({10, 20, 30, 40, 50});
         g_calls.clear();
         uint8_t found = 7;
-        EXPECT_LE(_vek_sorted_set_bsearch(&s.set, 25, recording, &found), 5u);
+        EXPECT_LE(vek::sorted_set::search(&s.set, 25, recording, &found), 5u);
         EXPECT_EQ(found, 0);
         EXPECT_LE(g_calls.size(), 5u);
     }
@@ -110,7 +110,7 @@ TEST(SortedSetRemoveNode, MovesTheTailDownAndTraces) {
     Set s({1, 2, 3, 4});
     vek_sorted_set_node_t out{};
     vektest::TraceLevel trace(4);
-    std::string lines = vektest::capture_stdout([&] { EXPECT_EQ(_vek_sorted_set_remove_node_n(&s.set, 1, &out), 0); });
+    std::string lines = vektest::capture_stdout([&] { EXPECT_EQ(vek::sorted_set::remove_node_n(&s.set, 1, &out), 0); });
     EXPECT_EQ(out.key, 2u);
     EXPECT_EQ(out.value, 20u);
     EXPECT_EQ(s.set.curSortedSetSize, 3u);
@@ -121,7 +121,7 @@ TEST(SortedSetRemoveNode, MovesTheTailDownAndTraces) {
                             "result=0\n",
                             ptr(&s.set), ptr(&out), ptr(&s.set), ptr(&out)));
     out = {};
-    lines = vektest::capture_stdout([&] { EXPECT_EQ(_vek_sorted_set_remove_node_n(&s.set, 3, &out), -1); });
+    lines = vektest::capture_stdout([&] { EXPECT_EQ(vek::sorted_set::remove_node_n(&s.set, 3, &out), -1); });
     EXPECT_EQ(out.key, 0u);
     EXPECT_EQ(s.set.curSortedSetSize, 3u);
     EXPECT_EQ(lines, format("_vek_sorted_set_remove_node_n sorted_set=%llx n=3 outNode=%llx\n"
