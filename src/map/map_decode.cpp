@@ -210,7 +210,7 @@ private:
     Outcome read_count(vek_map_t *map, int32_t *count);
     Outcome read_entry();
     Outcome finish_child();
-    vek_st_t insert(vek_map_t *map, const char *key, int32_t type, const vek_map_payload_t &value);
+    vek_st_t insert(vek_map_t *map, char *&key, int32_t type, const vek_map_payload_t &value);
     // Unwinds every level after a failure at the top of the stack.
     Outcome unwind(Outcome at_top);
 
@@ -278,7 +278,10 @@ Outcome Decoder::read_entry() {
     vek_map_payload_t value{};
     st = read_value(r_, type, &value);
     if (st != VEK_ST_SUCCESS) return {st, true};
-    return {insert(f.map, key.get(), type, value), true};
+    char *k = key.get();
+    st = insert(f.map, k, type, value);
+    if (k == nullptr) key.take(); // the entry's key now
+    return {st, true};
 }
 
 // The map on top of the stack is complete: print its exit line and insert
@@ -294,17 +297,34 @@ Outcome Decoder::finish_child() {
 }
 
 // Inserts an entry of `type` holding `value` under `key` (a path) into
-// `map`, by the set path with checkForKey 0, taking over the value's storage;
-// on failure the storage (a child map with its tree) is released quietly.
-// The set path stores a copy of the key; the caller releases the block read
-// from the stream.
-vek_st_t Decoder::insert(vek_map_t *map, const char *key, int32_t type, const vek_map_payload_t &value) {
-    vek_map_value_t *node = nullptr;
-    const vek_st_t st = vek::map::alloc_value(map, key, 0, &node);
-    if (st == VEK_ST_SUCCESS) {
-        node->payload = value;
-        node->type = type;
-        return st;
+// `map`, taking over the value's storage; on failure the storage (a child
+// map with its tree) is released quietly. When the key block read from the
+// stream becomes the entry's key, `key` is set to null.
+vek_st_t Decoder::insert(vek_map_t *map, char *&key, int32_t type, const vek_map_payload_t &value) {
+    vek_st_t st = VEK_ST_NO_MEMORY;
+    // trace-only: the set path copies the key (its vek_map_malloc, vek_map_strdup
+    // and vek_map_free lines print the addresses of those copies); quietly, a key
+    // without '.' is stored as read from the stream, in the same entry arrays.
+    if (!vek::trace::on() && std::strchr(key, '.') == nullptr) {
+        vek_map_value_t *node = vek::map::new_node();
+        if (node != nullptr) {
+            node->payload = value;
+            node->type = type;
+            st = vek::map::append_owned(map, key, node);
+            if (st == VEK_ST_SUCCESS) {
+                key = nullptr;
+                return st;
+            }
+            vek_map_free(node); // its payload goes below
+        }
+    } else {
+        vek_map_value_t *node = nullptr;
+        st = vek::map::alloc_value(map, key, 0, &node);
+        if (st == VEK_ST_SUCCESS) {
+            node->payload = value;
+            node->type = type;
+            return st;
+        }
     }
     vek_map_value_t lost{type, value};
     vek::map::release_payload(&lost);

@@ -59,6 +59,11 @@ vek_st_t find_slot(vek_map_t *map, const char *path, uint8_t lookup, uint8_t cre
 // *node for the caller to fill. Nothing changes on failure.
 vek_st_t alloc_value(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t **node);
 
+// Appends an entry to `map` itself (no path, no lookup) that takes over the
+// heap block `key` and `node`; on failure both stay the caller's and the map
+// is unchanged.
+vek_st_t append_owned(vek_map_t *map, char *key, vek_map_value_t *node);
+
 // Map levels below the map handed in that the encoder, the decoder and the
 // dumps walk; a deeper map is refused (VEK_ST_MAP_INTERNAL_ERROR) or, in a
 // dump, not printed.

@@ -163,8 +163,10 @@ T *new_array(size_t count) {
 // holding a new empty map, else null. All or nothing: when the arrays must
 // grow, both new arrays and the key copy are made before the map is
 // touched, so a failure leaves the arrays, their contents and the count as
-// they were. The key copy is made with vek_map_strdup, whose lines it prints.
-vek_st_t append_entry(vek_map_t *map, const char *key, bool with_map, vek_map_value_t ***slot, Undo *undo) {
+// they were. The key copy is made with vek_map_strdup, whose lines it prints;
+// an `owned` key block is stored instead of a copy (on success only).
+vek_st_t append_entry(vek_map_t *map, const char *key, bool with_map, vek_map_value_t ***slot, Undo *undo,
+                      char *owned = nullptr) {
     const auto n = static_cast<size_t>(map->count);
     if (n >= static_cast<size_t>(INT32_MAX)) return VEK_ST_NO_MEMORY;
     vek::HeapPtr<vek_map_value_t, vek::map::release_node_block> node(with_map ? new_map_node() : nullptr);
@@ -173,8 +175,8 @@ vek_st_t append_entry(vek_map_t *map, const char *key, bool with_map, vek_map_va
     const size_t cap = capacity_for(n + 1);
     vek::HeapPtr<char *, vek_map_free> keys(grow ? new_array<char *>(cap) : nullptr);
     if (grow && !keys) return VEK_ST_NO_MEMORY;
-    vek::HeapPtr<char, vek_map_free> copy(vek_map_strdup(key));
-    if (!copy) return VEK_ST_NO_MEMORY;
+    vek::HeapPtr<char, vek_map_free> copy(owned == nullptr ? vek_map_strdup(key) : nullptr);
+    if (owned == nullptr && !copy) return VEK_ST_NO_MEMORY;
     vek::HeapPtr<vek_map_value_t *, vek_map_free> values(grow ? new_array<vek_map_value_t *>(cap) : nullptr);
     if (grow && !values) return VEK_ST_NO_MEMORY;
     const bool first_change = undo->empty();
@@ -197,7 +199,7 @@ vek_st_t append_entry(vek_map_t *map, const char *key, bool with_map, vek_map_va
         map->keys = keys.take();
         map->values = values.take();
     }
-    map->keys[n] = copy.take();
+    map->keys[n] = owned != nullptr ? owned : copy.take();
     map->values[n] = node.take();
     map->count = static_cast<int32_t>(n + 1);
     *slot = &map->values[n];
@@ -415,6 +417,16 @@ vek_st_t set_value(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t
     if (st != VEK_ST_SUCCESS) return st;
     node->payload = payload;
     node->type = type;
+    return VEK_ST_SUCCESS;
+}
+
+vek_st_t append_owned(vek_map_t *map, char *key, vek_map_value_t *node) {
+    Undo undo;
+    vek_map_value_t **slot = nullptr;
+    const vek_st_t st = append_entry(map, key, false, &slot, &undo, key);
+    if (st != VEK_ST_SUCCESS) return st;
+    *slot = node;
+    undo.commit();
     return VEK_ST_SUCCESS;
 }
 
