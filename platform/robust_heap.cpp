@@ -21,6 +21,7 @@
 // two stores leaves a tiling whose every block is either in use as its
 // owner was told, or free, or in use and unknown to anyone (a leak).
 #include "robust_heap.hpp"
+#include "robust_heap_classes.hpp"
 
 #include <unistd.h>
 
@@ -55,11 +56,6 @@ struct Desc {
 };
 static_assert(sizeof(Desc) == 32);
 
-constexpr std::array<std::uint32_t, 24> kClassSize = {16,  32,  48,  64,  80,  96,   112,  128,
-                                                      160, 192, 224, 256, 320, 384,  448,  512,
-                                                      640, 768, 896, 1024, 1280, 1536, 1792, 2048};
-constexpr std::size_t kClasses = kClassSize.size();
-constexpr std::size_t kSmallMax = kClassSize.back();
 constexpr std::size_t kSlabHeader = 64;
 constexpr std::size_t kMaxSlots = 256;
 
@@ -71,17 +67,6 @@ constexpr std::uint32_t slots_of_class(std::size_t c) {
     const std::size_t n = (pages_of_class(c) * kPage - kSlabHeader) / kClassSize[c];
     return static_cast<std::uint32_t>(n < kMaxSlots ? n : kMaxSlots);
 }
-
-// The class of a small request, by (size + 15) / 16.
-constexpr auto kClassOf = [] {
-    std::array<std::uint8_t, kSmallMax / 16 + 1> t{};
-    std::size_t c = 0;
-    for (std::size_t i = 0; i < t.size(); ++i) {
-        while (kClassSize[c] < i * 16) ++c;
-        t[i] = static_cast<std::uint8_t>(c);
-    }
-    return t;
-}();
 
 struct Slab {
     std::uint64_t used_bits[kMaxSlots / 64];  // authoritative
@@ -151,11 +136,14 @@ public:
     explicit Area(void *mem)
         : base_(static_cast<unsigned char *>(mem)), h_(static_cast<Header *>(mem)) {}
 
-    // The header is one this allocator wrote, its geometry consistent.
+    // The header is one this allocator wrote, and its geometry lies inside
+    // the size it claims (exactly as format() computed it: check()).
     bool sound() const {
         if (base_ == nullptr || h_->magic != kMagic) return false;
-        const Geometry g = geometry(h_->bytes);
-        return g.npages != 0 && g.npages == h_->npages && g.pages_off == h_->pages_off;
+        const std::uint64_t n = h_->npages;
+        const std::uint64_t off = h_->pages_off;
+        return n != 0 && n < kNone && off % kPage == 0 && off >= kDescOff + n * sizeof(Desc) &&
+               off <= h_->bytes && (h_->bytes - off) / kPage >= n;
     }
     Header &h() const { return *h_; }
     std::uint32_t n() const { return static_cast<std::uint32_t>(h_->npages); }
@@ -489,7 +477,7 @@ void *alloc(void *mem, std::size_t size) {
     if (!a.sound()) return nullptr;
     if (size == 0) size = 1;
     if (size <= kSmallMax) {
-        void *p = alloc_small(a, kClassOf[(size + 15) / 16]);
+        void *p = alloc_small(a, class_of(size));
         // A small area may lack the pages of a slab: a run serves.
         return p != nullptr ? p : alloc_large(a, size);
     }
@@ -518,6 +506,20 @@ std::size_t block_size(const void *mem, const void *block) {
     const Found f = find(a, block);
     if (f.head == kNone) return 0;
     return f.small ? kClassSize[f.cls] : std::size_t{a.d(f.head).run} * kPage;
+}
+
+std::size_t slot_size(const void *mem, std::size_t bytes, const void *block) {
+    const Area a(const_cast<void *>(mem));
+    if (!a.sound() || a.h().bytes != bytes) return 0;
+    const auto *c = static_cast<const unsigned char *>(block);
+    if (c < a.pages_begin() || c >= a.pages_end()) return 0;
+    const auto k = static_cast<std::uint32_t>(static_cast<std::size_t>(c - a.pages_begin()) / kPage);
+    const std::uint32_t s = a.slab_of(k);
+    if (s == kNone) return 0;
+    const std::size_t size = kClassSize[a.d(s).aux];
+    const unsigned char *first = a.page(s) + kSlabHeader;
+    if (c < first || static_cast<std::size_t>(c - first) % size != 0) return 0;
+    return static_cast<std::size_t>(c - first) / size < slots_of_class(a.d(s).aux) ? size : 0;
 }
 
 bool owns(const void *mem, std::size_t bytes, const void *p) {
@@ -644,7 +646,8 @@ const char *check(const void *mem, std::size_t bytes) {
     if (h->magic != kMagic) return "heap area not formatted";
     if (h->bytes != bytes) return "heap area size differs from its mapping";
     const Area a(const_cast<void *>(mem));
-    if (!a.sound()) return "heap geometry differs from its size";
+    const Geometry g = geometry(bytes);
+    if (!a.sound() || h->npages != g.npages || h->pages_off != g.pages_off) return "heap geometry differs from its size";
     Tally t;
     if (const char *broken = check_runs(a, t)) return broken;
     return check_lists(a, t);

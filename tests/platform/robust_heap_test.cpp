@@ -81,6 +81,7 @@ TEST(RobustHeapTest, BlocksOfEverySizeAreAlignedSizedOwnedAndReleasedOnce) {
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
         EXPECT_GE(heap::block_size(a.mem(), p), size == 0 ? 1 : size);
         EXPECT_TRUE(heap::owns(a.mem(), a.size(), p));
+        EXPECT_EQ(heap::slot_size(a.mem(), a.size(), p), size <= 2048 ? heap::block_size(a.mem(), p) : 0);
         fill(p, heap::block_size(a.mem(), p), 7);
         EXPECT_EQ(a.check(), nullptr);
         EXPECT_EQ(heap::stats(a.mem()).blocks, 1u);
@@ -116,6 +117,7 @@ TEST(RobustHeapTest, WhatIsNoBlockInUseIsRefusedAndChangesNothing) {
         SCOPED_TRACE(p);
         EXPECT_FALSE(heap::release(a.mem(), p));
         EXPECT_EQ(heap::block_size(a.mem(), p), 0u);
+        EXPECT_EQ(heap::slot_size(a.mem(), a.size(), p), 0u);
         EXPECT_TRUE(same(heap::stats(a.mem()), before));
         EXPECT_EQ(a.check(), nullptr);
     }
