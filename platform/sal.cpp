@@ -344,6 +344,7 @@ VEK_API uint64_t vek_ntohll(uint64_t value) {
 
 VEK_API void vek_saltest_reset(void) {
     g_die_at.store(0);
+    vek_saltest_heap_die_at(0, 0);
     g_platform_calls.store(0);
     for (Fault &f : g_alloc) f.reset();
     for (Fault &f : g_call) f.reset();

@@ -58,7 +58,7 @@ extern "C" {
 #define VEK_SALTEST_NUM_CALLS      5
 
 /**
- * Disarms every fault and the death point, zeroes the call counters (the
+ * Disarms every fault and the death points (the heap's too), zeroes the call counters (the
  * platform-call count included) and the faults-fired counter, turns the
  * zero-byte answer off and removes the holder hook. The live-block counters
  * are kept.
@@ -244,8 +244,9 @@ VEK_API int vek_saltest_shared_robust_contains(const void *ptr);
  * shared area: the next locker sees what a process killed between those two
  * stores leaves, mends the area and finds it whole. A test sweeps n = 1,
  * 2, ... until the child finishes without reaching the nth step. Steps are
- * counted across threads; the private robust heap takes them only when a
- * thread's cache goes to or comes from its areas.
+ * counted across threads; private robust memory takes them for large blocks
+ * and when a thread's cache of small blocks is filled from or emptied into
+ * its areas. vek_saltest_reset() disarms it too (the step count is kept).
  * @param nth      Which step from now: 1 = the next one; 0 disarms.
  * @param exitCode The exit status the process ends with.
  */
