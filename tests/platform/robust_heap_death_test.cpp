@@ -195,6 +195,10 @@ TEST(RobustHeapDeathControlTest, StepsCountAndADisarmedPointNeverFires) {
     vek_saltest_heap_die_at(0, 9);
     EXPECT_TRUE(heap::release(buf.data(), p));
     EXPECT_GT(vek_saltest_heap_steps(), s1);
+    vek_saltest_heap_die_at(1, 9);
+    vek_saltest_reset();  // disarms it too
+    p = heap::alloc(buf.data(), 100);
+    EXPECT_TRUE(heap::release(buf.data(), p));
 }
 
 } // namespace
