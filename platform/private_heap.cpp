@@ -243,23 +243,38 @@ Cache *new_cache() {
     return c;
 }
 
+// Fills an empty bin with a quarter of its limit, whole bitmap words of
+// slabs at a time; false when no block could be had.
+bool refill(Bin &bin, std::size_t c) {
+    void *got[512];
+    const std::size_t want = limit_of(c) / 4;
+    std::size_t n = 0;
+    {
+        const Locked guard;
+        if (g_area_count != 0) n = heap::alloc_small_blocks(g_areas[g_current], heap::kClassSize[c], got, want);
+        if (n == 0) {
+            // The current area is full: any block (from another area, a
+            // new one, or a page run) will do.
+            if (void *p = alloc_locked(heap::kClassSize[c])) got[n++] = p;
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        auto *w = static_cast<std::uint64_t *>(got[i]);
+        w[0] = reinterpret_cast<std::uintptr_t>(bin.head);
+        w[1] = tag_of(w);
+        bin.head = w;
+        ++bin.count;
+    }
+    return n != 0;
+}
+
 void *alloc_small(std::size_t size) {
     const std::size_t c = heap::class_of(size);
     Cache *cache_ = cache();
     if (cache_ == nullptr) return nullptr;
     Bin &bin = cache_->bins[c];
     if (bin.head == nullptr) {
-        const std::uint32_t want = limit_of(c) / 4;
-        const Locked guard;
-        for (std::uint32_t i = 0; i < want; ++i) {
-            auto *w = static_cast<std::uint64_t *>(alloc_locked(heap::kClassSize[c]));
-            if (w == nullptr) break;
-            w[0] = reinterpret_cast<std::uintptr_t>(bin.head);
-            w[1] = tag_of(w);
-            bin.head = w;
-            ++bin.count;
-        }
-        if (bin.head == nullptr) return nullptr;
+        if (!refill(bin, c)) return nullptr;
     }
     auto *w = static_cast<std::uint64_t *>(bin.head);
     bin.head = reinterpret_cast<void *>(w[0]);

@@ -406,6 +406,39 @@ void *alloc_small(const Area &a, std::size_t c) {
     return nullptr;  // a full slab in the list: the area is not whole
 }
 
+// Up to `want` slots of class c from one slab, marked in use by one store
+// of one bitmap word; how many were taken (0: no slab could be had).
+std::size_t take_slots(const Area &a, std::size_t c, void **out, std::size_t want) {
+    std::uint32_t s = a.h().partial[c];
+    if (s == kNone) s = new_slab(a, c);
+    if (s == kNone || !a.in(s) || a.slab_of(s) != s || a.d(s).aux != c) return 0;
+    Slab &sl = a.slab(s);
+    const std::uint32_t slots = slots_of_class(c);
+    const std::size_t size = kClassSize[c];
+    for (std::uint32_t w = 0; w * 64 < slots; ++w) {
+        std::uint64_t free = ~sl.used_bits[w];
+        if (slots - w * 64 < 64) free &= (std::uint64_t{1} << (slots - w * 64)) - 1;
+        if (free == 0) continue;
+        std::uint64_t take = 0;
+        std::size_t k = 0;
+        for (; free != 0 && k < want; ++k) {
+            const std::uint64_t low = free & (~free + 1);
+            out[k] = a.page(s) + kSlabHeader + (w * 64 + static_cast<std::uint32_t>(std::countr_zero(low))) * size;
+            take |= low;
+            free &= free - 1;
+        }
+        sl.used_bits[w] |= take;
+        step();
+        const std::uint32_t used = sl.used + static_cast<std::uint32_t>(k);
+        sl.used = used;
+        step();
+        if (used >= slots) a.unlink_partial(c, s);
+        a.count(static_cast<std::int64_t>(k * size), -static_cast<std::int64_t>(k * size), static_cast<std::int64_t>(k));
+        return k;
+    }
+    return 0;  // a full slab in the list: the area is not whole
+}
+
 // Where a block lies: its run head, and for a small block its slot.
 struct Found {
     std::uint32_t head = kNone;
@@ -509,6 +542,19 @@ void *alloc(void *mem, std::size_t size) {
     }
     if (size > a.h().bytes) return nullptr;
     return alloc_large(a, size);
+}
+
+std::size_t alloc_small_blocks(void *mem, std::size_t size, void **out, std::size_t n) {
+    const Area a(mem);
+    if (!a.sound() || size > kSmallMax) return 0;
+    const std::size_t c = class_of(size == 0 ? 1 : size);
+    std::size_t got = 0;
+    while (got < n) {
+        const std::size_t k = take_slots(a, c, out + got, n - got);
+        if (k == 0) break;
+        got += k;
+    }
+    return got;
 }
 
 bool release(void *mem, void *block) {

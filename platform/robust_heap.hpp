@@ -31,6 +31,12 @@ bool format(void *mem, std::size_t bytes);
 // or nullptr when the area cannot hold it (the area is unchanged).
 void *alloc(void *mem, std::size_t size);
 
+// Up to `n` blocks of one small size (at most the largest size class,
+// 2048 bytes) into out[0 ..], taking the free slots of a slab a bitmap word
+// at a time; how many it wrote (fewer when the area runs out; 0 for a
+// larger size). A death cut short leaves the slots of the word in use.
+std::size_t alloc_small_blocks(void *mem, std::size_t size, void **out, std::size_t n);
+
 // Releases a block of the area. false (and nothing changes) when `block`
 // is not a block in use of this area.
 bool release(void *mem, void *block);

@@ -44,6 +44,7 @@ struct Scenario {
     std::vector<std::size_t> frees;    // of them, released again before the child runs
     long op_release;                   // the child releases this one of them, or -1
     std::size_t op_alloc;              // or allocates a block of this size
+    std::size_t op_blocks = 0;         // (this many at once, when not 0)
 };
 
 void PrintTo(const Scenario &s, std::ostream *os) { *os << s.name; }
@@ -56,6 +57,8 @@ const Scenario kScenarios[] = {
     {"small alloc fills its slab", times(14, 2048), {}, -1, 2048},
     {"small release from a full slab", times(15, 2048), {}, 3, 0},
     {"small release empties a second slab", times(64, 64), {0}, 63, 0},
+    {"small blocks at once from two slabs", times(10, 2048), {}, -1, 2048, 12},
+    {"small blocks at once from two bitmap words", {}, {}, -1, 16, 70},
     {"large alloc splits a free run", {}, {}, -1, 10000},
     {"large alloc takes a free run whole", {8192, 8192}, {0}, -1, 8192},
     {"large release beside blocks in use", {8192, 8192, 8192}, {}, 1, 0},
@@ -130,8 +133,10 @@ TEST_P(RobustHeapDeathTest, EveryStepLeavesAnAreaTheNextLockerMends) {
         if (pid == 0) {
             if (pthread_mutex_lock(&shared_->lock) != 0) _exit(3);
             vek_saltest_heap_die_at(n, kDied);
+            void *out[128];
             const bool done = s.op_release >= 0 ? heap::release(area_, all[static_cast<std::size_t>(s.op_release)].p)
-                                                : heap::alloc(area_, s.op_alloc) != nullptr;
+                              : s.op_blocks != 0 ? heap::alloc_small_blocks(area_, s.op_alloc, out, s.op_blocks) == s.op_blocks
+                                                 : heap::alloc(area_, s.op_alloc) != nullptr;
             vek_saltest_heap_die_at(0, 0);
             pthread_mutex_unlock(&shared_->lock);
             _exit(done ? 0 : 4);

@@ -212,6 +212,35 @@ TEST(RobustHeapTest, RandomWorkKeepsBlocksApartAndIntact) {
     EXPECT_EQ(heap::stats(a.mem()).used_bytes, 0u);
 }
 
+TEST(RobustHeapTest, SmallBlocksAtOnceAreDistinctBlocksOfTheirClass) {
+    Area a(64 << 10);
+    struct Case {
+        std::size_t size, n;
+    };
+    for (const Case c : {Case{16, 300}, Case{100, 50}, Case{2048, 20}, Case{4000, 5}, Case{64, 100000}}) {
+        SCOPED_TRACE(c.size);
+        std::vector<void *> out(c.n);
+        const std::size_t got = heap::alloc_small_blocks(a.mem(), c.size, out.data(), c.n);
+        if (c.size > 2048) {
+            EXPECT_EQ(got, 0u);
+            continue;
+        }
+        EXPECT_GT(got, 0u);
+        EXPECT_LE(got, c.n);
+        EXPECT_EQ(a.check(), nullptr);
+        EXPECT_EQ(heap::stats(a.mem()).blocks, got);
+        std::map<std::uintptr_t, int> seen;
+        for (std::size_t i = 0; i < got; ++i) {
+            EXPECT_EQ(heap::block_size(a.mem(), out[i]), heap::slot_size(a.mem(), a.size(), out[i]));
+            EXPECT_GE(heap::block_size(a.mem(), out[i]), c.size);
+            EXPECT_EQ(seen[reinterpret_cast<std::uintptr_t>(out[i])]++, 0);
+        }
+        for (std::size_t i = 0; i < got; ++i) EXPECT_TRUE(heap::release(a.mem(), out[i]));
+        EXPECT_EQ(a.check(), nullptr);
+        EXPECT_EQ(heap::stats(a.mem()).blocks, 0u);
+    }
+}
+
 TEST(RobustHeapTest, CheckNamesTheMappingMismatch) {
     Area a(64 << 10);
     EXPECT_STREQ(heap::check(a.mem(), a.size() - 16), "heap area size differs from its mapping");
