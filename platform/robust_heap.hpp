@@ -31,12 +31,25 @@ bool format(void *mem, std::size_t bytes);
 // or nullptr when the area cannot hold it (the area is unchanged).
 void *alloc(void *mem, std::size_t size);
 
+// Up to `n` blocks of one small size (at most the largest size class,
+// 2048 bytes) into out[0 ..], taking the free slots of a slab a bitmap word
+// at a time; how many it wrote (fewer when the area runs out; 0 for a
+// larger size). A death cut short leaves the slots of the word in use.
+std::size_t alloc_small_blocks(void *mem, std::size_t size, void **out, std::size_t n);
+
 // Releases a block of the area. false (and nothing changes) when `block`
 // is not a block in use of this area.
 bool release(void *mem, void *block);
 
 // The usable size of a block in use (at least what was asked for).
 std::size_t block_size(const void *mem, const void *block);
+
+// The slot size of a small block starting at `block` in an area of
+// `bytes` bytes, or 0 when `block` starts no slot of a slab. It reads no
+// slot bitmap, only what stays put while a block of the slab is in use, so
+// a thread may ask about a block it holds without the area's lock (whether
+// the block is still in use is for release() to tell).
+std::size_t slot_size(const void *mem, std::size_t bytes, const void *block);
 
 // Tells whether `p` points into the area's blocks.
 bool owns(const void *mem, std::size_t bytes, const void *p);

@@ -15,6 +15,7 @@
 
 #include <vek/vek_sal.h>
 
+#include "private_heap.hpp"
 #include "vek_saltest.h"
 
 extern "C" {
@@ -145,7 +146,7 @@ void heap_release(void *ptr) {
 
 void *robust_alloc(std::size_t size) {
     if (alloc_fails(VEK_SALTEST_ROBUST)) return nullptr;
-    void *p = vek_sal_arena::routing() ? vek_sal_arena::alloc(size) : std::malloc(size == 0 ? 1 : size);
+    void *p = vek_sal_arena::routing() ? vek_sal_arena::alloc(size) : vek_sal::private_heap::alloc(size);
     if (p != nullptr) g_robust_live.fetch_add(1);
     return p;
 }
@@ -169,7 +170,7 @@ void robust_release(void *ptr) {
     if (vek_sal_arena::owns(ptr)) {
         vek_sal_arena::release(ptr);
     } else {
-        std::free(ptr);
+        vek_sal::private_heap::release(ptr);
     }
 }
 
@@ -226,7 +227,7 @@ VEK_API vek_st_t vek_nvm_robust_realloc(void *ptr, size_t size, void **newPtr) {
     }
     void *p = nullptr;
     if (!alloc_fails(VEK_SALTEST_ROBUST)) {
-        p = vek_sal_arena::owns(ptr) ? vek_sal_arena::resize(ptr, size) : std::realloc(ptr, size == 0 ? 1 : size);
+        p = vek_sal_arena::owns(ptr) ? vek_sal_arena::resize(ptr, size) : vek_sal::private_heap::resize(ptr, size);
     }
     *newPtr = p;
     return p == nullptr ? VEK_ST_NO_MEMORY : VEK_ST_SUCCESS;
@@ -343,6 +344,7 @@ VEK_API uint64_t vek_ntohll(uint64_t value) {
 
 VEK_API void vek_saltest_reset(void) {
     g_die_at.store(0);
+    vek_saltest_heap_die_at(0, 0);
     g_platform_calls.store(0);
     for (Fault &f : g_alloc) f.reset();
     for (Fault &f : g_call) f.reset();

@@ -58,7 +58,7 @@ extern "C" {
 #define VEK_SALTEST_NUM_CALLS      5
 
 /**
- * Disarms every fault and the death point, zeroes the call counters (the
+ * Disarms every fault and the death points (the heap's too), zeroes the call counters (the
  * platform-call count included) and the faults-fired counter, turns the
  * zero-byte answer off and removes the holder hook. The live-block counters
  * are kept.
@@ -232,6 +232,33 @@ VEK_API const char *vek_saltest_shared_robust_check(void);
  * @return 1 when @p ptr lies in the arena, else 0.
  */
 VEK_API int vek_saltest_shared_robust_contains(const void *ptr);
+
+/* ---- robust-memory allocator ---------------------------------------------- */
+
+/**
+ * Arms a death point inside the robust-memory allocator: the calling process
+ * ends with _exit(@p exitCode) at the @p nth ordered store step from now of
+ * any area's allocation or release (a step is one store, or a few stores to
+ * derived bookkeeping, that the allocator orders before the next), holding
+ * whatever lock guards the area. Meant for a forked child working on a
+ * shared area: the next locker sees what a process killed between those two
+ * stores leaves, mends the area and finds it whole. A test sweeps n = 1,
+ * 2, ... until the child finishes without reaching the nth step. Steps are
+ * counted across threads; private robust memory takes them for large blocks
+ * and when a thread's cache of small blocks is filled from or emptied into
+ * its areas. vek_saltest_reset() disarms it too (the step count is kept).
+ * @param nth      Which step from now: 1 = the next one; 0 disarms.
+ * @param exitCode The exit status the process ends with.
+ */
+VEK_API void vek_saltest_heap_die_at(uint32_t nth, int exitCode);
+
+/**
+ * Ordered store steps the robust-memory allocator took since the library was
+ * loaded (exact for steps taken by one thread at a time). Read it before and
+ * after an operation to know how many death points the operation has.
+ * @return The count.
+ */
+VEK_API uint32_t vek_saltest_heap_steps(void);
 
 #ifdef __cplusplus
 }
