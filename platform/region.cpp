@@ -154,10 +154,12 @@ bool read_header(int fd, std::uint64_t object_size, HeaderCopy *copy) {
     return pread(fd, copy->bytes, sizeof copy->bytes, 0) == static_cast<ssize_t>(sizeof copy->bytes);
 }
 
+// Whether the header is past its making: ready, or anything but the states
+// of a maker at work (the checks then tell what it is).
 bool header_ready(const HeaderCopy &c) {
     std::uint32_t ready = 0;
     std::memcpy(&ready, c.bytes + offsetof(Header, ready), sizeof ready);
-    return ready == kReady;
+    return ready != kFree && ready != kMaking;
 }
 
 // Makes the region in `fd` (held under LOCK_EX, not ready).
@@ -199,7 +201,7 @@ vek_st_t attach(const char *name, int fd, std::uint64_t object_size, const Heade
                  sizeof why) != VEK_ST_SUCCESS ||
         reinterpret_cast<const Header *>(mem)->ready.load() != kReady) {
         munmap(mem, h.size);
-        return fail(VEK_ST_NVM_ERROR, name, "header changed while attaching");
+        return fail(VEK_ST_NVM_ERROR, name, "header ready state unknown");
     }
     *out = Mapping{mem, static_cast<std::size_t>(h.size), static_cast<std::size_t>(h.heap_off),
                    static_cast<std::size_t>(h.dir_off), h.dir_entries};
