@@ -422,7 +422,7 @@ TEST(RegionSecurity, SymbolicLinksAndOtherObjectsAreRefused) {
     const Name dir("dir");
     ASSERT_EQ(mkdir(dir.shm_path().c_str(), 0700), 0);
     EXPECT_EQ(vek_region_open(dir.c_str(), 0, 0, &r), VEK_ST_NVM_ERROR);
-    EXPECT_EQ(vek_region_error(), vektest::format("region '%s': shm_open: %s", dir.c_str(), std::strerror(EISDIR)));
+    EXPECT_EQ(vek_region_error(), vektest::format("region '%s': shm_open: %s", dir.c_str(), std::strerror(EINVAL)));  // glibc says EINVAL for a directory
     rmdir(dir.shm_path().c_str());
 
     // A region of another byte layout is not read past its fixed fields.
