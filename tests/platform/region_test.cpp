@@ -693,4 +693,57 @@ TEST(RegionRouting, FreeAfterADeadLockOwnerSays8000) {
     vek_region_close(r);
 }
 
+// A forked child ends at each platform call of a registry create and
+// destroy in turn (before or after its work); each time the region stays
+// whole and serves the parent.
+TEST(RegionRouting, DeathAtEveryPlatformCallLeavesTheRegionWhole) {
+    const Name n("deathpoints");
+    vek_region_t *r = create(n, VEK_REGION_ROBUST, 1u << 20);
+    ASSERT_NE(r, nullptr);
+    void *obj = nullptr;
+    ASSERT_EQ(vek_region_object(r, "hdl", sizeof(vek_hdl_t), [](void *o, size_t, void *) -> vek_st_t {
+        auto *h = static_cast<vek_hdl_t *>(o);
+        h->magic = VEK_HDL_MAGIC;
+        return vek_rsrc_init(h);
+    }, nullptr, &obj), VEK_ST_SUCCESS);
+    auto *hdl = static_cast<vek_hdl_t *>(obj);
+    constexpr int kDied = 86;
+    for (const int when : {VEK_SALTEST_DIE_BEFORE, VEK_SALTEST_DIE_AFTER}) {
+        bool finished = false;
+        for (uint32_t nth = 1; !finished && nth < 400; ++nth) {
+            SCOPED_TRACE(vektest::format("call %u, %s", nth, when == VEK_SALTEST_DIE_BEFORE ? "before" : "after"));
+            std::fflush(stdout);
+            const pid_t pid = fork();
+            if (pid == 0) {
+                vek_saltest_die_at(nth, when, kDied);
+                vek_rsrc_t *res = nullptr;
+                vek_st_t st = vek_rsrc_create(hdl, 2, "victim", 32, 0, &res);
+                if (st == VEK_ST_SUCCESS || st == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD) st = vek_rsrc_destroy(hdl, res);
+                _exit(0);
+            }
+            const int status = wait_status(pid);
+            ASSERT_TRUE(status == 0 || status == kDied) << status;
+            finished = status == 0;
+            const char *violation = "unset";
+            ASSERT_EQ(vek_region_check(r, &violation), VEK_ST_SUCCESS);
+            ASSERT_EQ(violation, nullptr);
+            // What the child left is found and destroyed, or absent.
+            vek_rsrc_t *left = nullptr;
+            vek_st_t st = vek_rsrc_find(hdl, 2, "victim", &left);
+            if (st == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD) st = vek_rsrc_find(hdl, 2, "victim", &left);
+            if (st == VEK_ST_SUCCESS) {
+                st = vek_rsrc_destroy(hdl, left);
+                EXPECT_TRUE(st == VEK_ST_SUCCESS || st == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD) << st;
+            }
+            void *p = nullptr;
+            ASSERT_EQ(vek_nvm_robust_malloc(64, &p, VEK_NVM_NO_FILL), VEK_ST_SUCCESS);
+            const vek_st_t freed = vek_nvm_robust_free(&p);
+            EXPECT_TRUE(freed == VEK_ST_SUCCESS || freed == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
+        }
+        EXPECT_TRUE(finished);
+    }
+    EXPECT_EQ(vek_rsrc_release(hdl), VEK_ST_SUCCESS);
+    vek_region_close(r);
+}
+
 } // namespace
