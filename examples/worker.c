@@ -57,7 +57,13 @@ int main(int argc, char **argv) {
     vek_rsrc_t *r = NULL;
     uint32_t first = 0;
     st = vek_rsrc_find(dev, KIND, rsrcName, &r);
-    if (st == VEK_ST_SUCCESS) st = vek_rsrc_allocate(r, count, &first);
+    if (st != VEK_ST_SUCCESS) {
+        printf("worker: no resource '%s' of kind %u\n", rsrcName, KIND);
+        vek_status_print("worker", st);
+        vek_region_close(region);
+        return 1;
+    }
+    st = vek_rsrc_allocate(r, count, &first);
     if (st != VEK_ST_SUCCESS) {
         printf("worker: cannot allocate %" PRIu32 " identifiers of '%s'\n", count, rsrcName);
         vek_status_print("worker", st);
