@@ -53,7 +53,8 @@ struct RegistryCheck {
 // lock, then each record's in turn. Every pointer read from the region is
 // checked against its bounds before it is followed; each record's free
 // count is compared with the free identifiers of its bitmap
-// (vek_bitmap_count). Returns the first violation found.
+// (vek_bitmap_count). The walk prints no trace lines. Returns the first
+// violation found.
 RegistryCheck check_registry(const vek_region_info_t &info, const std::string &object, vek_hdl_t *hdl);
 
 }  // namespace vekutil

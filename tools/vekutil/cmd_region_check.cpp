@@ -139,6 +139,13 @@ int check_main(int argc, char **argv) {
 }  // namespace
 
 RegistryCheck check_registry(const vek_region_info_t &info, const std::string &object, vek_hdl_t *hdl) {
+    // The walk's own calls (a bitmap count tests every identifier) would
+    // bury the trace lines of the command's real work.
+    struct Quiet {
+        uint32_t level = vek_trace_level;
+        Quiet() { vek_trace_level = 0; }
+        ~Quiet() { vek_trace_level = level; }
+    } quiet;
     RegistryCheck out;
     const Bounds bounds(info);
     const std::string what = "handle '" + object + "'";
