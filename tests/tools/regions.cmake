@@ -112,16 +112,22 @@ vekutil_check(NAME rsrc_unchanged ARGS rsrc ${_dev} STDOUT "${_table_head}${_por
 vekutil_check(NAME rsrc_trace ARGS rsrc ${_dev} --trace
   STDOUT_MATCH "^vek_rsrc_dump inVekHdl=[0-9a-f]+ inKind=8\n${_table_head}${_ports_row}${_queues_row}vek_rsrc_dump vekStatus=0\n$")
 
+# An object whose initialiser died stays, not ready, until its next user.
+fixture(${_dev} die-init)
+vekutil_check(NAME info_not_ready ARGS region info ${_dev}
+  STDOUT_MATCH "\nobjects  3\n  device                           16 bytes  ready\n  blob                            100 bytes  ready\n  half                             32 bytes  not ready\n$")
+vekutil_check(NAME rsrc_not_ready ARGS rsrc ${_dev} --object half RC 1 STDERR_MATCH "^vekutil rsrc: VEK_ST_INVALID_VALUE: ")
+
 # A registry lock whose owner died is taken over; the tools go on.
 fixture(${_dev} die-locked)
 vekutil_check(NAME check_after_death ARGS region check ${_dev}
-  STDOUT "region '${_dev}': allocator and 2 named objects whole\nhandle 'device': registry of 2 resources whole\n")
+  STDOUT "region '${_dev}': allocator and 3 named objects whole\nhandle 'device': registry of 2 resources whole\n")
 vekutil_check(NAME rsrc_after_death ARGS rsrc ${_dev} STDOUT "${_table_head}${_ports_row}${_queues_row}")
 
 # Broken registries: the first violation, exit status 1, no crash.
 fixture(${_dev} free-count)
 vekutil_check(NAME check_free_count ARGS region check ${_dev} RC 1
-  STDOUT "region '${_dev}': allocator and 2 named objects whole\n"
+  STDOUT "region '${_dev}': allocator and 3 named objects whole\n"
   STDERR "vekutil region check: handle 'device': resource 'queues' (kind 1): numElemsFree is 62, its bitmap has 61 identifiers free\n")
 vekutil_check(NAME rsrc_free_count ARGS rsrc ${_dev} RC 1
   STDERR "vekutil rsrc: VEK_ST_INVALID_HANDLE: handle 'device': resource 'queues' (kind 1): numElemsFree is 62, its bitmap has 61 identifiers free\n")

@@ -9,6 +9,8 @@
 //       leads out of the region
 //   vekutil_region_fixture REGION magic         the handle's magic is wrong
 //   vekutil_region_fixture REGION die-locked    takes the registry's lock and dies
+//   vekutil_region_fixture REGION die-init      dies initialising an object
+//       "half" of 32 bytes, which stays not ready
 // Each step is one process; every change is made under the lock that
 // guards it, as a faulty user would make it.
 #include <vek/vekcommon.h>
@@ -45,6 +47,8 @@ int setup(const char *name) {
     return st == VEK_ST_SUCCESS ? 0 : failed("setup", st);
 }
 
+vek_st_t die_initialising(void *, size_t, void *) { _exit(0); }
+
 int change(const char *name, const std::string &what) {
     vek_region_t *region = nullptr;
     vek_st_t st = vek_region_open(name, 0, 0, &region);
@@ -53,6 +57,11 @@ int change(const char *name, const std::string &what) {
     st = vek_region_object_find(region, VEK_SHARED_DEVICE, &object, nullptr);
     if (st != VEK_ST_SUCCESS) return failed("find", st);
     vek_hdl_t *dev = static_cast<vek_hdl_t *>(object);
+    if (what == "die-init") {
+        void *half = nullptr;
+        vek_region_object(region, "half", 32, die_initialising, nullptr, &half);
+        return 1;  // not reached
+    }
     vek_rsrc_registry_t *reg = dev->rsrcRegistry;
     if (what == "magic") {
         dev->magic = 0x12345678u;
@@ -82,7 +91,7 @@ int change(const char *name, const std::string &what) {
 
 int main(int argc, char **argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: vekutil_region_fixture REGION setup|free-count|next|magic|die-locked\n");
+        std::fprintf(stderr, "usage: vekutil_region_fixture REGION setup|free-count|next|magic|die-locked|die-init\n");
         return 2;
     }
     if (std::strcmp(argv[2], "setup") == 0) return setup(argv[1]);
