@@ -15,7 +15,8 @@
 cmake_minimum_required(VERSION 3.16)
 
 set(_commands "" "map" "status" "list" "ipcsum"
-  "map dump" "map get" "map set" "map text" "map encode" "map json")
+  "map dump" "map get" "map set" "map text" "map encode" "map json"
+  "region" "region create" "region ls" "region info" "region check" "region rm" "rsrc")
 set(_failures 0)
 
 function(problem text)
@@ -40,7 +41,7 @@ function(help_of cmd var)
   endif()
   set(help "${out}")
   set(others -h)
-  if(cmd STREQUAL "" OR cmd STREQUAL "map")
+  if(cmd STREQUAL "" OR cmd STREQUAL "map" OR cmd STREQUAL "region")
     list(APPEND others help)
   endif()
   foreach(h IN LISTS others)

@@ -14,5 +14,11 @@ extern const Command kMapEncodeCommand;
 extern const Command kMapJsonCommand;
 extern const Command kListCommand;
 extern const Command kIpcsumCommand;
+extern const Command kRegionCreateCommand;
+extern const Command kRegionLsCommand;
+extern const Command kRegionInfoCommand;
+extern const Command kRegionCheckCommand;
+extern const Command kRegionRmCommand;
+extern const Command kRsrcCommand;
 
 }  // namespace vekutil

@@ -26,6 +26,15 @@ Commands:
   list [--type T] [--sep C] [--range C] TEXT
                             print the items of a list text, one a line
   ipcsum --rev N FILE       print the IP-checksum option words of a map
+  region create NAME --size BYTES [--group]
+                            create a named robust region
+  region ls                 list the regions of this host
+  region info NAME          a region's figures and named objects
+  region check NAME [--object OBJECT]
+                            check a region and its device handle's registry
+  region rm NAME            remove a region
+  rsrc NAME [--object OBJECT] [--kind K]
+                            print the resource table of a region's handle
 
 FILE and TEXT may be - for standard input. Every command takes --trace
 (the library's trace lines on standard output) and --help. Exit status: 0
@@ -33,6 +42,19 @@ on success, 1 when the input is bad or an operation fails (the message
 names the library's status), 2 for a wrong command line. Output files are
 written to a temporary file beside them and renamed, never left half
 written.
+)HELP";
+
+const char kRegionHelp[] = R"HELP(Usage: vekutil region SUBCOMMAND [OPTIONS] ARGUMENTS
+
+Subcommands:
+  create NAME --size BYTES[K|M|G] [--group]  create a named robust region
+  ls                              list the regions of this host (/dev/shm/vek.*)
+  info NAME                       size, use and named objects of a region
+  check NAME [--object OBJECT]    check a region and its handle's registry
+  rm NAME                         remove a region
+
+Only create and rm change anything. `vekutil region SUBCOMMAND --help`
+describes each.
 )HELP";
 
 const char kMapHelp[] = R"HELP(Usage: vekutil map SUBCOMMAND [OPTIONS] ARGUMENTS
@@ -96,6 +118,24 @@ int main(int argc, char **argv) {
             if (std::strcmp(c->name + 4, sub) == 0) return run_command(*c, argc - 3, argv + 3);
         }
         return unknown("map subcommand", sub, kMapHelp);
+    }
+    if (std::strcmp(cmd, "rsrc") == 0) return run_command(kRsrcCommand, argc - 2, argv + 2);
+    if (std::strcmp(cmd, "region") == 0) {
+        if (argc < 3) {
+            std::fputs(kRegionHelp, stderr);
+            return kExitUsage;
+        }
+        const char *sub = argv[2];
+        if (is_help(sub)) {
+            std::fputs(kRegionHelp, stdout);
+            return kExitOk;
+        }
+        static const Command *const kRegionCommands[] = {&kRegionCreateCommand, &kRegionLsCommand, &kRegionInfoCommand,
+                                                         &kRegionCheckCommand, &kRegionRmCommand};
+        for (const Command *c : kRegionCommands) {
+            if (std::strcmp(c->name + 7, sub) == 0) return run_command(*c, argc - 3, argv + 3);
+        }
+        return unknown("region subcommand", sub, kRegionHelp);
     }
     return unknown("command", cmd, kToolHelp);
 }
