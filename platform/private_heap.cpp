@@ -55,7 +55,8 @@ AreaRef area_of(const void *p) {
     const std::uint64_t e = g_map[a].load(std::memory_order_acquire);
     if (e == 0) return {};
     const std::uint64_t first = (e & (kHugeArea - 1)) - 1;
-    return {reinterpret_cast<unsigned char *>(first << kChunkShift), (e >> 32) << kChunkShift, (e & kHugeArea) != 0};
+    return {reinterpret_cast<unsigned char *>(static_cast<std::uintptr_t>(first << kChunkShift)),
+            static_cast<std::size_t>((e >> 32) << kChunkShift), (e & kHugeArea) != 0};
 }
 
 void map_area(const AreaRef &r, bool on) {
@@ -134,7 +135,7 @@ void *alloc_locked(std::size_t size) {
 }
 
 void *alloc_huge(std::size_t size) {
-    if (size > (std::size_t{1} << 46)) return nullptr;
+    if (size > SIZE_MAX / 4) return nullptr; // keeps the sum below from wrapping
     const std::size_t bytes = (size + size / 64 + 4 * heap::min_area_bytes() + kChunk - 1) & ~(kChunk - 1);
     const AreaRef r = new_area(bytes);
     if (r.mem == nullptr) return nullptr;
