@@ -31,6 +31,13 @@ private:
     std::string name_;
 };
 
+// What vek_region_check() finds wrong with a region: "" when it is whole.
+inline std::string region_violation(vek_region_t *r) {
+    const char *violation = "unset";
+    if (vek_region_check(r, &violation) != VEK_ST_SUCCESS) return "check refused";
+    return violation != nullptr ? violation : "";
+}
+
 // Starts this binary again as the role `role` with `args` (fork + exec:
 // a fresh address-space layout), with `env` added to the environment.
 inline pid_t run_role(const std::string &role, const std::vector<std::string> &args,

@@ -25,6 +25,7 @@ namespace {
 
 using regiontest::Name;
 using regiontest::run_role;
+using regiontest::region_violation;
 using regiontest::wait_status;
 namespace img = vek_sal::region;
 
@@ -149,9 +150,7 @@ TEST(RegionOpen, CreatesThenAttachesAtTheSameAddress) {
     EXPECT_EQ(info.objects, 0u);
     EXPECT_EQ(info.mode, 0600u);
     EXPECT_GT(info.freeBytes, kSize / 2);
-    const char *violation = "unset";
-    ASSERT_EQ(vek_region_check(r, &violation), VEK_ST_SUCCESS);
-    EXPECT_EQ(violation, nullptr);
+    EXPECT_EQ(region_violation(r), "");
 
     // A second open in this process shares the handle; a size must agree.
     vek_region_t *again = nullptr;
@@ -378,9 +377,7 @@ TEST(RegionCreate, CreatorThatDiedMidwayIsTakenOver) {
     EXPECT_EQ(vek_region_error(),
               vektest::format("region '%s': is not ready (its creator is still at work or died)", n.c_str()));
     ASSERT_EQ(vek_region_open(n.c_str(), kSize, VEK_REGION_CREATE, &r), VEK_ST_SUCCESS) << vek_region_error();
-    const char *violation = "unset";
-    vek_region_check(r, &violation);
-    EXPECT_EQ(violation, nullptr);
+    EXPECT_EQ(region_violation(r), "");
     vek_region_close(r);
     EXPECT_EQ(wait_status(run_role("attach", {n.c_str()})), 0);
 }
@@ -492,9 +489,7 @@ TEST(RegionObjects, CreatedOnceFoundAndListed) {
     vek_region_info(r, &info);
     EXPECT_EQ(info.objects, 3u);
     EXPECT_EQ(info.blocksInUse, 3u);
-    const char *violation = "unset";
-    vek_region_check(r, &violation);
-    EXPECT_EQ(violation, nullptr);
+    EXPECT_EQ(region_violation(r), "");
     vek_region_close(r);
 }
 
@@ -586,9 +581,7 @@ TEST(RegionBlocks, FullRegionChangesNothing) {
     for (void *b : blocks) EXPECT_EQ(vek_region_free(r, b), VEK_ST_SUCCESS);
     vek_region_info(r, &after);
     EXPECT_EQ(after.blocksInUse, 0u);
-    const char *violation = "unset";
-    vek_region_check(r, &violation);
-    EXPECT_EQ(violation, nullptr);
+    EXPECT_EQ(region_violation(r), "");
     vek_region_close(r);
 }
 
@@ -728,9 +721,7 @@ TEST(RegionRouting, DeathAtEveryPlatformCallLeavesTheRegionWhole) {
             const int status = wait_status(pid);
             ASSERT_TRUE(status == 0 || status == kDied) << status;
             finished = status == 0;
-            const char *violation = "unset";
-            ASSERT_EQ(vek_region_check(r, &violation), VEK_ST_SUCCESS);
-            ASSERT_EQ(violation, nullptr);
+            ASSERT_EQ(region_violation(r), "");
             // What the child left is found and destroyed, or absent.
             vek_rsrc_t *left = nullptr;
             vek_st_t st = vek_rsrc_find(hdl, 2, "victim", &left);
