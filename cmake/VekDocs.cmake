@@ -29,7 +29,8 @@ else()
 endif()
 # The headers as users see them: the generated ones and the copies beside them.
 # The stand-in's test controls are documented with it.
-set(VEK_DOC_INPUT_LIST ${VEK_PUBLIC_HEADERS} ${PROJECT_SOURCE_DIR}/platform/vek_saltest.h)
+set(VEK_DOC_INPUT_LIST ${VEK_PUBLIC_HEADERS} ${PROJECT_SOURCE_DIR}/platform/vek_saltest.h
+  ${PROJECT_SOURCE_DIR}/platform/vek_region.h)
 list(JOIN VEK_DOC_INPUT_LIST " \\\n                         " VEK_DOC_INPUT)
 set(VEK_DOC_STRIP_PATHS "${VEK_GENERATED_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/platform ${PROJECT_SOURCE_DIR}")
 configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${PROJECT_BINARY_DIR}/Doxyfile @ONLY)

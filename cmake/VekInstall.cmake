@@ -2,7 +2,7 @@
 #   Runtime              libvekcommon.so.1*
 #   Development          headers, libvekcommon.so, vekcommon.pc, the CMake package
 #   PlatformRuntime      libVekSalIf.so.1* (stand-in only)
-#   PlatformDevelopment  libVekSalIf.so, vek_saltest.h (stand-in only)
+#   PlatformDevelopment  libVekSalIf.so, vek_saltest.h, vek_region.h (stand-in only)
 # Directories come from GNUInstallDirs; a relative CMAKE_INSTALL_LIBDIR such
 # as lib/x86_64-linux-gnu keeps the installed tree relocatable.
 include(CMakePackageConfigHelpers)
@@ -17,7 +17,7 @@ if(VEK_PLATFORM STREQUAL "standin")
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
       COMPONENT PlatformRuntime NAMELINK_COMPONENT PlatformDevelopment
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/platform/vek_saltest.h
+  install(FILES ${PROJECT_SOURCE_DIR}/platform/vek_saltest.h ${PROJECT_SOURCE_DIR}/platform/vek_region.h
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
     COMPONENT PlatformDevelopment)
 endif()

@@ -2,6 +2,10 @@
 // library's heap, process-shared robust pthread mutexes, string helpers and
 // byte order, with the fault controls and block counters of vek_saltest.h.
 //
+// Robust memory is private (the C library's heap) unless a mapping serves
+// it: the shared arena of forked tests or a named region (region.hpp);
+// a block is always released into the mapping it came from.
+//
 // The exported functions never call one another through their exported
 // names, so a replacement library sees each call of libvekcommon once.
 #include <arpa/inet.h>
@@ -15,20 +19,12 @@
 
 #include <vek/vek_sal.h>
 
+#include "region.hpp"
 #include "vek_saltest.h"
 
 extern "C" {
 VEK_API uint32_t vek_trace_level = 0;
 }
-
-// Shared robust memory of multi-process tests (shared_arena.cpp).
-namespace vek_sal_arena {
-bool routing();
-bool owns(const void *p);
-void *alloc(std::size_t size);
-void *resize(void *p, std::size_t size);
-void release(void *p);
-} // namespace vek_sal_arena
 
 namespace {
 
@@ -145,7 +141,8 @@ void heap_release(void *ptr) {
 
 void *robust_alloc(std::size_t size) {
     if (alloc_fails(VEK_SALTEST_ROBUST)) return nullptr;
-    void *p = vek_sal_arena::routing() ? vek_sal_arena::alloc(size) : std::malloc(size == 0 ? 1 : size);
+    const vek_sal::region::Mapping *m = vek_sal::region::serving();
+    void *p = m != nullptr ? vek_sal::region::alloc(*m, size) : std::malloc(size == 0 ? 1 : size);
     if (p != nullptr) g_robust_live.fetch_add(1);
     return p;
 }
@@ -163,14 +160,20 @@ vek_st_t robust_malloc_to(std::size_t size, void **ptr, uint32_t flag) {
     return VEK_ST_SUCCESS;
 }
 
-void robust_release(void *ptr) {
-    if (ptr == nullptr) return;
-    g_robust_live.fetch_sub(1);
-    if (vek_sal_arena::owns(ptr)) {
-        vek_sal_arena::release(ptr);
-    } else {
-        std::free(ptr);
+// Releases a robust block where it belongs; VEK_ST_PTHREAD_MUTEX_OWNER_DEAD
+// when its mapping's lock came back from a dead owner.
+vek_st_t robust_release(void *ptr) {
+    if (ptr == nullptr) return VEK_ST_SUCCESS;
+    if (const vek_sal::region::Mapping *m = vek_sal::region::mapping_of(ptr)) {
+        // Inside a mapping but not a block of it in use: nothing to release.
+        const vek_st_t st = vek_sal::region::release(*m, ptr);
+        if (st == VEK_ST_INVALID_PARAMETER) return VEK_ST_SUCCESS;
+        g_robust_live.fetch_sub(1);
+        return st;
     }
+    g_robust_live.fetch_sub(1);
+    std::free(ptr);
+    return VEK_ST_SUCCESS;
 }
 
 } // namespace
@@ -226,7 +229,8 @@ VEK_API vek_st_t vek_nvm_robust_realloc(void *ptr, size_t size, void **newPtr) {
     }
     void *p = nullptr;
     if (!alloc_fails(VEK_SALTEST_ROBUST)) {
-        p = vek_sal_arena::owns(ptr) ? vek_sal_arena::resize(ptr, size) : std::realloc(ptr, size == 0 ? 1 : size);
+        const vek_sal::region::Mapping *m = vek_sal::region::mapping_of(ptr);
+        p = m != nullptr ? vek_sal::region::resize(*m, ptr, size) : std::realloc(ptr, size == 0 ? 1 : size);
     }
     *newPtr = p;
     return p == nullptr ? VEK_ST_NO_MEMORY : VEK_ST_SUCCESS;
@@ -237,9 +241,9 @@ VEK_API vek_st_t vek_nvm_robust_free(void **ptr) {
     show_holder(VEK_SALTEST_HOLDER_FREE, ptr, *ptr);
     vek_st_t st = VEK_ST_SUCCESS;
     call_fails(VEK_SALTEST_ROBUST_FREE, &st);
-    robust_release(*ptr);
+    const vek_st_t released = robust_release(*ptr);
     *ptr = nullptr;
-    return st;
+    return st != VEK_ST_SUCCESS ? st : released;
 }
 
 // ---- mutexes ---------------------------------------------------------------
