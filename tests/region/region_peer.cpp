@@ -118,7 +118,8 @@ public:
             const vek_st_t st = counted(vek_rsrc_allocate(pool_, n, &start));
             if (held_status(st)) {
                 if (start != UINT32_MAX) take(start, n);
-            } else if (st != VEK_ST_RSRC_INSUFF_IDS_AVAIL) {
+            } else if (st != VEK_ST_RSRC_INSUFF_IDS_AVAIL && st != VEK_ST_INVALID_PARAMETER) {
+                // (7: enough identifiers free, but no run of them long enough.)
                 violation("allocate: status ", st);
             }
         } else if (r < 55) {
