@@ -76,7 +76,9 @@ struct Summary {
     void *device = nullptr;
 };
 
-// The command that runs the peer: the emulator of a cross build first.
+// The command that runs the peer: the emulator of a cross build first (a
+// program under qemu-user cannot exec another target program directly;
+// the emulator is looked up in PATH, as ctest does).
 inline std::vector<std::string> peer_command() {
     std::vector<std::string> cmd;
     std::stringstream emulator(VEK_REGION_EMULATOR);
@@ -117,7 +119,7 @@ public:
         posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (start != nullptr) posix_spawn_file_actions_adddup2(&actions, start->read_end(), 3);
         std::fflush(stdout);
-        const int err = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+        const int err = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (err != 0) {
             pid_ = -1;
