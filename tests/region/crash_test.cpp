@@ -27,8 +27,8 @@ using namespace regiontest;
 
 constexpr size_t kRegionSize = 4u << 20;
 constexpr uint32_t kOpenFlags = VEK_REGION_CREATE | VEK_REGION_EXCL | VEK_REGION_ROBUST;
-constexpr const char *kNoOwnerDeath = "robust mutexes do not report a dead owner on this system "
-                                      "(qemu-user does not implement robust futex lists)";
+constexpr const char *kNoOwnerDeath = "robust mutexes do not report a dead owner on this system (as under "
+                                      "qemu-user, which does not implement robust futex lists)";
 
 void pause_us(long us) {
     const timespec t{us / 1000000, (us % 1000000) * 1000L};
