@@ -154,10 +154,12 @@ bool read_header(int fd, std::uint64_t object_size, HeaderCopy *copy) {
     return pread(fd, copy->bytes, sizeof copy->bytes, 0) == static_cast<ssize_t>(sizeof copy->bytes);
 }
 
+// Whether the header is past its making: ready, or anything but the states
+// of a maker at work (the checks then tell what it is).
 bool header_ready(const HeaderCopy &c) {
     std::uint32_t ready = 0;
     std::memcpy(&ready, c.bytes + offsetof(Header, ready), sizeof ready);
-    return ready == kReady;
+    return ready != kFree && ready != kMaking;
 }
 
 // Makes the region in `fd` (held under LOCK_EX, not ready).
@@ -199,7 +201,7 @@ vek_st_t attach(const char *name, int fd, std::uint64_t object_size, const Heade
                  sizeof why) != VEK_ST_SUCCESS ||
         reinterpret_cast<const Header *>(mem)->ready.load() != kReady) {
         munmap(mem, h.size);
-        return fail(VEK_ST_NVM_ERROR, name, "header changed while attaching");
+        return fail(VEK_ST_NVM_ERROR, name, "header ready state unknown");
     }
     *out = Mapping{mem, static_cast<std::size_t>(h.size), static_cast<std::size_t>(h.heap_off),
                    static_cast<std::size_t>(h.dir_off), h.dir_entries};
@@ -298,7 +300,7 @@ vek_st_t check_handle(const vek_region *r) {
 vek_st_t lock_failed(const vek_region *r) { return fail(VEK_ST_NVM_ERROR, r->name, "the region's lock is unusable"); }
 
 // Finds `name` or claims a free entry for it, under the region lock.
-vek_st_t claim(vek_region *r, const char *name, std::size_t size, Entry **out) {
+vek_st_t claim(vek_region *r, const char *name, std::size_t size, Entry **out, void **obj_out) {
     const Locked lock(r->map);
     if (!lock.held()) return lock_failed(r);
     for (std::uint32_t i = 0; i < r->map.entries; ++i) {
@@ -314,6 +316,7 @@ vek_st_t claim(vek_region *r, const char *name, std::size_t size, Entry **out) {
             std::atomic_thread_fence(std::memory_order_seq_cst);
             e->state.store(kMaking);
             *out = e;
+            *obj_out = obj;
             return VEK_ST_SUCCESS;
         }
         if (entry_in_use(r, i) == nullptr) return fail(VEK_ST_NVM_ERROR, r->name, "object directory broken");
@@ -323,6 +326,7 @@ vek_st_t claim(vek_region *r, const char *name, std::size_t size, Entry **out) {
                             static_cast<unsigned long long>(e->size), size);
             }
             *out = e;
+            *obj_out = r->map.base + e->off;  // checked by entry_in_use()
             return VEK_ST_SUCCESS;
         }
     }
@@ -435,8 +439,8 @@ VEK_API vek_st_t vek_region_object(vek_region_t *region, const char *name, size_
                     size == 0 ? "size 0" : "null result pointer");
     }
     Entry *e = nullptr;
-    if (const vek_st_t st = claim(region, name, size, &e)) return st;
-    void *obj = region->map.base + e->off;
+    void *obj = nullptr;
+    if (const vek_st_t st = claim(region, name, size, &e, &obj)) return st;
     if (e->state.load() == kReady) {
         *out = obj;
         return ok();

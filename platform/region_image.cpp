@@ -12,8 +12,6 @@ namespace vek_sal::region {
 
 namespace {
 
-constexpr const char *kArchNames[] = {"unknown", "x86_64", "i386", "armhf", "aarch64", "s390x", "ppc64", "riscv64"};
-
 bool init_robust_mutex(pthread_mutex_t *m) {
     pthread_mutexattr_t attr;
     if (pthread_mutexattr_init(&attr) != 0) return false;
@@ -30,17 +28,6 @@ bool name_char(char c) {
 }
 
 } // namespace
-
-const char *arch_name(std::uint16_t arch) {
-    return arch < sizeof kArchNames / sizeof kArchNames[0] ? kArchNames[arch] : "an unknown architecture";
-}
-
-std::uint32_t header_checksum(const Header &h) {
-    const auto *p = reinterpret_cast<const unsigned char *>(&h);
-    std::uint32_t sum = 2166136261u;
-    for (std::size_t i = 0; i < offsetof(Header, checksum); ++i) sum = (sum ^ p[i]) * 16777619u;
-    return sum;
-}
 
 bool name_ok(const char *name) {
     if (name == nullptr || name[0] == '\0' || name[0] == '.') return false;
@@ -116,6 +103,11 @@ vek_st_t validate(const Header &h, std::uint64_t object_size, std::uint64_t mapp
     if (h.size != object_size) {
         std::snprintf(why, why_len, "header says %llu bytes, the object holds %llu",
                       static_cast<unsigned long long>(h.size), static_cast<unsigned long long>(object_size));
+        return VEK_ST_NVM_ERROR;
+    }
+    if (h.base == 0 || h.base % 4096 != 0) {
+        std::snprintf(why, why_len, "header says base 0x%llx, not a page address",
+                      static_cast<unsigned long long>(h.base));
         return VEK_ST_NVM_ERROR;
     }
     if (h.base != mapped_at) {

@@ -52,7 +52,10 @@ constexpr Arch this_arch() {
 #endif
 }
 
-const char *arch_name(std::uint16_t arch);
+inline const char *arch_name(std::uint16_t arch) {
+    constexpr const char *kNames[] = {"unknown", "x86_64", "i386", "armhf", "aarch64", "s390x", "ppc64", "riscv64"};
+    return arch < sizeof kNames / sizeof kNames[0] ? kNames[arch] : "an unknown architecture";
+}
 
 enum ByteOrder : std::uint8_t { kLittle = 1, kBig = 2 };
 constexpr ByteOrder this_byte_order() { return __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? kLittle : kBig; }
@@ -91,7 +94,12 @@ struct alignas(kAlign) Entry {
 constexpr std::size_t round_up(std::size_t n, std::size_t a) { return (n + a - 1) / a * a; }
 
 // FNV-1a of the header's fixed fields.
-std::uint32_t header_checksum(const Header &h);
+inline std::uint32_t header_checksum(const Header &h) {
+    const auto *p = reinterpret_cast<const unsigned char *>(&h);
+    std::uint32_t sum = 2166136261u;
+    for (std::size_t i = 0; i < offsetof(Header, checksum); ++i) sum = (sum ^ p[i]) * 16777619u;
+    return sum;
+}
 
 // Offset of the directory and of the heap for a region with `entries`
 // directory entries.

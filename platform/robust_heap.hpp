@@ -38,6 +38,13 @@ bool release(void *mem, void *block);
 // The usable size of a block in use (at least what was asked for).
 std::size_t block_size(const void *mem, const void *block);
 
+// The slot size of a small block starting at `block` in an area of
+// `bytes` bytes, or 0 when `block` starts no slot of a slab. It reads no
+// slot bitmap, only what stays put while a block of the slab is in use, so
+// a thread may ask about a block it holds without the area's lock (whether
+// the block is still in use is for release() to tell).
+std::size_t slot_size(const void *mem, std::size_t bytes, const void *block);
+
 // Tells whether `p` points into the area's blocks.
 bool owns(const void *mem, std::size_t bytes, const void *p);
 

@@ -19,6 +19,7 @@
 
 #include <vek/vek_sal.h>
 
+#include "private_heap.hpp"
 #include "region.hpp"
 #include "vek_saltest.h"
 
@@ -142,7 +143,7 @@ void heap_release(void *ptr) {
 void *robust_alloc(std::size_t size) {
     if (alloc_fails(VEK_SALTEST_ROBUST)) return nullptr;
     const vek_sal::region::Mapping *m = vek_sal::region::serving();
-    void *p = m != nullptr ? vek_sal::region::alloc(*m, size) : std::malloc(size == 0 ? 1 : size);
+    void *p = m != nullptr ? vek_sal::region::alloc(*m, size) : vek_sal::private_heap::alloc(size);
     if (p != nullptr) g_robust_live.fetch_add(1);
     return p;
 }
@@ -172,7 +173,7 @@ vek_st_t robust_release(void *ptr) {
         return st;
     }
     g_robust_live.fetch_sub(1);
-    std::free(ptr);
+    vek_sal::private_heap::release(ptr);
     return VEK_ST_SUCCESS;
 }
 
@@ -230,7 +231,7 @@ VEK_API vek_st_t vek_nvm_robust_realloc(void *ptr, size_t size, void **newPtr) {
     void *p = nullptr;
     if (!alloc_fails(VEK_SALTEST_ROBUST)) {
         const vek_sal::region::Mapping *m = vek_sal::region::mapping_of(ptr);
-        p = m != nullptr ? vek_sal::region::resize(*m, ptr, size) : std::realloc(ptr, size == 0 ? 1 : size);
+        p = m != nullptr ? vek_sal::region::resize(*m, ptr, size) : vek_sal::private_heap::resize(ptr, size);
     }
     *newPtr = p;
     return p == nullptr ? VEK_ST_NO_MEMORY : VEK_ST_SUCCESS;

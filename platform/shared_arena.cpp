@@ -37,9 +37,8 @@ VEK_API int vek_saltest_shared_robust_begin(size_t bytes) {
     namespace r = vek_sal::region;
     if (g_mapped || bytes < 4096) return -1;
     const std::size_t heap_off = r::heap_offset(0);
-    const std::size_t area = r::round_up(bytes, 16);
-    std::size_t size = heap_off + (area < vek_sal::heap::min_area_bytes() ? vek_sal::heap::min_area_bytes() : area);
-    size = r::round_up(size, 4096);
+    // The heap gets `bytes` for blocks on top of its own bookkeeping.
+    const std::size_t size = heap_off + r::round_up(bytes, 4096) + vek_sal::heap::min_area_bytes();
     void *m = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (m == MAP_FAILED) return -1;
     if (!r::format(m, size, reinterpret_cast<std::uintptr_t>(m), 0)) {

@@ -233,6 +233,32 @@ VEK_API const char *vek_saltest_shared_robust_check(void);
  */
 VEK_API int vek_saltest_shared_robust_contains(const void *ptr);
 
+/* ---- robust-memory allocator ---------------------------------------------- */
+
+/**
+ * Arms a death point inside the robust-memory allocator: the calling process
+ * ends with _exit(@p exitCode) at the @p nth ordered store step from now of
+ * any area's allocation or release (a step is one store, or a few stores to
+ * derived bookkeeping, that the allocator orders before the next), holding
+ * whatever lock guards the area. Meant for a forked child working on a
+ * shared area: the next locker sees what a process killed between those two
+ * stores leaves, mends the area and finds it whole. A test sweeps n = 1,
+ * 2, ... until the child finishes without reaching the nth step. Steps are
+ * counted across threads; the private robust heap takes them only when a
+ * thread's cache goes to or comes from its areas.
+ * @param nth      Which step from now: 1 = the next one; 0 disarms.
+ * @param exitCode The exit status the process ends with.
+ */
+VEK_API void vek_saltest_heap_die_at(uint32_t nth, int exitCode);
+
+/**
+ * Ordered store steps the robust-memory allocator took since the library was
+ * loaded (exact for steps taken by one thread at a time). Read it before and
+ * after an operation to know how many death points the operation has.
+ * @return The count.
+ */
+VEK_API uint32_t vek_saltest_heap_steps(void);
+
 #ifdef __cplusplus
 }
 #endif

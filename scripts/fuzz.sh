@@ -12,7 +12,7 @@ seconds=${1:-60}
 bash scripts/setup.sh clang
 build=build-fuzz
 CC=clang-14 CXX=clang++-14 cmake -S . -B $build -DVEK_FUZZ=ON -DBUILD_TESTING=OFF -DVEK_WERROR=ON > /dev/null
-targets=${VEK_FUZZ_TARGETS:-"map_decode map_decode_trace map_path strlist getopt_crt rsrc containers"}
+targets=${VEK_FUZZ_TARGETS:-"map_decode map_decode_trace map_path strlist getopt_crt rsrc containers region_header"}
 cmake --build $build -j"$(nproc)" --target $(for t in $targets; do echo "fuzz_$t"; done)
 
 run_one() {
