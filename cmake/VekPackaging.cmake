@@ -118,7 +118,7 @@ set(CPACK_COMPONENT_PLATFORMRUNTIME_DESCRIPTION "stand-in platform library of th
 
 set(CPACK_DEBIAN_PLATFORMDEVELOPMENT_PACKAGE_NAME libveksalif-dev)
 set(CPACK_DEBIAN_PLATFORMDEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_COMPONENT_PLATFORMDEVELOPMENT_DESCRIPTION "stand-in platform library of the VEK SDK - development files\nlibVekSalIf is the platform abstraction library that libvekcommon calls.\n.\nThis package holds the link for development and vek_saltest.h, the\nstand-in's test controls: fault injection (failing allocations, chosen\nstatuses from releases and mutex calls), live-block counts and a shared\nrobust arena, for tests of programs that use libvekcommon.")
+set(CPACK_COMPONENT_PLATFORMDEVELOPMENT_DESCRIPTION "stand-in platform library of the VEK SDK - development files\nlibVekSalIf is the platform abstraction library that libvekcommon calls.\n.\nThis package holds the link for development, vek_region.h, the named\nrobust regions that programs share, and vek_saltest.h, the\nstand-in's test controls: fault injection (failing allocations, chosen\nstatuses from releases and mutex calls), live-block counts and a shared\nrobust arena, for tests of programs that use libvekcommon.")
 
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME vekutil)
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION utils)

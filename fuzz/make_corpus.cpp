@@ -223,6 +223,27 @@ void container_seeds() {
                                            0x04, 1, 0x05, 2, 7, 0x06, 2, 0x03, 5, 0x06, 0}));
 }
 
+// Robust heap: area size selector (2 bytes), then operations (see
+// fuzz/robust_heap.cpp): 0 alloc, 1 release, 2 word overwrite, 3 byte
+// overwrite, 4 mend, 5 release of no block.
+void robust_heap_seeds() {
+    put("robust_heap", "alloc_release", bytes({3, 0, 0, 100, 0, 0, 0, 0x10, 0, 0x00, 0x81, 0, 16, 0,
+                                               1, 0, 1, 1, 5, 7, 1, 0, 4}));
+    put("robust_heap", "many_small", bytes({1, 1, 0, 16, 0, 0, 16, 0, 0, 16, 0, 0, 48, 0, 0, 200, 0, 0, 0, 8,
+                                            0, 0, 8, 1, 2, 1, 1, 5, 3, 1, 0, 4, 0, 32, 0}));
+    put("robust_heap", "descriptor_run", bytes({2, 0, 0, 0, 0x84, 0, 0x90, 0, 2, 25, 0, 7, 0, 0, 0, 0, 0, 0, 0,
+                                                4, 0, 64, 0, 1, 0}));
+    put("robust_heap", "slab_bitmap", bytes({0, 0, 0, 64, 0, 0, 64, 0, 2, 0, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                             0xFF, 0xFF, 0xFF, 4, 0, 64, 0, 0, 64, 0}));
+    put("robust_heap", "counters", bytes({4, 0, 0, 0x10, 0, 2, 20, 0, 1, 0, 0, 0, 0, 0, 0, 0, 4, 1, 0}));
+    put("robust_heap", "free_list", bytes({5, 2, 0, 0x00, 0x88, 0, 0x00, 0x88, 1, 0, 2, 8, 0, 0xFE, 0xFF, 0xFF,
+                                           0xFF, 0, 0, 0, 0, 4, 0, 0x00, 0x90}));
+    put("robust_heap", "format_mark", bytes({0, 0, 0, 50, 0, 2, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 4, 0, 10, 0}));
+    put("robust_heap", "size_word", bytes({0, 0, 2, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 4, 0, 10, 0}));
+    put("robust_heap", "page_bytes", bytes({6, 3, 0, 0x20, 0, 3, 0x00, 0x10, 0x03, 3, 0x04, 0x10, 0xFF, 4,
+                                            0, 0x20, 0, 1, 0}));
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -237,5 +258,6 @@ int main(int argc, char **argv) {
     getopt_seeds();
     rsrc_seeds();
     container_seeds();
+    robust_heap_seeds();
     return 0;
 }

@@ -158,12 +158,18 @@ struct Cache {
     Bin bins[heap::kClasses];
 };
 
-// Blocks a bin holds at most: about 32 KiB, 16 .. 256 blocks. A full bin
-// gives half back; an empty one takes half its limit.
-constexpr std::uint32_t limit_of(std::size_t c) {
-    const std::uint32_t n = 32768 / heap::kClassSize[c];
-    return n < 16 ? 16 : n > 256 ? 256 : n;
-}
+// Blocks a bin holds at most: about 64 KiB, 32 .. 512 blocks. A bin past
+// its limit gives a quarter of it back; an empty one takes a quarter, so a
+// working set of up to the limit settles in the cache.
+constexpr auto kLimit = [] {
+    std::array<std::uint32_t, heap::kClasses> t{};
+    for (std::size_t c = 0; c < heap::kClasses; ++c) {
+        const std::uint32_t n = 65536 / heap::kClassSize[c];
+        t[c] = n < 32 ? 32 : n > 512 ? 512 : n;
+    }
+    return t;
+}();
+constexpr std::uint32_t limit_of(std::size_t c) { return kLimit[c]; }
 
 std::uint64_t g_secret = 0;
 pthread_once_t g_once = PTHREAD_ONCE_INIT;
@@ -216,8 +222,14 @@ void init_once() {
     pthread_atfork(lock_for_fork, unlock_after_fork, unlock_after_fork);
 }
 
-Cache *cache() {
-    if (tl_cache != nullptr) return tl_cache;
+Cache *new_cache();
+
+inline Cache *cache() {
+    Cache *c = tl_cache;
+    return c != nullptr ? c : new_cache();
+}
+
+Cache *new_cache() {
     pthread_once(&g_once, init_once);
     void *m = nullptr;
     {
@@ -237,8 +249,7 @@ void *alloc_small(std::size_t size) {
     if (cache_ == nullptr) return nullptr;
     Bin &bin = cache_->bins[c];
     if (bin.head == nullptr) {
-        // Takes half a bin's worth from the areas at once.
-        const std::uint32_t want = limit_of(c) / 2;
+        const std::uint32_t want = limit_of(c) / 4;
         const Locked guard;
         for (std::uint32_t i = 0; i < want; ++i) {
             auto *w = static_cast<std::uint64_t *>(alloc_locked(heap::kClassSize[c]));
@@ -286,7 +297,7 @@ bool release(void *block) {
         w[0] = reinterpret_cast<std::uintptr_t>(bin.head);
         w[1] = tag_of(block);
         bin.head = block;
-        if (++bin.count >= limit_of(cls)) drain(bin, limit_of(cls) / 2);
+        if (++bin.count > limit_of(cls)) drain(bin, limit_of(cls) / 4);
         return true;
     }
     if (r.huge) {

@@ -59,13 +59,39 @@ static_assert(sizeof(Desc) == 32);
 constexpr std::size_t kSlabHeader = 64;
 constexpr std::size_t kMaxSlots = 256;
 
-constexpr std::uint32_t pages_of_class(std::size_t c) {
+constexpr std::uint32_t class_pages(std::size_t c) {
     const std::uint32_t size = kClassSize[c];
     return size <= 256 ? 1 : size <= 512 ? 2 : size <= 1792 ? 4 : 8;
 }
-constexpr std::uint32_t slots_of_class(std::size_t c) {
-    const std::size_t n = (pages_of_class(c) * kPage - kSlabHeader) / kClassSize[c];
-    return static_cast<std::uint32_t>(n < kMaxSlots ? n : kMaxSlots);
+
+// Per class: pages of a slab, slots of a slab, and the reciprocal that
+// turns an offset into a slot number without a division (exact for every
+// offset inside a slab: offset * size < 2^32).
+struct ClassShape {
+    std::uint32_t pages;
+    std::uint32_t slots;
+    std::uint64_t reciprocal;
+};
+constexpr auto kShape = [] {
+    std::array<ClassShape, kClasses> t{};
+    for (std::size_t c = 0; c < kClasses; ++c) {
+        const std::size_t n = (class_pages(c) * kPage - kSlabHeader) / kClassSize[c];
+        t[c] = {class_pages(c), static_cast<std::uint32_t>(n < kMaxSlots ? n : kMaxSlots),
+                (std::uint64_t{1} << 32) / kClassSize[c] + 1};
+    }
+    return t;
+}();
+static_assert(8 * kPage * std::uint64_t{kSmallMax} < (std::uint64_t{1} << 32));
+
+constexpr std::uint32_t pages_of_class(std::size_t c) { return kShape[c].pages; }
+constexpr std::uint32_t slots_of_class(std::size_t c) { return kShape[c].slots; }
+
+// The slot at `off` bytes past a slab's first slot, or kMaxSlots when
+// `off` starts no slot of class c.
+inline std::uint32_t slot_at(std::size_t c, std::size_t off) {
+    if (off >= std::size_t{kShape[c].pages} * kPage) return kMaxSlots;
+    const auto slot = static_cast<std::uint32_t>((off * kShape[c].reciprocal) >> 32);
+    return slot < kShape[c].slots && std::size_t{slot} * kClassSize[c] == off ? slot : kMaxSlots;
 }
 
 struct Slab {
@@ -403,14 +429,14 @@ Found find(const Area &a, const void *p) {
     if (s == kNone) return f;
     const std::size_t cls = a.d(s).aux;
     const unsigned char *first = a.page(s) + kSlabHeader;
-    if (c < first || static_cast<std::size_t>(c - first) % kClassSize[cls] != 0) return f;
-    const std::size_t slot = static_cast<std::size_t>(c - first) / kClassSize[cls];
-    if (slot >= slots_of_class(cls)) return f;
+    if (c < first) return f;
+    const std::uint32_t slot = slot_at(cls, static_cast<std::size_t>(c - first));
+    if (slot == kMaxSlots) return f;
     if ((a.slab(s).used_bits[slot / 64] >> (slot % 64) & 1) == 0) return f;
     f.head = s;
     f.small = true;
     f.cls = cls;
-    f.slot = static_cast<std::uint32_t>(slot);
+    f.slot = slot;
     return f;
 }
 
@@ -518,8 +544,8 @@ std::size_t slot_size(const void *mem, std::size_t bytes, const void *block) {
     if (s == kNone) return 0;
     const std::size_t size = kClassSize[a.d(s).aux];
     const unsigned char *first = a.page(s) + kSlabHeader;
-    if (c < first || static_cast<std::size_t>(c - first) % size != 0) return 0;
-    return static_cast<std::size_t>(c - first) / size < slots_of_class(a.d(s).aux) ? size : 0;
+    if (c < first || slot_at(a.d(s).aux, static_cast<std::size_t>(c - first)) == kMaxSlots) return 0;
+    return size;
 }
 
 bool owns(const void *mem, std::size_t bytes, const void *p) {

@@ -107,6 +107,11 @@ typedef struct vek_region_info {
  * Opens a region: attaches to it, or creates it when absent and
  * ::VEK_REGION_CREATE is given. Two processes creating the same region at
  * the same instant end up attached to one region.
+ * A region this process has open already is not mapped twice: the same
+ * handle is returned, and each open is matched by one vek_region_close().
+ * An attacher that finds the region still being made waits for its
+ * creator (about a second at most); a creator that died midway leaves it
+ * to the next opener with ::VEK_REGION_CREATE, which makes it again.
  * @param name  The region's name (see the file comment for the rule).
  * @param size  Bytes of the region when it is created (rounded up to pages);
  *              when attaching, 0 or the region's own size.

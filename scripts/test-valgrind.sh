@@ -17,6 +17,10 @@ vg=(valgrind --tool=memcheck --error-exitcode=99 --leak-check=full
     --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect
     --track-origins=yes --trace-children=no --num-callers=30 --quiet)
 
+# Private robust blocks from the C library's heap, so that memcheck sees
+# their uses after release, double releases and leaks.
+export VEK_ROBUST_SYSTEM_HEAP=1
+
 programs=()
 while IFS= read -r p; do programs+=("$p"); done < <(find "$build/tests" -maxdepth 1 -type f -executable -name '*_test' | sort)
 
@@ -33,7 +37,7 @@ for p in "${programs[@]}"; do
     failed+=("$name")
   fi
 done
-for t in map_decode map_decode_trace map_path strlist getopt_crt rsrc containers; do
+for t in map_decode map_decode_trace map_path strlist getopt_crt rsrc containers robust_heap; do
   exe="$build/fuzz/fuzz_${t}_replay"
   [ -x "$exe" ] || continue
   t0=$SECONDS

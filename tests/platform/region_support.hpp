@@ -44,28 +44,28 @@ inline pid_t run_role(const std::string &role, const std::vector<std::string> &a
     setenv("VEK_REGION_TEST_ARGS", joined.c_str(), 1);
     for (const std::string &e : env) putenv(strdup(e.c_str()));
     alarm(60);
-    execl("/proc/self/exe", "region-role", static_cast<char *>(nullptr));
+    // The program's own file (under valgrind /proc/self/exe is the tool).
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) _exit(127);
+    execl(self, "region-role", static_cast<char *>(nullptr));
     // Under a user-mode emulator the program is run through it again.
     if (const char *emulator = std::getenv("VEK_TEST_EMULATOR")) {
-        char self[4096] = {};
-        if (readlink("/proc/self/exe", self, sizeof self - 1) > 0) {
-            std::vector<std::string> words;
-            std::string w;
-            for (const char *c = emulator;; ++c) {
-                if (*c == ' ' || *c == '\0') {
-                    if (!w.empty()) words.push_back(w);
-                    w.clear();
-                    if (*c == '\0') break;
-                } else {
-                    w += *c;
-                }
+        std::vector<std::string> words;
+        std::string w;
+        for (const char *c = emulator;; ++c) {
+            if (*c == ' ' || *c == '\0') {
+                if (!w.empty()) words.push_back(w);
+                w.clear();
+                if (*c == '\0') break;
+            } else {
+                w += *c;
             }
-            words.push_back(self);
-            std::vector<char *> argv;
-            for (std::string &s : words) argv.push_back(s.data());
-            argv.push_back(nullptr);
-            execvp(argv[0], argv.data());
         }
+        words.push_back(self);
+        std::vector<char *> argv;
+        for (std::string &s : words) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
     }
     _exit(127);
 }
