@@ -110,7 +110,7 @@ void BM_Rem(benchmark::State &state) {
     state.SetItemsProcessed(state.iterations() * n);
 }
 
-#define CONTAINER_BENCHES(C)                                 \
+#define CONTAINER_BENCHES(C)                                   \
     BENCHMARK_TEMPLATE(BM_Put, C)->Arg(1 << 12)->Arg(1 << 16); \
     BENCHMARK_TEMPLATE(BM_Get, C)->Arg(1 << 12)->Arg(1 << 16); \
     BENCHMARK_TEMPLATE(BM_Rem, C)->Arg(1 << 12)->Arg(1 << 16)

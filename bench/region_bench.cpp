@@ -57,8 +57,7 @@ struct SharedSetup {
                                &region) == VEK_ST_SUCCESS &&
                vek_shared_device(region, VEK_SHARED_DEVICE, &dev) == VEK_ST_SUCCESS &&
                vek_rsrc_create(dev, kKind, "ids", kIds, 0, &ids) == VEK_ST_SUCCESS &&
-               vek_region_object(region, "stop", sizeof(std::atomic<int>), nullptr, nullptr, &flag) ==
-                   VEK_ST_SUCCESS &&
+               vek_region_object(region, "stop", sizeof(std::atomic<int>), nullptr, nullptr, &flag) == VEK_ST_SUCCESS &&
                (stop = static_cast<std::atomic<int> *>(flag)) != nullptr;
     }
     ~SharedSetup() {
@@ -77,7 +76,7 @@ void shared_case(benchmark::State &state, bool helper) {
     pid_t child = -1;
     if (helper) {
         child = fork();
-        if (child == 0) {  // the second process: the same work until told to stop
+        if (child == 0) { // the second process: the same work until told to stop
             while (s.stop->load(std::memory_order_relaxed) == 0) {
                 if (!alloc_free(s.ids)) _exit(1);
             }
@@ -173,4 +172,4 @@ void BM_RegionCreate(benchmark::State &state) {
 }
 BENCHMARK(BM_RegionCreate)->Name("region_create+remove")->Arg(1 << 20)->Arg(64 << 20)->UseRealTime();
 
-}  // namespace
+} // namespace

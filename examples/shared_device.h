@@ -52,8 +52,7 @@ static inline vek_st_t vek_shared_device_init(void *object, size_t size, void *c
  */
 static inline vek_st_t vek_shared_device(vek_region_t *region, const char *name, vek_hdl_t **out) {
     void *object = NULL;
-    const vek_st_t st =
-        vek_region_object(region, name, sizeof(vek_hdl_t), vek_shared_device_init, region, &object);
+    const vek_st_t st = vek_region_object(region, name, sizeof(vek_hdl_t), vek_shared_device_init, region, &object);
     if (st == VEK_ST_SUCCESS) *out = (vek_hdl_t *)object;
     return st;
 }

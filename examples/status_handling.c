@@ -36,9 +36,7 @@ static void allocate(vek_rsrc_t *pool, uint32_t count) {
         /* Another user died holding the lock: the call ran, but check the state. */
         printf("allocate %" PRIu32 ": previous lock owner died\n", count);
         break;
-    default:
-        failed("allocate", st);
-        break;
+    default: failed("allocate", st); break;
     }
 }
 

@@ -141,8 +141,7 @@ static int cmd_rsrc(int argc, char **argv) {
             if (c == 'b') base = (uint32_t)num(vek_optarg);
         }
         if (vek_optind >= argc) return 1;
-        return report("rsrc create",
-                      vek_rsrc_create(&g_dev, kind, name, (uint32_t)num(argv[vek_optind]), base, NULL));
+        return report("rsrc create", vek_rsrc_create(&g_dev, kind, name, (uint32_t)num(argv[vek_optind]), base, NULL));
     }
     if (argc < 4) return 1;
     vek_rsrc_t *r = find_rsrc(argv[2]);

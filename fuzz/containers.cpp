@@ -26,7 +26,7 @@ struct BitmapModel {
     explicit BitmapModel(uint32_t n) : size(n), used(n, false) {}
 
     bool is_used(uint64_t id) const { return id >= size || used[id]; }
-    uint32_t run(uint32_t pos) const {   // free identifiers from pos, exact
+    uint32_t run(uint32_t pos) const { // free identifiers from pos, exact
         uint32_t n = 0;
         while (!is_used(static_cast<uint64_t>(pos) + n)) ++n;
         return n;
@@ -221,7 +221,8 @@ void fuzz_bitmap(fuzz::Input &in) {
         case 9: {
             const uint32_t hi = in.u16() % (size + 2);
             const bool test = (op & 0x40) != 0;
-            const int32_t r = test ? vek_bitmap_reserve_ranged_test(b, n, &got, at, hi) : vek_bitmap_reserve_ranged(b, n, &got, at, hi);
+            const int32_t r = test ? vek_bitmap_reserve_ranged_test(b, n, &got, at, hi)
+                                   : vek_bitmap_reserve_ranged(b, n, &got, at, hi);
             FUZZ_CHECK(r == m.ranged(n, &want, at, hi, test) && got == want);
             break;
         }
@@ -240,7 +241,7 @@ void fuzz_bitmap(fuzz::Input &in) {
             FUZZ_CHECK(vek_bitmap_reserve_aligned(b, n, align, &got) == m.aligned(n, align, &want) && got == want);
             break;
         }
-        case 12: {   // a copy, possibly failing
+        case 12: { // a copy, possibly failing
             const uint8_t f = in.u8() % 4;
             vek_saltest_reset();
             if (f != 0) vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, f, 1);
@@ -254,10 +255,11 @@ void fuzz_bitmap(fuzz::Input &in) {
             }
             break;
         }
-        default: {   // spans and nice identifiers read the bitmap only
+        default: { // spans and nice identifiers read the bitmap only
             uint32_t spans = 0;
             vek_bitmap_find_spans(b, count_spans, reinterpret_cast<uintptr_t>(&spans));
-            const uint32_t nice = (op & 0x40) != 0 ? vek_pick_a_nice_id_from_bitmap(b) : vek_pick_a_nice_id_from_bitmap1(b);
+            const uint32_t nice =
+                (op & 0x40) != 0 ? vek_pick_a_nice_id_from_bitmap(b) : vek_pick_a_nice_id_from_bitmap1(b);
             (void)nice;
             break;
         }
@@ -277,7 +279,8 @@ struct DptModel {
 
     uint32_t used_in(uint32_t p) const {
         uint32_t n = 0;
-        for (auto it = values.lower_bound(p * page_size); it != values.end() && it->first < (p + 1) * page_size; ++it) ++n;
+        for (auto it = values.lower_bound(p * page_size); it != values.end() && it->first < (p + 1) * page_size; ++it)
+            ++n;
         return n;
     }
     int32_t pick(uint32_t *key) const {
@@ -346,7 +349,8 @@ void fuzz_dpt(fuzz::Input &in) {
         const uint32_t key = in.u8() % (table_size + 2);
         const uintptr_t value = (op & 0x80) != 0 ? 0 : 1 + in.u8();
         switch (op & 7) {
-        case 0: case 1: {
+        case 0:
+        case 1: {
             const uint8_t f = (op >> 4) & 3;
             vek_saltest_reset();
             if (f != 0) vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, f, 1);
@@ -417,7 +421,7 @@ void fuzz_hash(fuzz::Input &in) {
     vek_hash_t *h = vek_hash_create_table(buckets);
     FUZZ_CHECK(h != nullptr);
     FUZZ_WHOLE(vek::hash::verify(h));
-    std::vector<std::vector<std::pair<uint32_t, uintptr_t>>> chains(buckets);   // head first
+    std::vector<std::vector<std::pair<uint32_t, uintptr_t>>> chains(buckets); // head first
     uint32_t pool = 0;
     auto find = [&](uint32_t key, size_t *at) {
         auto &c = chains[key % buckets];
@@ -436,7 +440,8 @@ void fuzz_hash(fuzz::Input &in) {
         size_t at = 0;
         const bool present = find(key, &at);
         switch (op & 7) {
-        case 0: case 1: {
+        case 0:
+        case 1: {
             const uintptr_t value = in.u8();
             const uint8_t f = (op >> 4) & 1;
             vek_saltest_reset();
@@ -457,7 +462,8 @@ void fuzz_hash(fuzz::Input &in) {
             }
             break;
         }
-        case 2: case 3:
+        case 2:
+        case 3:
             if (present) {
                 FUZZ_CHECK(vek_hash_get(h, key) == c[at].second);
                 const auto e = c[at];
@@ -541,7 +547,8 @@ void fuzz_sorted_set(fuzz::Input &in) {
         const uint8_t op = in.u8();
         const uintptr_t key = in.u8() % 64;
         switch (op & 7) {
-        case 0: case 1: {
+        case 0:
+        case 1: {
             const uintptr_t value = 1 + in.u8();
             const uint8_t f = (op >> 4) & 1;
             vek_saltest_reset();

@@ -87,26 +87,26 @@ private:
 
 } // namespace fuzz
 
-#define FUZZ_CHECK(cond)                                         \
-    do {                                                         \
-        if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond);    \
+#define FUZZ_CHECK(cond)                                      \
+    do {                                                      \
+        if (!(cond)) ::fuzz::fail(__FILE__, __LINE__, #cond); \
     } while (0)
 
 // Equality of two integers, both printed when they differ.
-#define FUZZ_CHECK_EQ(a, b)                                                                   \
-    do {                                                                                      \
+#define FUZZ_CHECK_EQ(a, b)                                                                       \
+    do {                                                                                          \
         const long long fuzz_a_ = static_cast<long long>(a), fuzz_b_ = static_cast<long long>(b); \
-        if (fuzz_a_ != fuzz_b_) {                                                             \
-            std::fprintf(stderr, "%s = %lld, %s = %lld\n", #a, fuzz_a_, #b, fuzz_b_);          \
-            ::fuzz::fail(__FILE__, __LINE__, #a " == " #b);                                   \
-        }                                                                                     \
+        if (fuzz_a_ != fuzz_b_) {                                                                 \
+            std::fprintf(stderr, "%s = %lld, %s = %lld\n", #a, fuzz_a_, #b, fuzz_b_);             \
+            ::fuzz::fail(__FILE__, __LINE__, #a " == " #b);                                       \
+        }                                                                                         \
     } while (0)
 
 #define FUZZ_NO_LEAK(leaks) (leaks).check(__FILE__, __LINE__)
 
 // A structure check of the library (containers/verify.hpp, map_internal.hpp,
 // ...): it names the first broken property, which ends the run.
-#define FUZZ_WHOLE(check)                                                      \
-    do {                                                                       \
+#define FUZZ_WHOLE(check)                                                                       \
+    do {                                                                                        \
         if (const char *fuzz_broken_ = (check)) ::fuzz::fail(__FILE__, __LINE__, fuzz_broken_); \
     } while (0)

@@ -87,7 +87,8 @@ void map_seeds() {
     // Hand-made streams the library never writes: a dotted key, an unknown
     // type, a bool word 2, a float with exponent 255, a negative count.
     streams.emplace_back("dotted_key", bytes({0, 0, 0, 1, 0, 0, 0, 3, 'a', '.', 'b', 0, 0, 0, 4, 0, 0, 0, 1}));
-    streams.emplace_back("unknown_type", bytes({0, 0, 0, 2, 0, 0, 0, 1, 'x', 0, 0, 0, 99, 0, 0, 0, 1, 'y', 0, 0, 0, 7, 0, 0, 0, 2}));
+    streams.emplace_back("unknown_type",
+                         bytes({0, 0, 0, 2, 0, 0, 0, 1, 'x', 0, 0, 0, 99, 0, 0, 0, 1, 'y', 0, 0, 0, 7, 0, 0, 0, 2}));
     streams.emplace_back("float_inf", bytes({0, 0, 0, 1, 0, 0, 0, 1, 'f', 0, 0, 0, 6, 0x7F, 0x80, 0, 1}));
     streams.emplace_back("negative_count", bytes({0xFF, 0xFF, 0xFF, 0xFF}));
     streams.emplace_back("huge_length", bytes({0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF, 'k'}));
@@ -107,30 +108,24 @@ void map_seeds() {
 
 void path_seeds() {
     // op, shape, components..., operands
-    put("map_path", "sets", bytes({0x80, 1, 0, 2, 1, 0, 0, 0,      // set i32 a.b (check)
-                                   0x81, 0, 3, 9, 0, 0, 0,         // set u32 port
-                                   0x87, 1, 3, 5, 1,               // set str port.name
-                                   0x89, 0, 3, 3,                  // set map port {id, ID}
-                                   0x0B, 1, 0x83, 6, 0,            // get port[id=1].name (i32 getter)
-                                   0x16, 0, 0,                     // queries
-                                   0x0E, 0, 3,                     // delete port
-                                   0x11, 0, 0,                     // copy
-                                   0xF2, 0, 0}));                  // clear
-    put("map_path", "failures", bytes({0x13, 0, 0, 2,               // next op: 2nd allocation fails
-                                       0x80, 2, 0, 1, 2, 1, 0, 0, 0,
-                                       0x13, 0, 0, 1,
-                                       0x87, 0, 4, 0,
-                                       0x13, 0, 0, 3,
-                                       0x89, 1, 3, 0, 1,
-                                       0x8A, 0, 5, 0,             // set_value with a null node
-                                       0x8A, 0, 6, 3}));
-    put("map_path", "types", bytes({0x82, 0, 1, 1, 2, 3, 4, 5, 6, 7, 8,
-                                    0x83, 0, 2, 8, 7, 6, 5, 4, 3, 2, 1,
-                                    0x84, 0, 6, 0, 0, 0xC0, 0x3F,
-                                    0x85, 0, 7, 0, 0, 0, 0, 0, 0, 0xF8, 0x3F,
-                                    0x86, 0, 0, 1,
-                                    0x88, 0, 1, 7,
-                                    0x0C, 0, 1, 9, 0x0D, 0, 0, 6, 0x0B, 0, 2, 10}));
+    put("map_path", "sets", bytes({0x80, 1, 0,    2, 1, 0, 0, 0, // set i32 a.b (check)
+                                   0x81, 0, 3,    9, 0, 0, 0,    // set u32 port
+                                   0x87, 1, 3,    5, 1,          // set str port.name
+                                   0x89, 0, 3,    3,             // set map port {id, ID}
+                                   0x0B, 1, 0x83, 6, 0,          // get port[id=1].name (i32 getter)
+                                   0x16, 0, 0,                   // queries
+                                   0x0E, 0, 3,                   // delete port
+                                   0x11, 0, 0,                   // copy
+                                   0xF2, 0, 0}));                // clear
+    put("map_path", "failures",
+        bytes({0x13, 0, 0,    2, // next op: 2nd allocation fails
+               0x80, 2, 0,    1, 2, 1, 0,    0, 0, 0x13, 0, 0,    1, 0x87, 0,
+               4,    0, 0x13, 0, 0, 3, 0x89, 1, 3, 0,    1, 0x8A, 0, 5,    0, // set_value with a null node
+               0x8A, 0, 6,    3}));
+    put("map_path", "types",
+        bytes({0x82, 0, 1,    1, 2,    3, 4, 5,    6,    7,    8, 0x83, 0,    2, 8, 7, 6,    5, 4,    3,
+               2,    1, 0x84, 0, 6,    0, 0, 0xC0, 0x3F, 0x85, 0, 7,    0,    0, 0, 0, 0,    0, 0xF8, 0x3F,
+               0x86, 0, 0,    1, 0x88, 0, 1, 7,    0x0C, 0,    1, 9,    0x0D, 0, 0, 6, 0x0B, 0, 2,    10}));
 }
 
 void strlist_seeds() {
@@ -181,67 +176,50 @@ void getopt_seeds() {
 
 void rsrc_seeds() {
     // init; create kind 0 "rx" 10 ids at 100; allocate 3, 3; free; fixed; isset; query; dump; list
-    put("rsrc", "basic", bytes({0x00, 0,
-                                0x02, 0x00, 10, 100, 0, 0,
-                                0x06, 0, 3, 0x06, 0, 3,
-                                0x09, 0, 3, 3,
-                                0x06, 0, 4,
-                                0x08, 0, 2, 12,
-                                0x0B, 0, 5, 0x0C, 0, 0x0D, 8, 0x0E,
-                                0x05, 0x00, 0x04, 0x00,
-                                0x01}));
-    put("rsrc", "limits", bytes({0x00, 0, 0x80, 0,
-                                 0x02, 0x10, 64, 0, 0, 1,
-                                 0x02, 0x15, 64, 0, 0, 1,
-                                 0x02, 0x20, 5, 0, 0, 2,
-                                 0x02, 0x30, 0x85, 0, 0, 0,    // read-only
-                                 0x02, 0x40, 0, 0, 0, 0,       // no identifiers
-                                 0x02, 0x08, 3, 0, 0, 0,       // kind 8
-                                 0x04, 0x80, 0x04, 0,
-                                 0x06, 1, 1, 0x0B, 1, 3}));
-    put("rsrc", "failures", bytes({0x00, 1, 0x00, 0,
-                                   0x02, 0x00, 10, 0, 0, 0x07,
-                                   0x02, 0x00, 10, 0, 0, 0x0B,
-                                   0x02, 0x00, 10, 0, 0, 0x0F,
-                                   0x02, 0x00, 10, 0, 0, 0x13}));
+    put("rsrc", "basic",
+        bytes({0x00, 0, 0x02, 0x00, 10, 100, 0,    0, 0x06, 0,    3, 0x06, 0, 3,    0x09, 0,    3,    3,    0x06,
+               0,    4, 0x08, 0,    2,  12,  0x0B, 0, 5,    0x0C, 0, 0x0D, 8, 0x0E, 0x05, 0x00, 0x04, 0x00, 0x01}));
+    put("rsrc", "limits", bytes({0x00, 0,    0x80, 0, 0x02, 0x10, 64, 0,    0,    1,    0x02, 0x15, 64, 0, 0,
+                                 1,    0x02, 0x20, 5, 0,    0,    2,  0x02, 0x30, 0x85, 0,    0,    0, // read-only
+                                 0x02, 0x40, 0,    0, 0,    0,                                         // no identifiers
+                                 0x02, 0x08, 3,    0, 0,    0,                                         // kind 8
+                                 0x04, 0x80, 0x04, 0, 0x06, 1,    1,  0x0B, 1,    3}));
+    put("rsrc", "failures", bytes({0x00, 1,    0x00, 0,    0x02, 0x00, 10, 0,    0,    0x07, 0x02, 0x00, 10, 0,
+                                   0,    0x0B, 0x02, 0x00, 10,   0,    0,  0x0F, 0x02, 0x00, 10,   0,    0,  0x13}));
 }
 
 void container_seeds() {
-    put("containers", "bitmap", bytes({0, 40, 0,
-                                       0x00, 5, 0, 0, 0x00, 5, 0, 0, 0x02, 4, 36, 0, 0x02, 5, 36, 0,
-                                       0x03, 3, 2, 0, 0x06, 0, 7, 0, 0x07, 0, 40, 0, 0x08, 0, 3, 0,
-                                       0x04, 3, 0, 0, 0x05, 1, 7, 0, 0x09, 2, 10, 0, 30, 0,
-                                       0x0A, 2, 0, 0, 8, 1, 5, 0x0B, 3, 0, 0, 4, 0x0C, 0, 0, 1, 0x0D, 0, 0}));
-    put("containers", "dpt", bytes({1, 4, 10,
-                                    0x00, 0, 5, 0x00, 1, 6, 0x00, 2, 7, 0x00, 3, 8, 0x04, 0, 0x03, 2,
-                                    0x04, 0, 0x05, 0, 9, 0x80, 3, 0x02, 3, 0x10, 8, 4, 0x06, 0}));
-    put("containers", "hash", bytes({2, 4,
-                                     0x00, 1, 10, 0x00, 5, 11, 0x00, 9, 12, 0x02, 9, 0x04, 5, 0x05, 0,
-                                     0x06, 0, 0x10, 13, 1, 0x04, 1, 0x10, 13, 1}));
-    put("containers", "sorted_set", bytes({3, 1, 0,
-                                           0x00, 5, 1, 0x00, 3, 2, 0x00, 9, 3, 0x10, 1, 4, 0x02, 3,
-                                           0x04, 1, 0x05, 2, 7, 0x06, 2, 0x03, 5, 0x06, 0}));
+    put("containers", "bitmap",
+        bytes({0, 40,   0, 0x00, 5, 0,  0, 0x00, 5,    0, 0, 0x02, 4, 36,   0, 0x02, 5, 36,   0, 0x03, 3, 2,  0, 0x06,
+               0, 7,    0, 0x07, 0, 40, 0, 0x08, 0,    3, 0, 0x04, 3, 0,    0, 0x05, 1, 7,    0, 0x09, 2, 10, 0, 30,
+               0, 0x0A, 2, 0,    0, 8,  1, 5,    0x0B, 3, 0, 0,    4, 0x0C, 0, 0,    1, 0x0D, 0, 0}));
+    put("containers", "dpt", bytes({1,    4, 10,   0x00, 0,    5, 0x00, 1,    6, 0x00, 2, 7,    0x00, 3, 8,    0x04, 0,
+                                    0x03, 2, 0x04, 0,    0x05, 0, 9,    0x80, 3, 0x02, 3, 0x10, 8,    4, 0x06, 0}));
+    put("containers", "hash", bytes({2, 4,    0x00, 1,    10, 0x00, 5,  11, 0x00, 9, 12,   0x02, 9, 0x04,
+                                     5, 0x05, 0,    0x06, 0,  0x10, 13, 1,  0x04, 1, 0x10, 13,   1}));
+    put("containers", "sorted_set", bytes({3, 1,    0, 0x00, 5, 1,    0x00, 3, 2,    0x00, 9,    3, 0x10, 1,
+                                           4, 0x02, 3, 0x04, 1, 0x05, 2,    7, 0x06, 2,    0x03, 5, 0x06, 0}));
 }
 
 // Robust heap: area size selector (2 bytes), then operations (see
 // fuzz/robust_heap.cpp): 0 alloc, 1 release, 2 word overwrite, 3 byte
 // overwrite, 4 mend, 5 release of no block.
 void robust_heap_seeds() {
-    put("robust_heap", "alloc_release", bytes({3, 0, 0, 100, 0, 0, 0, 0x10, 0, 0x00, 0x81, 0, 16, 0,
-                                               1, 0, 1, 1, 5, 7, 1, 0, 4}));
-    put("robust_heap", "many_small", bytes({1, 1, 0, 16, 0, 0, 16, 0, 0, 16, 0, 0, 48, 0, 0, 200, 0, 0, 0, 8,
-                                            0, 0, 8, 1, 2, 1, 1, 5, 3, 1, 0, 4, 0, 32, 0}));
-    put("robust_heap", "descriptor_run", bytes({2, 0, 0, 0, 0x84, 0, 0x90, 0, 2, 25, 0, 7, 0, 0, 0, 0, 0, 0, 0,
-                                                4, 0, 64, 0, 1, 0}));
-    put("robust_heap", "slab_bitmap", bytes({0, 0, 0, 64, 0, 0, 64, 0, 2, 0, 2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                             0xFF, 0xFF, 0xFF, 4, 0, 64, 0, 0, 64, 0}));
+    put("robust_heap", "alloc_release",
+        bytes({3, 0, 0, 100, 0, 0, 0, 0x10, 0, 0x00, 0x81, 0, 16, 0, 1, 0, 1, 1, 5, 7, 1, 0, 4}));
+    put("robust_heap", "many_small", bytes({1, 1, 0, 16, 0, 0, 16, 0, 0, 16, 0, 0, 48, 0, 0, 200, 0, 0,
+                                            0, 8, 0, 0,  8, 1, 2,  1, 1, 5,  3, 1, 0,  4, 0, 32,  0}));
+    put("robust_heap", "descriptor_run",
+        bytes({2, 0, 0, 0, 0x84, 0, 0x90, 0, 2, 25, 0, 7, 0, 0, 0, 0, 0, 0, 0, 4, 0, 64, 0, 1, 0}));
+    put("robust_heap", "slab_bitmap", bytes({0,    0,    0,    64,   0,    0,    64, 0, 2,  0, 2, 0xFF, 0xFF,
+                                             0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 4,  0, 64, 0, 0, 64,   0}));
     put("robust_heap", "counters", bytes({4, 0, 0, 0x10, 0, 2, 20, 0, 1, 0, 0, 0, 0, 0, 0, 0, 4, 1, 0}));
-    put("robust_heap", "free_list", bytes({5, 2, 0, 0x00, 0x88, 0, 0x00, 0x88, 1, 0, 2, 8, 0, 0xFE, 0xFF, 0xFF,
-                                           0xFF, 0, 0, 0, 0, 4, 0, 0x00, 0x90}));
+    put("robust_heap", "free_list", bytes({5,    2,    0,    0x00, 0x88, 0, 0x00, 0x88, 1, 0, 2,    8,   0,
+                                           0xFE, 0xFF, 0xFF, 0xFF, 0,    0, 0,    0,    4, 0, 0x00, 0x90}));
     put("robust_heap", "format_mark", bytes({0, 0, 0, 50, 0, 2, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 4, 0, 10, 0}));
     put("robust_heap", "size_word", bytes({0, 0, 2, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 4, 0, 10, 0}));
-    put("robust_heap", "page_bytes", bytes({6, 3, 0, 0x20, 0, 3, 0x00, 0x10, 0x03, 3, 0x04, 0x10, 0xFF, 4,
-                                            0, 0x20, 0, 1, 0}));
+    put("robust_heap", "page_bytes",
+        bytes({6, 3, 0, 0x20, 0, 3, 0x00, 0x10, 0x03, 3, 0x04, 0x10, 0xFF, 4, 0, 0x20, 0, 1, 0}));
 }
 
 } // namespace

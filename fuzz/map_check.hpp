@@ -168,7 +168,8 @@ inline void check_queries(vek_map_t *map) {
         vek_map_value_t *found = nullptr;
         if (key[0] != '\0') {
             FUZZ_CHECK(vek_map_get_ith_key_value(map, rank, key, &found) == VEK_ST_SUCCESS && found == node);
-            FUZZ_CHECK(vek_map_get_ith_key_value(map, static_cast<int32_t>(same), key, &found) == VEK_ST_MAP_INVALID_INDEX);
+            FUZZ_CHECK(vek_map_get_ith_key_value(map, static_cast<int32_t>(same), key, &found) ==
+                       VEK_ST_MAP_INVALID_INDEX);
         }
         std::vector<vek_map_value_t *> all(same + 1, nullptr);
         n = 99;

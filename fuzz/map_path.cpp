@@ -15,7 +15,8 @@
 namespace {
 
 const char *const kNames[] = {"a", "A", "b", "port", "id", "name", "x", ""};
-const char *const kSelectors[] = {"[id=1]", "[id=0x2]", "[name=eth0]", "[ID=01]", "[id1]", "[id=2", "[name=ETH0]x", "[id=-1]"};
+const char *const kSelectors[] = {"[id=1]", "[id=0x2]", "[name=eth0]",  "[ID=01]",
+                                  "[id1]",  "[id=2",    "[name=ETH0]x", "[id=-1]"};
 
 // A path of one to four components; selectors only when allowed.
 std::string path(fuzz::Input &in, bool selectors, bool *has_selector) {
@@ -114,11 +115,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         int32_t set_type = VEK_MAP_TYPE_NONE;
         vek_map_payload_t set_value{};
         switch (op & 0x1F) {
-        case 0: set_type = VEK_MAP_TYPE_I32; set_value.i32 = static_cast<int32_t>(in.u32()); st = vek_map_set_i32_ll(map, k, set_value.i32, check); break;
-        case 1: set_type = VEK_MAP_TYPE_U32; set_value.u32 = in.u32(); st = vek_map_set_u32_ll(map, k, set_value.u32, check); break;
-        case 2: set_type = VEK_MAP_TYPE_I64; set_value.i64 = static_cast<int64_t>(in.u64()); st = vek_map_set_i64_ll(map, k, set_value.i64, check); break;
-        case 3: set_type = VEK_MAP_TYPE_U64; set_value.u64 = in.u64(); st = vek_map_set_u64_ll(map, k, set_value.u64, check); break;
-        case 4: set_type = VEK_MAP_TYPE_FLOAT; set_value.f32 = plain_float(in.u32()); st = vek_map_set_float_ll(map, k, set_value.f32, check); break;
+        case 0:
+            set_type = VEK_MAP_TYPE_I32;
+            set_value.i32 = static_cast<int32_t>(in.u32());
+            st = vek_map_set_i32_ll(map, k, set_value.i32, check);
+            break;
+        case 1:
+            set_type = VEK_MAP_TYPE_U32;
+            set_value.u32 = in.u32();
+            st = vek_map_set_u32_ll(map, k, set_value.u32, check);
+            break;
+        case 2:
+            set_type = VEK_MAP_TYPE_I64;
+            set_value.i64 = static_cast<int64_t>(in.u64());
+            st = vek_map_set_i64_ll(map, k, set_value.i64, check);
+            break;
+        case 3:
+            set_type = VEK_MAP_TYPE_U64;
+            set_value.u64 = in.u64();
+            st = vek_map_set_u64_ll(map, k, set_value.u64, check);
+            break;
+        case 4:
+            set_type = VEK_MAP_TYPE_FLOAT;
+            set_value.f32 = plain_float(in.u32());
+            st = vek_map_set_float_ll(map, k, set_value.f32, check);
+            break;
         case 5: {
             set_type = VEK_MAP_TYPE_DOUBLE;
             const uint64_t bits = in.u64();
@@ -126,7 +147,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             st = vek_map_set_double_ll(map, k, set_value.f64, check);
             break;
         }
-        case 6: set_type = VEK_MAP_TYPE_BOOL; set_value.boolean = (in.u8() & 1); st = vek_map_set_bool_ll(map, k, set_value.boolean, check); break;
+        case 6:
+            set_type = VEK_MAP_TYPE_BOOL;
+            set_value.boolean = (in.u8() & 1);
+            st = vek_map_set_bool_ll(map, k, set_value.boolean, check);
+            break;
         case 7: {
             const uint8_t which = in.u8();
             const char *texts[] = {"eth0", "ETH0", "1", "0x2", "", "some text"};
@@ -177,11 +202,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (node == nullptr && st == VEK_ST_SUCCESS) null_nodes = true;
             break;
         }
-        case 11: case 12: case 13: {
+        case 11:
+        case 12:
+        case 13: {
             is_set = false;
-            int32_t i32 = 0; uint32_t u32 = 0; int64_t i64 = 0; uint64_t u64 = 0; float f = 0; double d = 0;
-            uint8_t b = 0; char *s = nullptr; vek_map_t *m = nullptr; void *bin = nullptr; uint32_t len = 0;
-            vek_map_value_t *v = nullptr; int32_t t = 0;
+            int32_t i32 = 0;
+            uint32_t u32 = 0;
+            int64_t i64 = 0;
+            uint64_t u64 = 0;
+            float f = 0;
+            double d = 0;
+            uint8_t b = 0;
+            char *s = nullptr;
+            vek_map_t *m = nullptr;
+            void *bin = nullptr;
+            uint32_t len = 0;
+            vek_map_value_t *v = nullptr;
+            int32_t t = 0;
             switch (in.u8() % 12) {
             case 0: st = vek_map_get_i32(map, k, &i32); break;
             case 1: st = vek_map_get_u32(map, k, &u32); break;
@@ -191,7 +228,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             case 5: st = vek_map_get_double(map, k, &d); break;
             case 6: st = vek_map_get_bool(map, k, &b); break;
             case 7: st = vek_map_get_str(map, k, &s); break;
-            case 8: st = vek_map_get_map(map, k, &m); if (st == VEK_ST_SUCCESS && m != nullptr) fuzz::check_tree(m, true); break;
+            case 8:
+                st = vek_map_get_map(map, k, &m);
+                if (st == VEK_ST_SUCCESS && m != nullptr) fuzz::check_tree(m, true);
+                break;
             case 9: st = vek_map_get_bin(map, k, &bin, &len); break;
             case 10: st = vek_map_get_value(map, k, &v); break;
             default: st = vek_map_get_type(map, k, &t); break;
@@ -200,7 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (!armed) FUZZ_CHECK(st != VEK_ST_NO_MEMORY);
             break;
         }
-        case 14: case 15: {
+        case 14:
+        case 15: {
             is_set = false;
             // Delete works on this map's level only: the first component.
             const std::string top = key.substr(0, key.find('.'));
@@ -252,7 +293,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             }
             break;
         }
-        case 19: case 20: {
+        case 19:
+        case 20: {
             // The next operation runs with one heap allocation failing.
             is_set = false;
             fail_next = 1 + (in.u8() & 15);
@@ -260,7 +302,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         default: {
             is_set = false;
-            vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 0, 0);   // the queries' lookups may allocate
+            vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 0, 0); // the queries' lookups may allocate
             fuzz::check_queries(map);
             break;
         }
@@ -286,22 +328,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 FUZZ_CHECK(vek_map_get_value(map, k, &v) == VEK_ST_SUCCESS && v != nullptr);
                 FUZZ_CHECK(v->type == set_type);
                 switch (set_type) {
-                case VEK_MAP_TYPE_I64: case VEK_MAP_TYPE_U64:
-                    FUZZ_CHECK(v->payload.u64 == set_value.u64); break;
+                case VEK_MAP_TYPE_I64:
+                case VEK_MAP_TYPE_U64: FUZZ_CHECK(v->payload.u64 == set_value.u64); break;
                 case VEK_MAP_TYPE_DOUBLE:
-                    FUZZ_CHECK(std::memcmp(&v->payload.f64, &set_value.f64, sizeof(double)) == 0); break;
+                    FUZZ_CHECK(std::memcmp(&v->payload.f64, &set_value.f64, sizeof(double)) == 0);
+                    break;
                 case VEK_MAP_TYPE_FLOAT:
-                    FUZZ_CHECK(std::memcmp(&v->payload.f32, &set_value.f32, sizeof(float)) == 0); break;
-                case VEK_MAP_TYPE_BOOL:
-                    FUZZ_CHECK(v->payload.boolean == set_value.boolean); break;
-                case VEK_MAP_TYPE_STR:
-                    FUZZ_CHECK(v->payload.str == set_value.str); break;
-                case VEK_MAP_TYPE_MAP:
-                    FUZZ_CHECK(v->payload.map == set_value.map); break;
+                    FUZZ_CHECK(std::memcmp(&v->payload.f32, &set_value.f32, sizeof(float)) == 0);
+                    break;
+                case VEK_MAP_TYPE_BOOL: FUZZ_CHECK(v->payload.boolean == set_value.boolean); break;
+                case VEK_MAP_TYPE_STR: FUZZ_CHECK(v->payload.str == set_value.str); break;
+                case VEK_MAP_TYPE_MAP: FUZZ_CHECK(v->payload.map == set_value.map); break;
                 case VEK_MAP_TYPE_BIN:
-                    FUZZ_CHECK(v->payload.bin.data == set_value.bin.data && v->payload.bin.len == set_value.bin.len); break;
-                default:
-                    FUZZ_CHECK(v->payload.u32 == set_value.u32); break;
+                    FUZZ_CHECK(v->payload.bin.data == set_value.bin.data && v->payload.bin.len == set_value.bin.len);
+                    break;
+                default: FUZZ_CHECK(v->payload.u32 == set_value.u32); break;
                 }
             }
         }

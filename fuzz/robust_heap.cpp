@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz::Input in(data, size);
     const std::size_t bytes = heap::min_area_bytes() + std::size_t{in.u8()} % 32 * 4096 + std::size_t{in.u8()} % 4 * 16;
     // Exactly `bytes`, so that a read past the area is a read past the buffer.
-    auto *area = static_cast<unsigned char *>(::operator new(bytes, std::align_val_t{16}));
+    auto *area = static_cast<unsigned char *>(::operator new (bytes, std::align_val_t{16}));
     FUZZ_CHECK(heap::format(area, bytes));
     FUZZ_WHOLE(heap::check(area, bytes));
     std::vector<Held> held;
@@ -124,6 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     heap::check(area, bytes);
     heap::mend(area, bytes);
-    ::operator delete(area, std::align_val_t{16});
+    ::operator delete (area, std::align_val_t{16});
     return 0;
 }

@@ -21,14 +21,14 @@ struct Res {
     uint32_t num = 0;
     uint32_t base = 0;
     bool read_only = false;
-    std::vector<bool> used;   // bitmap: max(num, 1) identifiers
+    std::vector<bool> used; // bitmap: max(num, 1) identifiers
     uint32_t free = 0;
 };
 
 struct Handle {
     vek_hdl_t hdl{};
     bool has_registry = false;
-    std::vector<Res> list;    // newest first
+    std::vector<Res> list; // newest first
 };
 
 const char *const kNames[] = {"rx", "tx", "RX", "queue", "a", "x", "", nullptr};
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         Handle &other = hs[1 - (op >> 7)];
         vek_saltest_reset();
         switch (op & 0x0F) {
-        case 0: {   // init, possibly with the registry allocation failing
+        case 0: { // init, possibly with the registry allocation failing
             const uint8_t f = in.u8();
             if ((f & 1) != 0) vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 1, 1);
             const vek_st_t st = vek_rsrc_init(&h.hdl);
@@ -84,14 +84,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             }
             break;
         }
-        case 1: {   // release
+        case 1: { // release
             FUZZ_CHECK(vek_rsrc_release(&h.hdl) == VEK_ST_SUCCESS);
             FUZZ_CHECK(h.hdl.rsrcRegistry == nullptr);
             h.has_registry = false;
             h.list.clear();
             break;
         }
-        case 2: case 3: {   // create
+        case 2:
+        case 3: { // create
             const uint8_t a = in.u8();
             const uint32_t kind = a % 9;
             const char *name = kNames[(a >> 4) & 7];
@@ -99,21 +100,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             uint32_t num = sz & 0x7F;
             uint32_t base = in.u16();
             const uint8_t f = in.u8();
-            if ((f & 3) == 1) base = 0x1000000u - (num & 0x3F) + (f >> 5);         // around the 2^24 limit
-            if ((f & 3) == 2) base = 0xFFFFFFFFu - (f >> 3);                    // sums that wrap
+            if ((f & 3) == 1) base = 0x1000000u - (num & 0x3F) + (f >> 5); // around the 2^24 limit
+            if ((f & 3) == 2) base = 0xFFFFFFFFu - (f >> 3);               // sums that wrap
             const bool read_only = (sz & 0x80) != 0;
             const uint32_t fail_at = (f >> 2) & 7;
             if (fail_at != 0 && (f & 3) == 3) vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, fail_at, 1);
             vek_rsrc_t *rec = reinterpret_cast<vek_rsrc_t *>(&rec);
             vek_rsrc_t *const untouched = rec;
-            const vek_st_t st = vek_rsrc_create_intern(&h.hdl, kind, name, num, base, (f & 0x80) != 0 ? nullptr : &rec, read_only ? 1 : 0);
+            const vek_st_t st = vek_rsrc_create_intern(&h.hdl, kind, name, num, base, (f & 0x80) != 0 ? nullptr : &rec,
+                                                       read_only ? 1 : 0);
             const bool fired = vek_saltest_faults_fired() != 0;
             vek_st_t want;
             if (!h.has_registry) {
                 want = VEK_ST_ERROR;
             } else if (name == nullptr || name[0] == '\0' || kind > VEK_RSRC_MAX_KIND) {
                 want = VEK_ST_INVALID_PARAMETER;
-            } else if (kind != 5 && uint64_t{num} + base > VEK_RSRC_ID_LIMIT) {   // no 32-bit wrap
+            } else if (kind != 5 && uint64_t{num} + base > VEK_RSRC_ID_LIMIT) { // no 32-bit wrap
                 want = VEK_ST_INVALID_VALUE;
             } else {
                 want = VEK_ST_SUCCESS;
@@ -145,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             check_record(h.list.front());
             break;
         }
-        case 4: {   // destroy, through this handle or through the other one
+        case 4: { // destroy, through this handle or through the other one
             const uint8_t b = in.u8();
             Res *r = pick(h, b);
             if (r == nullptr) break;
@@ -158,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             FUZZ_CHECK(h.hdl.rsrcRegistry->numRsrcs == h.list.size());
             break;
         }
-        case 5: {   // find
+        case 5: { // find
             const uint8_t a = in.u8();
             const uint32_t kind = a % 10;
             const char *name = kNames[(a >> 4) & 7];
@@ -181,7 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             }
             break;
         }
-        case 6: case 7: {   // allocate
+        case 6:
+        case 7: { // allocate
             Res *r = pick(h, in.u8());
             const uint32_t n = in.u8() % 40;
             if (r == nullptr) break;
@@ -208,7 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             check_record(*r);
             break;
         }
-        case 8: {   // allocate_fixed
+        case 8: { // allocate_fixed
             Res *r = pick(h, in.u8());
             const uint32_t n = in.u8() % 20;
             const uint32_t off = in.u8();
@@ -220,11 +223,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (n > r->free) want = VEK_ST_RSRC_INSUFF_IDS_AVAIL;
             else if (r->read_only) want = VEK_ST_RSRC_READ_ONLY;
             else if (n == 0) want = VEK_ST_INVALID_PARAMETER;
-            else if (start < r->base || start - r->base >= r->num) want = VEK_ST_INVALID_PARAMETER;   // no 32-bit wrap
+            else if (start < r->base || start - r->base >= r->num) want = VEK_ST_INVALID_PARAMETER; // no 32-bit wrap
             else {
                 want = VEK_ST_SUCCESS;
                 for (uint32_t i = 0; i < n; ++i) {
-                    if (static_cast<uint64_t>(rel) + i >= r->used.size() || r->used[rel + i]) want = VEK_ST_RSRC_INSUFF_IDS_AVAIL_IN_RANGE;
+                    if (static_cast<uint64_t>(rel) + i >= r->used.size() || r->used[rel + i])
+                        want = VEK_ST_RSRC_INSUFF_IDS_AVAIL_IN_RANGE;
                 }
             }
             FUZZ_CHECK_EQ(st, want);
@@ -235,7 +239,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             check_record(*r);
             break;
         }
-        case 9: case 10: {   // free
+        case 9:
+        case 10: { // free
             Res *r = pick(h, in.u8());
             const uint32_t n = in.u8() % 20;
             const uint32_t off = in.u8();
@@ -263,7 +268,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             check_record(*r);
             break;
         }
-        case 11: {   // isset and issetv2
+        case 11: { // isset and issetv2
             Res *r = pick(h, in.u8());
             const uint32_t off = in.u8();
             if (r == nullptr) break;
@@ -277,21 +282,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             FUZZ_CHECK(vek_rsrc_issetv2(r->rec, id, &res) == VEK_ST_SUCCESS && res == want);
             break;
         }
-        case 12: {   // query, also with a null out-parameter
+        case 12: { // query, also with a null out-parameter
             Res *r = pick(h, in.u8());
             if (r == nullptr) break;
             check_record(*r);
             FUZZ_CHECK(vek_rsrc_query(r->rec, nullptr) == VEK_ST_INVALID_PARAMETER);
             break;
         }
-        case 13: {   // dump
+        case 13: { // dump
             const uint32_t kind = in.u8() % 11;
             const vek_st_t st = vek_rsrc_dump(&h.hdl, kind);
             if (!h.has_registry) FUZZ_CHECK(st == VEK_ST_ERROR);
             else FUZZ_CHECK(st == (kind > VEK_RSRC_KIND_ALL ? VEK_ST_INVALID_PARAMETER : VEK_ST_SUCCESS));
             break;
         }
-        default: {   // the registry list against the model
+        default: { // the registry list against the model
             if (!h.has_registry) break;
             const vek_rsrc_t *p = h.hdl.rsrcRegistry->rsrcHead;
             for (const Res &r : h.list) {

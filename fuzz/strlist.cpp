@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr size_t kMaxItems = 1500;   // larger lists are skipped (quadratic insertion)
+constexpr size_t kMaxItems = 1500; // larger lists are skipped (quadratic insertion)
 
 struct Item {
     uint32_t type = 0;
@@ -40,14 +40,14 @@ int sign(int64_t d) { return (d > 0) - (d < 0); }
 // 1 of each other are equal, texts sharing a byte are equal.
 int int_rule(int64_t list_item, int64_t new_item, bool odd) {
     if (odd) return list_item - new_item > 1 || new_item - list_item > 1 ? sign(list_item - new_item) : 0;
-    return sign(new_item - list_item);   // descending
+    return sign(new_item - list_item); // descending
 }
 int text_rule(const char *list_item, const char *new_item, bool odd) {
     if (odd && std::strpbrk(list_item, new_item) != nullptr) return 0;
-    return sign(std::strcmp(new_item, list_item));   // descending
+    return sign(std::strcmp(new_item, list_item)); // descending
 }
 int custom_rule(const char *list_item, const char *new_item, bool odd) {
-    if (!odd) return 0;   // all custom values equal
+    if (!odd) return 0; // all custom values equal
     return text_rule(list_item != nullptr ? list_item : "", new_item != nullptr ? new_item : "", true);
 }
 
@@ -161,7 +161,7 @@ private:
         if (range_open_) {
             const int32_t end = to_i32(token_);
             if (range_start_ > end) {
-                st = VEK_ST_STRLIST_INV_RANGE;   // a range that runs downwards is refused
+                st = VEK_ST_STRLIST_INV_RANGE; // a range that runs downwards is refused
             } else if (static_cast<int64_t>(end) - range_start_ + items.size() >= kMaxItems) {
                 too_big = true;
             } else {
@@ -235,8 +235,14 @@ private:
     int32_t range_start_ = 0;
 };
 
-const uint32_t kTypes[] = {VEK_STRLIST_STRING, VEK_STRLIST_INT32, VEK_STRLIST_INT64, VEK_STRLIST_CUSVAL,
-                           VEK_STRLIST_INT32, VEK_STRLIST_STRING, 0, 9};
+const uint32_t kTypes[] = {VEK_STRLIST_STRING,
+                           VEK_STRLIST_INT32,
+                           VEK_STRLIST_INT64,
+                           VEK_STRLIST_CUSVAL,
+                           VEK_STRLIST_INT32,
+                           VEK_STRLIST_STRING,
+                           0,
+                           9};
 const char kSeps[] = {',', ' ', ';', '-', ':', '\t', 'a', '1'};
 const char kMarks[] = {'-', ':', ',', '.', ' ', '1', '-', '~'};
 
@@ -260,10 +266,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const bool with_conv = type == VEK_STRLIST_CUSVAL ? !wrong_conv : wrong_conv;
     vek_strlist_cmp_fn cmp = nullptr;
     if (custom_cmp) {
-        cmp = type == VEK_STRLIST_STRING ? cmp_str
-            : type == VEK_STRLIST_INT32  ? cmp_int<int32_t>
-            : type == VEK_STRLIST_INT64  ? cmp_int<int64_t>
-                                         : cmp_custom;
+        cmp = type == VEK_STRLIST_STRING  ? cmp_str
+              : type == VEK_STRLIST_INT32 ? cmp_int<int32_t>
+              : type == VEK_STRLIST_INT64 ? cmp_int<int64_t>
+                                          : cmp_custom;
     }
     g_odd = odd;
 

@@ -33,7 +33,7 @@ namespace vek_sal::private_heap {
 namespace {
 
 constexpr unsigned kChunkShift = 26;
-constexpr std::size_t kChunk = std::size_t{1} << kChunkShift;  // 64 MiB, mostly never touched
+constexpr std::size_t kChunk = std::size_t{1} << kChunkShift; // 64 MiB, mostly never touched
 constexpr std::size_t kMapChunks = std::size_t{1} << (47 - kChunkShift);
 constexpr std::size_t kHugeBlock = kChunk / 4;
 
@@ -80,14 +80,15 @@ public:
 unsigned char **g_areas = nullptr;
 std::size_t g_area_count = 0;
 std::size_t g_area_room = 0;
-std::size_t g_current = 0;  // the area tried first
+std::size_t g_current = 0; // the area tried first
 
 // A mapping of `bytes` (a multiple of kChunk) aligned to kChunk, formatted.
 AreaRef new_area(std::size_t bytes) {
     void *m = mmap(nullptr, bytes + kChunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (m == MAP_FAILED) return {};
     auto *start = static_cast<unsigned char *>(m);
-    auto *aligned = reinterpret_cast<unsigned char *>((reinterpret_cast<std::uintptr_t>(m) + kChunk - 1) & ~(kChunk - 1));
+    auto *aligned =
+        reinterpret_cast<unsigned char *>((reinterpret_cast<std::uintptr_t>(m) + kChunk - 1) & ~(kChunk - 1));
     if (aligned > start) munmap(start, static_cast<std::size_t>(aligned - start));
     const std::size_t tail = static_cast<std::size_t>(start + bytes + kChunk - (aligned + bytes));
     if (tail > 0) munmap(aligned + bytes, tail);
@@ -103,7 +104,8 @@ AreaRef new_area(std::size_t bytes) {
 bool add_area() {
     if (g_area_count == g_area_room) {
         const std::size_t room = g_area_room == 0 ? 512 : g_area_room * 2;
-        void *m = mmap(nullptr, room * sizeof(unsigned char *), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void *m =
+            mmap(nullptr, room * sizeof(unsigned char *), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (m == MAP_FAILED) return false;
         auto **grown = static_cast<unsigned char **>(m);
         if (g_area_count != 0) std::memcpy(grown, g_areas, g_area_count * sizeof(unsigned char *));
@@ -302,7 +304,7 @@ bool release(void *block) {
     const std::size_t slot = heap::slot_size(r.mem, r.bytes, block);
     if (slot != 0) {
         auto *w = static_cast<std::uint64_t *>(block);
-        if (w[1] == tag_of(block)) return false;  // waits in a cache: released already
+        if (w[1] == tag_of(block)) return false; // waits in a cache: released already
         Cache *c = cache();
         if (c == nullptr) {
             const Locked guard;

@@ -41,7 +41,7 @@ struct vek_region {
     vek_sal::region::Mapping map;
     char name[VEK_REGION_NAME_MAX + 1];
     int fd;
-    int refs;  // opens of this process (under g_open_lock)
+    int refs; // opens of this process (under g_open_lock)
 };
 
 namespace {
@@ -49,7 +49,7 @@ namespace {
 using namespace vek_sal::region;
 
 constexpr std::uint32_t kAllFlags = VEK_REGION_CREATE | VEK_REGION_EXCL | VEK_REGION_GROUP | VEK_REGION_ROBUST;
-constexpr int kNotReadyTries = 500;  // 2 ms apart: a second for a starting creator
+constexpr int kNotReadyTries = 500; // 2 ms apart: a second for a starting creator
 constexpr int kMaxOpen = 16;
 
 thread_local char t_error[320];
@@ -85,9 +85,9 @@ std::uint64_t default_base(const char *name) {
     std::uint64_t h = 1469598103934665603ull;
     for (const char *c = name; *c != '\0'; ++c) h = (h ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
     if constexpr (sizeof(void *) == 8) {
-        return 0x200000000000ull + (h % 0x4000) * 0x40000000ull;  // 16 Ti in 1 Gi slots
+        return 0x200000000000ull + (h % 0x4000) * 0x40000000ull; // 16 Ti in 1 Gi slots
     } else {
-        return 0x50000000ull + (h % 8) * 0x4000000ull;  // 512 Mi in 64 Mi slots
+        return 0x50000000ull + (h % 8) * 0x4000000ull; // 512 Mi in 64 Mi slots
     }
 }
 
@@ -101,8 +101,7 @@ vek_st_t creation_base(const char *name, std::size_t size, std::uint64_t *base) 
     errno = 0;
     const unsigned long long v = std::strtoull(env, &end, 16);
     const std::uint64_t top = sizeof(void *) == 8 ? 0x800000000000ull : 0x100000000ull;
-    if (errno != 0 || end == env || *end != '\0' || v == 0 || v % page_size() != 0 || v >= top ||
-        size > top - v) {
+    if (errno != 0 || end == env || *end != '\0' || v == 0 || v % page_size() != 0 || v >= top || size > top - v) {
         return fail(VEK_ST_INVALID_PARAMETER, name, "VEK_ROBUST_REGION_BASE=%s is not a page-aligned address", env);
     }
     *base = v;
@@ -209,8 +208,8 @@ vek_st_t attach(const char *name, int fd, std::uint64_t object_size, const Heade
 }
 
 // One try at opening: VEK_ST_IN_PROGRESS-like retry is told by `retry`.
-vek_st_t open_once(const char *name, const char *path, std::size_t size, std::uint32_t flags, bool *retry,
-                   int *fd_out, Mapping *out) {
+vek_st_t open_once(const char *name, const char *path, std::size_t size, std::uint32_t flags, bool *retry, int *fd_out,
+                   Mapping *out) {
     *retry = false;
     const bool may_create = (flags & VEK_REGION_CREATE) != 0;
     const mode_t mode = (flags & VEK_REGION_GROUP) != 0 ? 0660 : 0600;
@@ -326,7 +325,7 @@ vek_st_t claim(vek_region *r, const char *name, std::size_t size, Entry **out, v
                             static_cast<unsigned long long>(e->size), size);
             }
             *out = e;
-            *obj_out = r->map.base + e->off;  // checked by entry_in_use()
+            *obj_out = r->map.base + e->off; // checked by entry_in_use()
             return VEK_ST_SUCCESS;
         }
     }
@@ -454,13 +453,12 @@ VEK_API vek_st_t vek_region_object(vek_region_t *region, const char *name, size_
         *out = obj;
         return ok();
     }
-    if (rc == EOWNERDEAD) std::memset(obj, 0, size);  // what the dead initialiser wrote is dropped
+    if (rc == EOWNERDEAD) std::memset(obj, 0, size); // what the dead initialiser wrote is dropped
     const vek_st_t st = init != nullptr ? init(obj, size, ctx) : VEK_ST_SUCCESS;
     if (st != VEK_ST_SUCCESS) {
         std::memset(obj, 0, size);
         pthread_mutex_unlock(&e->init);
-        return fail(st, region->name, "object '%s': its initialiser failed with status %d", name,
-                    static_cast<int>(st));
+        return fail(st, region->name, "object '%s': its initialiser failed with status %d", name, static_cast<int>(st));
     }
     e->state.store(kReady);
     pthread_mutex_unlock(&e->init);
@@ -471,8 +469,8 @@ VEK_API vek_st_t vek_region_object(vek_region_t *region, const char *name, size_
 VEK_API vek_st_t vek_region_object_find(vek_region_t *region, const char *name, void **out, size_t *size) {
     if (const vek_st_t st = check_handle(region)) return st;
     if (!name_ok(name) || out == nullptr) {
-        return fail(VEK_ST_INVALID_PARAMETER, region->name, "%s", out == nullptr ? "null result pointer"
-                                                                                 : "invalid object name");
+        return fail(VEK_ST_INVALID_PARAMETER, region->name, "%s",
+                    out == nullptr ? "null result pointer" : "invalid object name");
     }
     const Locked lock(region->map);
     if (!lock.held()) return lock_failed(region);

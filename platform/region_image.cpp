@@ -16,8 +16,7 @@ bool init_robust_mutex(pthread_mutex_t *m) {
     pthread_mutexattr_t attr;
     if (pthread_mutexattr_init(&attr) != 0) return false;
     const bool ok = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
-                    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
-                    pthread_mutex_init(m, &attr) == 0;
+                    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 && pthread_mutex_init(m, &attr) == 0;
     pthread_mutexattr_destroy(&attr);
     return ok;
 }
@@ -111,8 +110,8 @@ vek_st_t validate(const Header &h, std::uint64_t object_size, std::uint64_t mapp
         return VEK_ST_NVM_ERROR;
     }
     if (h.base != mapped_at) {
-        std::snprintf(why, why_len, "header says base 0x%llx, mapped at 0x%llx", static_cast<unsigned long long>(h.base),
-                      static_cast<unsigned long long>(mapped_at));
+        std::snprintf(why, why_len, "header says base 0x%llx, mapped at 0x%llx",
+                      static_cast<unsigned long long>(h.base), static_cast<unsigned long long>(mapped_at));
         return VEK_ST_NVM_ERROR;
     }
     const std::uint64_t dir_end = h.dir_entries > kDirEntries ? ~0ull : h.dir_off + h.dir_entries * sizeof(Entry);

@@ -22,15 +22,23 @@
 
 namespace vek_sal::region {
 
-constexpr std::uint64_t kMagic = 0x314E4745524B4556ull;  // "VEKREGN1" in little-endian byte order
+constexpr std::uint64_t kMagic = 0x314E4745524B4556ull; // "VEKREGN1" in little-endian byte order
 constexpr std::uint32_t kLayout = 1;
 constexpr std::uint32_t kDirEntries = 64;
 constexpr std::size_t kNameMax = 63;
 constexpr std::size_t kAlign = 64;
 
 // Architecture ids recorded in a header.
-enum Arch : std::uint16_t { kArchUnknown = 0, kArchX86_64 = 1, kArchI386 = 2, kArchArm = 3, kArchAarch64 = 4,
-                            kArchS390x = 5, kArchPpc64 = 6, kArchRiscv64 = 7 };
+enum Arch : std::uint16_t {
+    kArchUnknown = 0,
+    kArchX86_64 = 1,
+    kArchI386 = 2,
+    kArchArm = 3,
+    kArchAarch64 = 4,
+    kArchS390x = 5,
+    kArchPpc64 = 6,
+    kArchRiscv64 = 7
+};
 
 constexpr Arch this_arch() {
 #if defined(__x86_64__)
@@ -71,24 +79,24 @@ struct alignas(kAlign) Header {
     std::uint16_t arch;
     std::uint8_t ptr_bits;
     std::uint8_t byte_order;
-    std::uint64_t size;       // bytes of the whole region
-    std::uint64_t base;       // address it is mapped at in every process
-    std::uint64_t heap_off;   // the allocator's area: [heap_off, size)
-    std::uint64_t dir_off;    // the object directory
+    std::uint64_t size;     // bytes of the whole region
+    std::uint64_t base;     // address it is mapped at in every process
+    std::uint64_t heap_off; // the allocator's area: [heap_off, size)
+    std::uint64_t dir_off;  // the object directory
     std::uint32_t dir_entries;
-    std::uint32_t checksum;   // of every byte above
-    std::atomic<std::uint32_t> ready;  // kMaking until the creator is done
+    std::uint32_t checksum;           // of every byte above
+    std::atomic<std::uint32_t> ready; // kMaking until the creator is done
     std::uint32_t reserved;
-    pthread_mutex_t lock;     // robust, process-shared: guards heap and directory
+    pthread_mutex_t lock; // robust, process-shared: guards heap and directory
 };
 
 struct alignas(kAlign) Entry {
     char name[kNameMax + 1];
-    std::uint64_t off;   // the object, from the region's start
+    std::uint64_t off; // the object, from the region's start
     std::uint64_t size;
-    std::atomic<std::uint32_t> state;  // kFree, kMaking (claimed, not ready), kReady
+    std::atomic<std::uint32_t> state; // kFree, kMaking (claimed, not ready), kReady
     std::uint32_t reserved;
-    pthread_mutex_t init;  // robust, process-shared: held while the object is initialised
+    pthread_mutex_t init; // robust, process-shared: held while the object is initialised
 };
 
 constexpr std::size_t round_up(std::size_t n, std::size_t a) { return (n + a - 1) / a * a; }

@@ -37,7 +37,7 @@ namespace vek_sal::heap {
 
 namespace {
 
-constexpr std::uint64_t kMagic = 0x7665'6b68'6561'7031ULL;  // "vekheap1"
+constexpr std::uint64_t kMagic = 0x7665'6b68'6561'7031ULL; // "vekheap1"
 constexpr std::size_t kPage = 4096;
 constexpr std::uint32_t kNone = 0xFFFF'FFFFu;
 
@@ -47,10 +47,10 @@ enum : std::uint32_t { kInner = 0, kFree = 1, kLarge = 2, kSlab = 3, kSlabPart =
 
 struct Desc {
     std::uint32_t state;
-    std::uint32_t run;        // head: pages of the run
-    std::uint32_t prev_run;   // head: pages of the run before it (0 for the first)
-    std::uint32_t aux;        // slab head: size class; slab part: head page
-    std::uint32_t next_free;  // free head: list of free runs
+    std::uint32_t run;       // head: pages of the run
+    std::uint32_t prev_run;  // head: pages of the run before it (0 for the first)
+    std::uint32_t aux;       // slab head: size class; slab part: head page
+    std::uint32_t next_free; // free head: list of free runs
     std::uint32_t prev_free;
     std::uint32_t unused[2];
 };
@@ -95,20 +95,20 @@ inline std::uint32_t slot_at(std::size_t c, std::size_t off) {
 }
 
 struct Slab {
-    std::uint64_t used_bits[kMaxSlots / 64];  // authoritative
-    std::uint32_t next;                       // class list of slabs with a free slot
+    std::uint64_t used_bits[kMaxSlots / 64]; // authoritative
+    std::uint32_t next;                      // class list of slabs with a free slot
     std::uint32_t prev;
-    std::uint32_t used;                       // derived: bits set
+    std::uint32_t used; // derived: bits set
     std::uint32_t unused[5];
 };
 static_assert(sizeof(Slab) == kSlabHeader);
 
 struct Header {
     std::uint64_t magic;
-    std::uint64_t bytes;      // as formatted
+    std::uint64_t bytes; // as formatted
     std::uint64_t npages;
-    std::uint64_t pages_off;  // offset of page 0
-    std::uint32_t free_runs;  // first free run
+    std::uint64_t pages_off; // offset of page 0
+    std::uint32_t free_runs; // first free run
     std::uint32_t unused;
     std::uint32_t partial[kClasses];
     std::uint64_t used_bytes;
@@ -139,7 +139,7 @@ Geometry geometry(std::size_t bytes) {
 // ---- death points ------------------------------------------------------------
 
 std::atomic<std::uint32_t> g_steps{0};
-std::atomic<std::uint32_t> g_die_at{0};  // 0: disarmed
+std::atomic<std::uint32_t> g_die_at{0}; // 0: disarmed
 std::atomic<int> g_die_code{0};
 
 // Ends one ordered step: keeps the compiler from moving the stores of the
@@ -159,8 +159,7 @@ void step() {
 // size the header claims.
 class Area {
 public:
-    explicit Area(void *mem)
-        : base_(static_cast<unsigned char *>(mem)), h_(static_cast<Header *>(mem)) {}
+    explicit Area(void *mem) : base_(static_cast<unsigned char *>(mem)), h_(static_cast<Header *>(mem)) {}
 
     // The header is one this allocator wrote, and its geometry lies inside
     // the size it claims (exactly as format() computed it: check()).
@@ -168,8 +167,8 @@ public:
         if (base_ == nullptr || h_->magic != kMagic) return false;
         const std::uint64_t n = h_->npages;
         const std::uint64_t off = h_->pages_off;
-        return n != 0 && n < kNone && off % kPage == 0 && off >= kDescOff + n * sizeof(Desc) &&
-               off <= h_->bytes && (h_->bytes - off) / kPage >= n;
+        return n != 0 && n < kNone && off % kPage == 0 && off >= kDescOff + n * sizeof(Desc) && off <= h_->bytes &&
+               (h_->bytes - off) / kPage >= n;
     }
     Header &h() const { return *h_; }
     std::uint32_t n() const { return static_cast<std::uint32_t>(h_->npages); }
@@ -403,7 +402,7 @@ void *alloc_small(const Area &a, std::size_t c) {
         a.count(kClassSize[c], -std::int64_t{kClassSize[c]}, 1);
         return a.page(s) + kSlabHeader + (w * 64 + static_cast<std::uint32_t>(bit)) * std::size_t{kClassSize[c]};
     }
-    return nullptr;  // a full slab in the list: the area is not whole
+    return nullptr; // a full slab in the list: the area is not whole
 }
 
 // Up to `want` slots of class c from one slab, marked in use by one store
@@ -433,10 +432,11 @@ std::size_t take_slots(const Area &a, std::size_t c, void **out, std::size_t wan
         sl.used = used;
         step();
         if (used >= slots) a.unlink_partial(c, s);
-        a.count(static_cast<std::int64_t>(k * size), -static_cast<std::int64_t>(k * size), static_cast<std::int64_t>(k));
+        a.count(static_cast<std::int64_t>(k * size), -static_cast<std::int64_t>(k * size),
+                static_cast<std::int64_t>(k));
         return k;
     }
-    return 0;  // a full slab in the list: the area is not whole
+    return 0; // a full slab in the list: the area is not whole
 }
 
 // Where a block lies: its run head, and for a small block its slot.
@@ -689,7 +689,8 @@ const char *check_lists(const Area &a, const Tally &t) {
         count = 0;
         back = kNone;
         for (std::uint32_t s = a.h().partial[c]; s != kNone; s = a.slab(s).next) {
-            if (!a.in(s) || a.d(s).state != kSlab || a.d(s).aux != c) return "heap class list holds no slab of its class";
+            if (!a.in(s) || a.d(s).state != kSlab || a.d(s).aux != c)
+                return "heap class list holds no slab of its class";
             if (a.slab(s).used >= slots_of_class(c)) return "heap class list holds a full slab";
             if (a.slab(s).prev != back) return "heap class list links disagree";
             if (++count > t.partial[c] || count > n) return "heap class list differs from its slabs";
@@ -719,7 +720,8 @@ const char *check(const void *mem, std::size_t bytes) {
     if (h->bytes != bytes) return "heap area size differs from its mapping";
     const Area a(const_cast<void *>(mem));
     const Geometry g = geometry(bytes);
-    if (!a.sound() || h->npages != g.npages || h->pages_off != g.pages_off) return "heap geometry differs from its size";
+    if (!a.sound() || h->npages != g.npages || h->pages_off != g.pages_off)
+        return "heap geometry differs from its size";
     Tally t;
     if (const char *broken = check_runs(a, t)) return broken;
     return check_lists(a, t);
@@ -741,7 +743,8 @@ void mend(void *mem, std::size_t bytes) {
     std::uint32_t prev = kNone;
     for (std::uint32_t i = 0; i < n;) {
         Desc &d = a.d(i);
-        const bool head_ok = (d.state == kFree || d.state == kLarge || d.state == kSlab) && d.run != 0 && d.run <= n - i;
+        const bool head_ok =
+            (d.state == kFree || d.state == kLarge || d.state == kSlab) && d.run != 0 && d.run <= n - i;
         if (!head_ok) {
             d.run = n - i;
             vek::store_barrier();

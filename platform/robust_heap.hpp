@@ -63,9 +63,9 @@ const char *check(const void *mem, std::size_t bytes);
 void mend(void *mem, std::size_t bytes);
 
 struct Stats {
-    std::uint64_t used_bytes;    // allocated blocks, their headers included
-    std::uint64_t free_bytes;    // what allocations could still use
-    std::uint64_t blocks;        // blocks in use
+    std::uint64_t used_bytes; // allocated blocks, their headers included
+    std::uint64_t free_bytes; // what allocations could still use
+    std::uint64_t blocks;     // blocks in use
 };
 Stats stats(const void *mem);
 

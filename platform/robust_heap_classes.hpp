@@ -8,8 +8,8 @@
 
 namespace vek_sal::heap {
 
-inline constexpr std::array<std::uint32_t, 24> kClassSize = {16,  32,  48,  64,  80,  96,   112,  128,
-                                                             160, 192, 224, 256, 320, 384,  448,  512,
+inline constexpr std::array<std::uint32_t, 24> kClassSize = {16,  32,  48,  64,   80,   96,   112,  128,
+                                                             160, 192, 224, 256,  320,  384,  448,  512,
                                                              640, 768, 896, 1024, 1280, 1536, 1792, 2048};
 inline constexpr std::size_t kClasses = kClassSize.size();
 inline constexpr std::size_t kSmallMax = kClassSize.back();

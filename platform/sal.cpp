@@ -33,8 +33,8 @@ namespace {
 // the moment it was armed fail.
 struct Fault {
     std::atomic<uint32_t> calls{0};
-    std::atomic<uint32_t> first{0};   // 0: disarmed
-    std::atomic<uint32_t> last{0};    // 0: no end
+    std::atomic<uint32_t> first{0}; // 0: disarmed
+    std::atomic<uint32_t> last{0};  // 0: no end
     std::atomic<uint32_t> status{0};
 
     void arm(uint32_t nth, uint32_t count, vek_st_t st) {
@@ -65,19 +65,19 @@ struct Fault {
     }
 };
 
-Fault g_alloc[3];                       // heap, robust, any
+Fault g_alloc[3]; // heap, robust, any
 Fault g_call[VEK_SALTEST_NUM_CALLS];
 std::atomic<uint32_t> g_fired{0};
 std::atomic<long> g_heap_live{0};
 std::atomic<long> g_robust_live{0};
-std::atomic<bool> g_zero_null{false};    // a 0-byte robust request answers null, status 0
+std::atomic<bool> g_zero_null{false}; // a 0-byte robust request answers null, status 0
 std::atomic<vek_saltest_holder_fn_t> g_holder_fn{nullptr};
 std::atomic<void *> g_holder_ctx{nullptr};
 
 // Death points: every call of the platform interface counts once; the
 // armed one ends the process with _exit before or after its work.
 std::atomic<uint32_t> g_platform_calls{0};
-std::atomic<uint32_t> g_die_at{0};  // the call's number; 0: disarmed
+std::atomic<uint32_t> g_die_at{0}; // the call's number; 0: disarmed
 std::atomic<int> g_die_when{VEK_SALTEST_DIE_BEFORE};
 std::atomic<int> g_die_code{0};
 

@@ -18,7 +18,7 @@ namespace {
 
 using vek_sal::region::Mapping;
 
-Mapping g_arena;              // inherited by forked children
+Mapping g_arena; // inherited by forked children
 bool g_mapped = false;
 
 void unmap() {
@@ -78,9 +78,7 @@ VEK_API const char *vek_saltest_shared_robust_check(void) {
     return vek_sal::region::check_locked(g_arena);
 }
 
-VEK_API long vek_saltest_shared_robust_live(void) {
-    return g_mapped ? vek_sal::region::blocks_in_use(g_arena) : -1;
-}
+VEK_API long vek_saltest_shared_robust_live(void) { return g_mapped ? vek_sal::region::blocks_in_use(g_arena) : -1; }
 
 VEK_API int vek_saltest_shared_robust_contains(const void *ptr) {
     return g_mapped && vek_sal::region::owner_of(ptr) == &g_arena ? 1 : 0;

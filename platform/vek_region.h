@@ -81,9 +81,9 @@ extern "C" {
 /** Open flag: create the region when it does not exist (with the size given). */
 #define VEK_REGION_CREATE 0x1u
 /** Open flag, with ::VEK_REGION_CREATE: fail when the region exists already. */
-#define VEK_REGION_EXCL   0x2u
+#define VEK_REGION_EXCL 0x2u
 /** Open flag, with ::VEK_REGION_CREATE: mode 0660 (the group may attach) instead of 0600. */
-#define VEK_REGION_GROUP  0x4u
+#define VEK_REGION_GROUP 0x4u
 /** Open flag: the region serves this process's robust memory (vek_nvm_robust_malloc()) until it is closed. */
 #define VEK_REGION_ROBUST 0x8u
 
@@ -92,15 +92,15 @@ typedef struct vek_region vek_region_t;
 
 /** What vek_region_info() reports. */
 typedef struct vek_region_info {
-    char      name[VEK_REGION_NAME_MAX + 1]; /**< The region's name. */
-    uint32_t  layout;       /**< Layout version of its header. */
-    uint64_t  base;         /**< Address it is mapped at in every process. */
-    uint64_t  size;         /**< Bytes of the whole region. */
-    uint64_t  usedBytes;    /**< Bytes of allocated blocks (their headers included). */
-    uint64_t  freeBytes;    /**< Bytes an allocation could still use. */
-    uint64_t  blocksInUse;  /**< Allocated blocks. */
-    uint32_t  objects;      /**< Named objects. */
-    uint32_t  mode;         /**< Permission bits of the shared-memory object. */
+    char name[VEK_REGION_NAME_MAX + 1]; /**< The region's name. */
+    uint32_t layout;                    /**< Layout version of its header. */
+    uint64_t base;                      /**< Address it is mapped at in every process. */
+    uint64_t size;                      /**< Bytes of the whole region. */
+    uint64_t usedBytes;                 /**< Bytes of allocated blocks (their headers included). */
+    uint64_t freeBytes;                 /**< Bytes an allocation could still use. */
+    uint64_t blocksInUse;               /**< Allocated blocks. */
+    uint32_t objects;                   /**< Named objects. */
+    uint32_t mode;                      /**< Permission bits of the shared-memory object. */
 } vek_region_info_t;
 
 /**
@@ -183,8 +183,8 @@ typedef vek_st_t (*vek_region_init_fn)(void *object, size_t size, void *ctx);
  * @return 0, ::VEK_ST_INVALID_PARAMETER, ::VEK_ST_INVALID_VALUE,
  *         ::VEK_ST_NO_MEMORY (region or directory full), or @p init's status.
  */
-VEK_API vek_st_t vek_region_object(vek_region_t *region, const char *name, size_t size,
-                                   vek_region_init_fn init, void *ctx, void **out);
+VEK_API vek_st_t vek_region_object(vek_region_t *region, const char *name, size_t size, vek_region_init_fn init,
+                                   void *ctx, void **out);
 
 /**
  * Finds a named object that is ready, without creating it or waiting.

@@ -38,24 +38,25 @@ extern "C" {
 #endif
 
 /** Allocation kind: the heap calls vek_malloc(), vek_realloc() (non-NULL block included) and vek_strdup(). */
-#define VEK_SALTEST_HEAP    0
+#define VEK_SALTEST_HEAP 0
 /** Allocation kind: the robust calls vek_nvm_robust_malloc() and vek_nvm_robust_realloc(). */
-#define VEK_SALTEST_ROBUST  1
+#define VEK_SALTEST_ROBUST 1
 /** Allocation kind: both kinds, counted together (each allocation call counts once here too). */
-#define VEK_SALTEST_ANY     2
+#define VEK_SALTEST_ANY 2
 
 /** Call vek_nvm_robust_free(): an injected status is returned, the block is released all the same. */
-#define VEK_SALTEST_ROBUST_FREE    0
+#define VEK_SALTEST_ROBUST_FREE 0
 /** Call vek_mutex_init(): an injected status is returned and the mutex is left uninitialised. */
-#define VEK_SALTEST_MUTEX_INIT     1
-/** Call vek_mutex_lock(): an injected status is returned without locking, except 8000, which really locks (a dead owner seen). */
-#define VEK_SALTEST_MUTEX_LOCK     2
+#define VEK_SALTEST_MUTEX_INIT 1
+/** Call vek_mutex_lock(): an injected status is returned without locking, except 8000, which really locks (a dead owner
+ * seen). */
+#define VEK_SALTEST_MUTEX_LOCK 2
 /** Call vek_mutex_unlock(): an injected status is returned, the mutex is unlocked all the same. */
-#define VEK_SALTEST_MUTEX_UNLOCK   3
+#define VEK_SALTEST_MUTEX_UNLOCK 3
 /** Call vek_mutex_destroy(): an injected status is returned, the mutex is destroyed all the same. */
-#define VEK_SALTEST_MUTEX_DESTROY  4
+#define VEK_SALTEST_MUTEX_DESTROY 4
 /** Number of call kinds above. */
-#define VEK_SALTEST_NUM_CALLS      5
+#define VEK_SALTEST_NUM_CALLS 5
 
 /**
  * Disarms every fault and the death points (the heap's too), zeroes the call counters (the
@@ -122,7 +123,7 @@ VEK_API void vek_saltest_zero_robust_null(int on);
 /** Holder hook call: a vek_nvm_robust_malloc() that succeeded. */
 #define VEK_SALTEST_HOLDER_MALLOC 0
 /** Holder hook call: a vek_nvm_robust_free(). */
-#define VEK_SALTEST_HOLDER_FREE   1
+#define VEK_SALTEST_HOLDER_FREE 1
 /**
  * Holder hook: told the address a caller passed to a robust call.
  * @param call   ::VEK_SALTEST_HOLDER_MALLOC or ::VEK_SALTEST_HOLDER_FREE.
@@ -145,7 +146,7 @@ VEK_API void vek_saltest_holder_hook(vek_saltest_holder_fn_t fn, void *ctx);
 /** Death point: the process ends as the call is entered, before it does anything. */
 #define VEK_SALTEST_DIE_BEFORE 0
 /** Death point: the process ends when the call has done its work, before it returns to its caller. */
-#define VEK_SALTEST_DIE_AFTER  1
+#define VEK_SALTEST_DIE_AFTER 1
 
 /**
  * Arms a death point: the calling process ends with _exit(@p exitCode) at

@@ -55,8 +55,7 @@ vek_bitmap_t *build(Shape shape) {
         for (uint32_t at = 512; at + 16 < kSize; at += 1024) vek_bitmap_unreserve(m, 1 + rng() % 8, at + rng() % 64);
         vek_bitmap_unreserve(m, 256, kSize / 16 * 15 + 100);
         break;
-    default:
-        break;
+    default: break;
     }
     return m;
 }
@@ -334,9 +333,9 @@ const bool registered = [] {
             benchmark::RegisterBenchmark(("peers/bitmap_reserve_unreserve_256" + tail + who).c_str(),
                                          [=](benchmark::State &st) { reserve_bench(st, shape, 256, peer); })
                 ->Unit(benchmark::kMicrosecond);
-            benchmark::RegisterBenchmark(("peers/bitmap_spans" + tail + who).c_str(),
-                                         [=](benchmark::State &st) { spans_bench(st, shape, peer); })
-                ->Unit(benchmark::kMicrosecond);
+            benchmark::RegisterBenchmark(("peers/bitmap_spans" + tail + who).c_str(), [=](benchmark::State &st) {
+                spans_bench(st, shape, peer);
+            })->Unit(benchmark::kMicrosecond);
         }
     }
     return true;

@@ -59,7 +59,7 @@ struct StdMap {
         t.max_load_factor(static_cast<float>(n) / static_cast<float>(buckets) * 1.01f);
         t.rehash(buckets);
     }
-    void clear() { t.clear(); }  // keeps the buckets
+    void clear() { t.clear(); } // keeps the buckets
     void put(uint32_t k, uintptr_t v) { t.insert_or_assign(k, v); }
     uintptr_t get(uint32_t k) {
         auto it = t.find(k);

@@ -102,7 +102,10 @@ private:
             }
             for (const auto &[impl, r] : c.impls) {
                 if (impl == "vek") continue;
-                out << "| " << c.name << " | " << (ours == nullptr ? "-" : ours->failed ? "error" : format_time(ours->ns))
+                out << "| " << c.name << " | "
+                    << (ours == nullptr ? "-"
+                        : ours->failed  ? "error"
+                                        : format_time(ours->ns))
                     << " | " << impl << " | " << (r.failed ? "error" : format_time(r.ns)) << " | ";
                 if (ours == nullptr || ours->failed || r.failed || r.ns <= 0) {
                     out << "-";

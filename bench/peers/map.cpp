@@ -70,7 +70,8 @@ vek_map_t *blob_map() {
 int count_entries(const vek_map_t *m) {
     int n = m->count;
     for (int32_t i = 0; i < m->count; ++i) {
-        if (m->values[i] != nullptr && m->values[i]->type == VEK_MAP_TYPE_MAP) n += count_entries(m->values[i]->payload.map);
+        if (m->values[i] != nullptr && m->values[i]->type == VEK_MAP_TYPE_MAP)
+            n += count_entries(m->values[i]->payload.map);
     }
     return n;
 }
@@ -125,20 +126,20 @@ cbor_item_t *to_cbor(const vek_map_t *m) {
         cbor_item_t *value = nullptr;
         switch (v->type) {
         case VEK_MAP_TYPE_I32:
-            value = p.i32 < 0 ? cbor_build_negint32(static_cast<uint32_t>(-1 - p.i32)) : cbor_build_uint32(static_cast<uint32_t>(p.i32));
+            value = p.i32 < 0 ? cbor_build_negint32(static_cast<uint32_t>(-1 - p.i32))
+                              : cbor_build_uint32(static_cast<uint32_t>(p.i32));
             break;
         case VEK_MAP_TYPE_U32: value = cbor_build_uint32(p.u32); break;
         case VEK_MAP_TYPE_I64:
-            value = p.i64 < 0 ? cbor_build_negint64(static_cast<uint64_t>(-1 - p.i64)) : cbor_build_uint64(static_cast<uint64_t>(p.i64));
+            value = p.i64 < 0 ? cbor_build_negint64(static_cast<uint64_t>(-1 - p.i64))
+                              : cbor_build_uint64(static_cast<uint64_t>(p.i64));
             break;
         case VEK_MAP_TYPE_U64: value = cbor_build_uint64(p.u64); break;
         case VEK_MAP_TYPE_FLOAT: value = cbor_build_float4(p.f32); break;
         case VEK_MAP_TYPE_DOUBLE: value = cbor_build_float8(p.f64); break;
         case VEK_MAP_TYPE_BOOL: value = cbor_build_bool(p.boolean != 0); break;
         case VEK_MAP_TYPE_STR: value = cbor_build_string(p.str); break;
-        case VEK_MAP_TYPE_BIN:
-            value = cbor_build_bytestring(static_cast<cbor_data>(p.bin.data), p.bin.len);
-            break;
+        case VEK_MAP_TYPE_BIN: value = cbor_build_bytestring(static_cast<cbor_data>(p.bin.data), p.bin.len); break;
         case VEK_MAP_TYPE_MAP: value = to_cbor(p.map); break;
         default: value = cbor_new_null(); break;
         }
@@ -307,8 +308,7 @@ void get_vek(benchmark::State &state, Data &d) {
 
 bool cbor_key_is(const cbor_item_t *key, const char *text) {
     const size_t n = std::strlen(text);
-    return cbor_isa_string(key) && cbor_string_length(key) == n &&
-           std::memcmp(cbor_string_handle(key), text, n) == 0;
+    return cbor_isa_string(key) && cbor_string_length(key) == n && std::memcmp(cbor_string_handle(key), text, n) == 0;
 }
 
 const cbor_item_t *cbor_find(const cbor_item_t *map, const char *key) {

@@ -70,7 +70,8 @@ void batch(benchmark::State &state) {
     state.SetItemsProcessed(state.iterations() * kBlocks);
     // Ordered stores the heap's areas took per iteration (thread caches
     // filled and emptied): 0 once the working set has settled in the cache.
-    state.counters["heap_steps"] = benchmark::Counter(vek_saltest_heap_steps() - steps, benchmark::Counter::kAvgIterations);
+    state.counters["heap_steps"] =
+        benchmark::Counter(vek_saltest_heap_steps() - steps, benchmark::Counter::kAvgIterations);
 }
 
 const bool registered = [] {

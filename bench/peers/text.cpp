@@ -156,14 +156,17 @@ const bool registered = [] {
         const std::string text = random_names(n);
         const std::string name = "text/list_build/names_" + std::to_string(n / 1000) + "k";
         peers::add(name, "vek", [text](benchmark::State &st) { names_vek(st, text); })->Unit(benchmark::kMillisecond);
-        peers::add(name, "std_vector_sort", [text](benchmark::State &st) { names_std(st, text); })
-            ->Unit(benchmark::kMillisecond);
+        peers::add(name, "std_vector_sort", [text](benchmark::State &st) {
+            names_std(st, text);
+        })->Unit(benchmark::kMillisecond);
     }
     const std::string cmd = command_text();
-    peers::add("text/crt/10k_words", "vek", [cmd](benchmark::State &st) { crt_vek(st, cmd); })
-        ->Unit(benchmark::kMicrosecond);
-    peers::add("text/crt/10k_words", "split_std_string", [cmd](benchmark::State &st) { crt_std(st, cmd); })
-        ->Unit(benchmark::kMicrosecond);
+    peers::add("text/crt/10k_words", "vek", [cmd](benchmark::State &st) {
+        crt_vek(st, cmd);
+    })->Unit(benchmark::kMicrosecond);
+    peers::add("text/crt/10k_words", "split_std_string", [cmd](benchmark::State &st) {
+        crt_std(st, cmd);
+    })->Unit(benchmark::kMicrosecond);
     return true;
 }();
 

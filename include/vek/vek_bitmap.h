@@ -34,10 +34,12 @@ extern "C" {
 
 /** An identifier bitmap; create with vek_bitmap_create(), release with vek_bitmap_delete(). */
 typedef struct vek_bitmap_s {
-    uint32_t  size;           /**< Identifiers 0 .. size-1. */
-    uint32_t  words_needed;   /**< Words of the array: (size + 31) / 32. */
-    uint32_t *bits;           /**< Bit i%32 of word i/32 is identifier i (1 = in use); the bits past size in the last word are set. */
-    uint32_t  firstFree;      /**< Search hint: the lowest identifier that may be free (size when full after a fixed reservation). */
+    uint32_t size;         /**< Identifiers 0 .. size-1. */
+    uint32_t words_needed; /**< Words of the array: (size + 31) / 32. */
+    uint32_t
+        *bits; /**< Bit i%32 of word i/32 is identifier i (1 = in use); the bits past size in the last word are set. */
+    uint32_t firstFree; /**< Search hint: the lowest identifier that may be free (size when full after a fixed
+                           reservation). */
 } vek_bitmap_t;
 
 /**
@@ -45,16 +47,16 @@ typedef struct vek_bitmap_s {
  * nice-identifier picker (records of one length chained together).
  */
 typedef struct vek_span_rec_s {
-    struct vek_span_rec_s *next;     /**< Next record of the same length, or NULL. */
-    struct vek_span_rec_s *tail;     /**< In the first record of a chain: the last record; NULL in the others. */
-    uint32_t               before;   /**< Used identifier before the gap. */
-    uint32_t               after;    /**< Used identifier after the gap (lower than before when the gap wraps). */
+    struct vek_span_rec_s *next; /**< Next record of the same length, or NULL. */
+    struct vek_span_rec_s *tail; /**< In the first record of a chain: the last record; NULL in the others. */
+    uint32_t before;             /**< Used identifier before the gap. */
+    uint32_t after;              /**< Used identifier after the gap (lower than before when the gap wraps). */
 } vek_span_rec_t;
 
 /** Context of the first nice-identifier picker's span callback. */
 typedef struct vek_pick_ctx_s {
-    vek_sorted_set_t *spans;   /**< Gaps by length, longest first (values: chains of ::vek_span_rec_t). */
-    uint32_t          size;    /**< Size of the bitmap walked. */
+    vek_sorted_set_t *spans; /**< Gaps by length, longest first (values: chains of ::vek_span_rec_t). */
+    uint32_t size;           /**< Size of the bitmap walked. */
 } vek_pick_ctx_t;
 
 /**
@@ -83,7 +85,7 @@ VEK_API vek_bitmap_t *vek_bitmap_create(uint32_t size);
  * @param map The bitmap; NULL does nothing.
  * @return Always 0 (a failing release shows only in the exit line's status).
  */
-VEK_API int32_t       vek_bitmap_delete(vek_bitmap_t *map);
+VEK_API int32_t vek_bitmap_delete(vek_bitmap_t *map);
 /**
  * Makes an independent copy of a bitmap (size, hint and every word).
  * @param bits The bitmap to copy; NULL gives NULL.
@@ -96,7 +98,7 @@ VEK_API vek_bitmap_t *vek_bitmap_copy(vek_bitmap_t *bits);
  * @param map The bitmap; NULL gives 0.
  * @return map->size. The exit line reads "_map->size=".
  */
-VEK_API uint32_t      vek_bitmap_get_size(vek_bitmap_t *map);
+VEK_API uint32_t vek_bitmap_get_size(vek_bitmap_t *map);
 /**
  * Reserves a run of free identifiers, first fit from the hint.
  *
@@ -207,8 +209,8 @@ VEK_API int32_t vek_bitmap_count(vek_bitmap_t *map, uint8_t value);
  * @param endRange   End of the window (exclusive).
  * @return 0 reserved; -1 null bitmap, window past the size, or no fit.
  */
-VEK_API int32_t vek_bitmap_reserve_ranged(vek_bitmap_t *map, uint32_t size, uint32_t *base,
-                                          uint32_t startRange, uint32_t endRange);
+VEK_API int32_t vek_bitmap_reserve_ranged(vek_bitmap_t *map, uint32_t size, uint32_t *base, uint32_t startRange,
+                                          uint32_t endRange);
 /**
  * Test form of vek_bitmap_reserve_ranged(): finds without reserving. It is
  * one tighter: the run must end strictly before @p endRange.
@@ -219,8 +221,8 @@ VEK_API int32_t vek_bitmap_reserve_ranged(vek_bitmap_t *map, uint32_t size, uint
  * @param endRange   End of the window.
  * @return 0 found; -1 otherwise.
  */
-VEK_API int32_t vek_bitmap_reserve_ranged_test(vek_bitmap_t *map, uint32_t size, uint32_t *base,
-                                               uint32_t startRange, uint32_t endRange);
+VEK_API int32_t vek_bitmap_reserve_ranged_test(vek_bitmap_t *map, uint32_t size, uint32_t *base, uint32_t startRange,
+                                               uint32_t endRange);
 /**
  * Reserves a run inside a window repeated at every multiple of an alignment:
  * windows [k*align + startOff, k*align + endOff) for k = 0, 1, ... up to the
@@ -235,8 +237,8 @@ VEK_API int32_t vek_bitmap_reserve_ranged_test(vek_bitmap_t *map, uint32_t size,
  * @param endOff    Window end within each block.
  * @return 0 reserved; -1 otherwise.
  */
-VEK_API int32_t vek_bitmap_reserve_aligned_offsets(vek_bitmap_t *map, uint32_t size, uint32_t *base,
-                                                   uint32_t align, uint32_t startOff, uint32_t endOff);
+VEK_API int32_t vek_bitmap_reserve_aligned_offsets(vek_bitmap_t *map, uint32_t size, uint32_t *base, uint32_t align,
+                                                   uint32_t startOff, uint32_t endOff);
 /**
  * Test form of vek_bitmap_reserve_aligned_offsets(), through
  * vek_bitmap_reserve_ranged_test(): finds without reserving.
@@ -273,7 +275,7 @@ VEK_API int32_t vek_bitmap_reserve_aligned(vek_bitmap_t *map, uint32_t size, uin
  * @return 0 when the walk ended; -1 for a null bitmap, word array or function,
  *         when nothing is in use, or when @p fn stopped the walk.
  */
-VEK_API int32_t  vek_bitmap_find_spans(vek_bitmap_t *map, vek_bitmap_span_fn_t fn, uintptr_t args);
+VEK_API int32_t vek_bitmap_find_spans(vek_bitmap_t *map, vek_bitmap_span_fn_t fn, uintptr_t args);
 /**
  * Picks a free identifier far from the used ones: the middle of the widest
  * gap, ties broken by how close the neighbouring gaps of that width lie.

@@ -31,20 +31,20 @@ extern "C" {
 
 /** One page of a paged direct table. */
 typedef struct vek_dpt_page_s {
-    uintptr_t    *values;      /**< pageSize value words (0 = empty slot). */
-    uint32_t      numUsed;     /**< Slots holding a non-zero value. */
-    vek_bitmap_t *usedSlots;   /**< Bitmap of the slots in use. */
+    uintptr_t *values;       /**< pageSize value words (0 = empty slot). */
+    uint32_t numUsed;        /**< Slots holding a non-zero value. */
+    vek_bitmap_t *usedSlots; /**< Bitmap of the slots in use. */
 } vek_dpt_page_t;
 
 /** A paged direct table; create with vek_dpt_create_table(), end with vek_dpt_delete_nodes_and_table(). */
 typedef struct vek_dpt_s {
-    uint32_t         tableSize;           /**< Keys 0 .. tableSize-1. */
-    uint32_t         pageSize;            /**< Slots per page. */
-    uint32_t         numPages;            /**< Pages: tableSize / pageSize rounded up. */
-    uint32_t         numAllocatedPages;   /**< Pages that exist now. */
-    vek_dpt_page_t **pageDir;             /**< numPages page pointers (NULL: page absent). */
-    vek_bitmap_t    *allocatedPages;      /**< Bitmap of the pages that exist. */
-    vek_bitmap_t    *unavailablePages;    /**< Bitmap of the pages that cannot take a new key: absent or full. */
+    uint32_t tableSize;             /**< Keys 0 .. tableSize-1. */
+    uint32_t pageSize;              /**< Slots per page. */
+    uint32_t numPages;              /**< Pages: tableSize / pageSize rounded up. */
+    uint32_t numAllocatedPages;     /**< Pages that exist now. */
+    vek_dpt_page_t **pageDir;       /**< numPages page pointers (NULL: page absent). */
+    vek_bitmap_t *allocatedPages;   /**< Bitmap of the pages that exist. */
+    vek_bitmap_t *unavailablePages; /**< Bitmap of the pages that cannot take a new key: absent or full. */
 } vek_dpt_t;
 
 /**
@@ -77,7 +77,7 @@ VEK_API vek_dpt_t *vek_dpt_create_table(uint32_t tableSize, uint32_t pageSize);
  * @param dpt   The table; NULL does nothing.
  * @param delFn Called per slot (empty slots too, with 0); may be NULL.
  */
-VEK_API void       vek_dpt_delete_nodes_and_table(vek_dpt_t *dpt, vek_dpt_del_fn_t delFn);
+VEK_API void vek_dpt_delete_nodes_and_table(vek_dpt_t *dpt, vek_dpt_del_fn_t delFn);
 /**
  * Value of a key.
  * @param dpt The table.
@@ -85,7 +85,7 @@ VEK_API void       vek_dpt_delete_nodes_and_table(vek_dpt_t *dpt, vek_dpt_del_fn
  * @return The value, or 0 when the key is empty, out of range or the table is
  *         NULL (all alike).
  */
-VEK_API uintptr_t  vek_dpt_get(vek_dpt_t *dpt, uint32_t key);
+VEK_API uintptr_t vek_dpt_get(vek_dpt_t *dpt, uint32_t key);
 /**
  * Stores a value; 0 removes the key (and releases the page with its last value).
  * @param dpt       The table.
@@ -97,14 +97,14 @@ VEK_API uintptr_t  vek_dpt_get(vek_dpt_t *dpt, uint32_t key);
  *         could not be allocated (nothing changed). The entry line prints
  *         "dpt=.. key=.., value=.." (with a comma).
  */
-VEK_API int32_t    vek_dpt_put(vek_dpt_t *dpt, uint32_t key, uintptr_t value, uintptr_t *old_value);
+VEK_API int32_t vek_dpt_put(vek_dpt_t *dpt, uint32_t key, uintptr_t value, uintptr_t *old_value);
 /**
  * Removes a key.
  * @param dpt The table.
  * @param key The key.
  * @return The removed value, or 0 when empty, out of range or NULL table.
  */
-VEK_API uintptr_t  vek_dpt_rem(vek_dpt_t *dpt, uint32_t key);
+VEK_API uintptr_t vek_dpt_rem(vek_dpt_t *dpt, uint32_t key);
 /**
  * Proposes a free key without storing anything: the lowest empty slot of the
  * lowest existing page that is not full, else slot 0 of the lowest absent
@@ -113,7 +113,7 @@ VEK_API uintptr_t  vek_dpt_rem(vek_dpt_t *dpt, uint32_t key);
  * @param[out] outKey Receives the key (0 on failure); NULL gives -1.
  * @return 0 proposed; -1 when the table is NULL or full.
  */
-VEK_API int32_t    vek_dpt_pick_key(vek_dpt_t *dpt, uint32_t *outKey);
+VEK_API int32_t vek_dpt_pick_key(vek_dpt_t *dpt, uint32_t *outKey);
 /**
  * Picks a free key with vek_dpt_pick_key() and stores a value there with
  * vek_dpt_put() (their lines appear nested).
@@ -122,7 +122,7 @@ VEK_API int32_t    vek_dpt_pick_key(vek_dpt_t *dpt, uint32_t *outKey);
  * @param[out] outKey Receives the key used (0 on failure); NULL gives -1.
  * @return 0 stored; -1 otherwise (nothing stored).
  */
-VEK_API int32_t    vek_dpt_put_pick_key(vek_dpt_t *dpt, uintptr_t value, uint32_t *outKey);
+VEK_API int32_t vek_dpt_put_pick_key(vek_dpt_t *dpt, uintptr_t value, uint32_t *outKey);
 /**
  * Calls @p fn for every non-empty key in ascending order. The function must not
  * change the table; if it empties the page being walked, that page's walk ends.
@@ -131,7 +131,7 @@ VEK_API int32_t    vek_dpt_put_pick_key(vek_dpt_t *dpt, uintptr_t value, uint32_
  *
  * Prints no trace line.
  */
-VEK_API void       vek_dpt_traverse(vek_dpt_t *dpt, vek_dpt_visit_fn_t fn);
+VEK_API void vek_dpt_traverse(vek_dpt_t *dpt, vek_dpt_visit_fn_t fn);
 
 #ifdef __cplusplus
 }

@@ -44,9 +44,9 @@ extern "C" {
 typedef int (*vek_crt_main_fn)(int argc, char **argv);
 
 /** Index of the next element of argv to parse; 1 at load and after vek_initopt(). */
-VEK_API extern int   vek_optind;
+VEK_API extern int vek_optind;
 /** Non-zero (1 at load): errors return '?'; 0: errors return the offending character instead. */
-VEK_API extern int   vek_opterr;
+VEK_API extern int vek_opterr;
 /** The argument of the last option that takes one; NULL at load and when there is none. */
 VEK_API extern char *vek_optarg;
 /** Position inside the element being parsed (grouped options as "-abc"); NULL at load and between elements. */
@@ -79,7 +79,7 @@ VEK_API void vek_initopt(void);
  *         as an option: '?' when ::vek_opterr is non-zero, else that character
  *         (':' for ':').
  */
-VEK_API int  vek_getopt(int argc, char **argv, const char *optstring);
+VEK_API int vek_getopt(int argc, char **argv, const char *optstring);
 /**
  * Runs a tool's entry function on a command text.
  *
@@ -101,7 +101,7 @@ VEK_API int  vek_getopt(int argc, char **argv, const char *optstring);
  *         copy is released and ::vek_optarg / ::vek_pIndexPosition are set
  *         to NULL when they point into it.
  */
-VEK_API int  vek_crt(char *progName, const char *cmdText, vek_crt_main_fn mainFn);
+VEK_API int vek_crt(char *progName, const char *cmdText, vek_crt_main_fn mainFn);
 
 #ifdef __cplusplus
 }

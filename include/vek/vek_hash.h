@@ -37,23 +37,23 @@ extern "C" {
  * NULL) and a ring round a sentinel head made by vek_llist_init_head().
  */
 typedef struct vek_llist_s {
-    struct vek_llist_s *next;   /**< Next link (the head in a ring; NULL at the end of an open chain). */
-    struct vek_llist_s *prev;   /**< Previous link. */
+    struct vek_llist_s *next; /**< Next link (the head in a ring; NULL at the end of an open chain). */
+    struct vek_llist_s *prev; /**< Previous link. */
 } vek_llist_t;
 
 /** A node of a hash table's bucket chain. */
 typedef struct vek_hash_node_s {
-    vek_llist_t link;          /**< First member: next/prev within the bucket chain (an open chain). */
-    uint32_t    key;           /**< The key. */
-    uintptr_t   value;         /**< The value. */
+    vek_llist_t link; /**< First member: next/prev within the bucket chain (an open chain). */
+    uint32_t key;     /**< The key. */
+    uintptr_t value;  /**< The value. */
 } vek_hash_node_t;
 
 /** A hash table; create with vek_hash_create_table(), end with vek_hash_delete_nodes_and_table(). */
 typedef struct vek_hash_s {
-    uint32_t          ht_size;       /**< Number of buckets. */
-    vek_hash_node_t **buckets;       /**< ht_size chain heads (NULL: empty bucket). */
-    vek_hash_node_t  *freeNodes;     /**< Pool of released nodes, chained through link.next, newest first. */
-    uint32_t          numFreeNodes;  /**< Nodes in the pool (at most ::VEK_HASH_MAX_FREE_NODES). */
+    uint32_t ht_size;           /**< Number of buckets. */
+    vek_hash_node_t **buckets;  /**< ht_size chain heads (NULL: empty bucket). */
+    vek_hash_node_t *freeNodes; /**< Pool of released nodes, chained through link.next, newest first. */
+    uint32_t numFreeNodes;      /**< Nodes in the pool (at most ::VEK_HASH_MAX_FREE_NODES). */
 } vek_hash_t;
 
 /**
@@ -80,14 +80,14 @@ VEK_API vek_hash_t *vek_hash_create_table(uint32_t ht_size);
  *         allocated nothing is stored and the result is 0 as well (check
  *         with vek_hash_get() when that matters).
  */
-VEK_API uintptr_t   vek_hash_put(vek_hash_t *ht, uint32_t key, uintptr_t value);
+VEK_API uintptr_t vek_hash_put(vek_hash_t *ht, uint32_t key, uintptr_t value);
 /**
  * Value of a key; moves its node to the front of the chain (a write).
  * @param ht  The table; NULL gives 0.
  * @param key The key.
  * @return The value, or 0 when absent.
  */
-VEK_API uintptr_t   vek_hash_get(vek_hash_t *ht, uint32_t key);
+VEK_API uintptr_t vek_hash_get(vek_hash_t *ht, uint32_t key);
 /**
  * Removes a key; its node goes to the pool (or is released when the pool
  * holds ::VEK_HASH_MAX_FREE_NODES).
@@ -95,34 +95,34 @@ VEK_API uintptr_t   vek_hash_get(vek_hash_t *ht, uint32_t key);
  * @param key The key.
  * @return The removed value, or 0 when absent.
  */
-VEK_API uintptr_t   vek_hash_rem(vek_hash_t *ht, uint32_t key);
+VEK_API uintptr_t vek_hash_rem(vek_hash_t *ht, uint32_t key);
 /**
  * An entry of the table: the head of the lowest non-empty bucket.
  * @param ht The table; NULL gives 0.
  * @param[out] key Receives its key, written only when an entry exists; may be NULL.
  * @return Its value, or 0 when the table is empty.
  */
-VEK_API uintptr_t   vek_hash_first_entry(vek_hash_t *ht, uint32_t *key);
+VEK_API uintptr_t vek_hash_first_entry(vek_hash_t *ht, uint32_t *key);
 /**
  * Prints the keys bucket by bucket on standard output: "Dumping the hash
  * table", then per bucket "Values at <b>    " followed by "<key>, " per
  * node (keys as signed decimals) and a newline.
  * @param ht The table; NULL prints nothing.
  */
-VEK_API void        vek_hash_print(vek_hash_t *ht);
+VEK_API void vek_hash_print(vek_hash_t *ht);
 /**
  * Releases a table: calls @p delFn with every stored value, releases every
  * node, the pool, the buckets and the header.
  * @param ht    The table; NULL does nothing.
  * @param delFn Called per stored value; may be NULL.
  */
-VEK_API void        vek_hash_delete_nodes_and_table(vek_hash_t *ht, vek_hash_del_fn_t delFn);
+VEK_API void vek_hash_delete_nodes_and_table(vek_hash_t *ht, vek_hash_del_fn_t delFn);
 /**
  * Releases a table without calling anything for the values
  * (vek_hash_delete_nodes_and_table() with a NULL function).
  * @param ht The table; NULL does nothing.
  */
-VEK_API void        vek_hash_delete_table(vek_hash_t *ht);
+VEK_API void vek_hash_delete_table(vek_hash_t *ht);
 
 /**
  * Makes @p head the sentinel of an empty ring (next and prev point to itself).
@@ -152,7 +152,7 @@ VEK_API void vek_llist_remove(vek_llist_t *node);
  * @param head The sentinel.
  * @return 1 when empty (or @p head is NULL), else 0.
  */
-VEK_API int  vek_llist_empty(vek_llist_t *head);
+VEK_API int vek_llist_empty(vek_llist_t *head);
 
 #ifdef __cplusplus
 }

@@ -84,29 +84,29 @@ extern "C" {
 #endif
 
 /** Magic word of a valid map (first field of ::vek_map_t). */
-#define VEK_MAP_MAGIC        0xABCDu
+#define VEK_MAP_MAGIC 0xABCDu
 /** Type of an entry that holds no value node (and of unknown nodes for the getters of the type). */
-#define VEK_MAP_TYPE_NONE    (-1)
+#define VEK_MAP_TYPE_NONE (-1)
 /** Text: payload.str, a NUL-terminated heap string. */
-#define VEK_MAP_TYPE_STR     1
+#define VEK_MAP_TYPE_STR 1
 /** Child map: payload.map. */
-#define VEK_MAP_TYPE_MAP     2
+#define VEK_MAP_TYPE_MAP 2
 /** Byte block: payload.bin (heap bytes and their count). */
-#define VEK_MAP_TYPE_BIN     3
+#define VEK_MAP_TYPE_BIN 3
 /** Signed 32-bit integer: payload.i32. */
-#define VEK_MAP_TYPE_I32     4
+#define VEK_MAP_TYPE_I32 4
 /** Signed 64-bit integer: payload.i64. */
-#define VEK_MAP_TYPE_I64     5
+#define VEK_MAP_TYPE_I64 5
 /** Single-precision float: payload.f32. */
-#define VEK_MAP_TYPE_FLOAT   6
+#define VEK_MAP_TYPE_FLOAT 6
 /** Boolean (0 or not 0): payload.boolean. */
-#define VEK_MAP_TYPE_BOOL    7
+#define VEK_MAP_TYPE_BOOL 7
 /** Unsigned 32-bit integer: payload.u32. */
-#define VEK_MAP_TYPE_U32     8
+#define VEK_MAP_TYPE_U32 8
 /** Double-precision float: payload.f64. */
-#define VEK_MAP_TYPE_DOUBLE  9
+#define VEK_MAP_TYPE_DOUBLE 9
 /** Unsigned 64-bit integer: payload.u64. */
-#define VEK_MAP_TYPE_U64     10
+#define VEK_MAP_TYPE_U64 10
 /**
  * Nesting limit: the decoder accepts maps down to 64 levels below the map it
  * fills (levels made by dotted keys count) and ends with
@@ -117,42 +117,42 @@ extern "C" {
 #define VEK_MAP_DECODE_MAX_DEPTH 64
 
 /** A map; create with vek_map_create(), end with vek_map_destroy(). */
-typedef struct vek_map_s       vek_map_t;
+typedef struct vek_map_s vek_map_t;
 /** A value node; see struct vek_map_value_s. */
 typedef struct vek_map_value_s vek_map_value_t;
 
 /** A map: parallel arrays of keys and value nodes. Read it through the functions. */
 struct vek_map_s {
-    uint32_t          magic;     /**< ::VEK_MAP_MAGIC in a valid map. */
-    int32_t           count;     /**< Number of entries. */
-    char            **keys;      /**< count key strings (heap copies), in entry order. */
-    vek_map_value_t **values;    /**< count value nodes (NULL: the entry holds no node). */
+    uint32_t magic;           /**< ::VEK_MAP_MAGIC in a valid map. */
+    int32_t count;            /**< Number of entries. */
+    char **keys;              /**< count key strings (heap copies), in entry order. */
+    vek_map_value_t **values; /**< count value nodes (NULL: the entry holds no node). */
 };
 
 /** A byte block held by a map. */
 typedef struct vek_map_bin_s {
-    void     *data;              /**< Heap bytes owned by the map; NULL for length 0 after decoding. */
-    uint32_t  len;               /**< Number of bytes. */
+    void *data;   /**< Heap bytes owned by the map; NULL for length 0 after decoding. */
+    uint32_t len; /**< Number of bytes. */
 } vek_map_bin_t;
 
 /** The value of a node; the member read is chosen by the node's type. */
 typedef union vek_map_payload_u {
-    char          *str;          /**< ::VEK_MAP_TYPE_STR */
-    vek_map_t     *map;          /**< ::VEK_MAP_TYPE_MAP */
-    vek_map_bin_t  bin;          /**< ::VEK_MAP_TYPE_BIN */
-    int32_t        i32;          /**< ::VEK_MAP_TYPE_I32 */
-    int64_t        i64;          /**< ::VEK_MAP_TYPE_I64 */
-    float          f32;          /**< ::VEK_MAP_TYPE_FLOAT */
-    uint8_t        boolean;      /**< ::VEK_MAP_TYPE_BOOL */
-    uint32_t       u32;          /**< ::VEK_MAP_TYPE_U32 */
-    double         f64;          /**< ::VEK_MAP_TYPE_DOUBLE */
-    uint64_t       u64;          /**< ::VEK_MAP_TYPE_U64 */
+    char *str;         /**< ::VEK_MAP_TYPE_STR */
+    vek_map_t *map;    /**< ::VEK_MAP_TYPE_MAP */
+    vek_map_bin_t bin; /**< ::VEK_MAP_TYPE_BIN */
+    int32_t i32;       /**< ::VEK_MAP_TYPE_I32 */
+    int64_t i64;       /**< ::VEK_MAP_TYPE_I64 */
+    float f32;         /**< ::VEK_MAP_TYPE_FLOAT */
+    uint8_t boolean;   /**< ::VEK_MAP_TYPE_BOOL */
+    uint32_t u32;      /**< ::VEK_MAP_TYPE_U32 */
+    double f64;        /**< ::VEK_MAP_TYPE_DOUBLE */
+    uint64_t u64;      /**< ::VEK_MAP_TYPE_U64 */
 } vek_map_payload_t;
 
 /** A value node (heap block of vek_map_malloc()); released with vek_map_free_value(). */
 struct vek_map_value_s {
-    int32_t           type;      /**< One of the VEK_MAP_TYPE_* codes. */
-    vek_map_payload_t payload;   /**< The value. */
+    int32_t type;              /**< One of the VEK_MAP_TYPE_* codes. */
+    vek_map_payload_t payload; /**< The value. */
 };
 
 /**
@@ -229,26 +229,26 @@ VEK_API vek_st_t vek_map_free_value(vek_map_value_t *value);
  * @param size Bytes.
  * @return The block, or NULL. Release with vek_map_free() unless a set takes it over.
  */
-VEK_API void    *vek_map_malloc(size_t size);
+VEK_API void *vek_map_malloc(size_t size);
 /**
  * Resizes a block of vek_map_malloc() (vek_realloc()); no trace line.
  * @param ptr  The block, or NULL.
  * @param size New size in bytes.
  * @return The block, or NULL (old block intact).
  */
-VEK_API void    *vek_map_realloc(void *ptr, size_t size);
+VEK_API void *vek_map_realloc(void *ptr, size_t size);
 /**
  * Releases a block of the map allocators, e.g. the buffer of vek_map_encode().
  * @param ptr The block; NULL is ignored. No trace line.
  */
-VEK_API void     vek_map_free(void *ptr);
+VEK_API void vek_map_free(void *ptr);
 /**
  * Copies a string with the map's allocator.
  * @param str The string; NULL gives NULL.
  * @return The copy (release with vek_map_free() unless a set takes it over),
  *         or NULL when memory is exhausted. Exit line "vek_map_strdup dstr=..".
  */
-VEK_API char    *vek_map_strdup(const char *str);
+VEK_API char *vek_map_strdup(const char *str);
 
 /**
  * Sets a signed 32-bit value at a key path.
@@ -557,8 +557,8 @@ VEK_API vek_st_t vek_map_count_keys(vek_map_t *map, const char *key, uint32_t *n
  *                   (a prefix search), case ignored.
  * @return ::VEK_ST_SUCCESS or 103.
  */
-VEK_API vek_st_t vek_map_get_all_values(vek_map_t *map, const char *key, vek_map_value_t **value,
-                                        uint32_t maxValues, uint32_t *nKeysFound, uint32_t keyLength);
+VEK_API vek_st_t vek_map_get_all_values(vek_map_t *map, const char *key, vek_map_value_t **value, uint32_t maxValues,
+                                        uint32_t *nKeysFound, uint32_t keyLength);
 /**
  * Node of the idx-th entry (0-based) among those whose key equals @p key; with
  * a NULL or empty key, of the idx-th entry (vek_map_get_ith_value()).

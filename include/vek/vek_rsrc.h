@@ -78,55 +78,55 @@ extern "C" {
 #endif
 
 /** Magic word of a valid handle ("$VEK" read from the most significant byte down). */
-#define VEK_HDL_MAGIC      0x2456454Bu
+#define VEK_HDL_MAGIC 0x2456454Bu
 /** Highest resource kind that can be created (kinds 0 .. 7). */
-#define VEK_RSRC_MAX_KIND  7u
+#define VEK_RSRC_MAX_KIND 7u
 /** vek_rsrc_dump() kind that lists every kind. */
-#define VEK_RSRC_KIND_ALL  8u
+#define VEK_RSRC_KIND_ALL 8u
 /** Limit of baseId + numElems of a resource, for every kind but 5 (2^24). */
-#define VEK_RSRC_ID_LIMIT  0x1000000u
+#define VEK_RSRC_ID_LIMIT 0x1000000u
 
 /** The resource registry of a handle (see struct vek_rsrc_registry_s). */
 typedef struct vek_rsrc_registry_s vek_rsrc_registry_t;
 /** A resource record (see struct vek_rsrc_s); callers hold pointers to it as resource handles. */
-typedef struct vek_rsrc_s          vek_rsrc_t;
+typedef struct vek_rsrc_s vek_rsrc_t;
 
 /**
  * Device handle. Only these two fields belong to this library; set them up
  * as { ::VEK_HDL_MAGIC, NULL } before vek_rsrc_init().
  */
 typedef struct vek_hdl_s {
-    uint32_t             magic;          /**< ::VEK_HDL_MAGIC in a valid handle. */
-    vek_rsrc_registry_t *rsrcRegistry;   /**< The registry; NULL until vek_rsrc_init() and after vek_rsrc_release(). */
+    uint32_t magic;                    /**< ::VEK_HDL_MAGIC in a valid handle. */
+    vek_rsrc_registry_t *rsrcRegistry; /**< The registry; NULL until vek_rsrc_init() and after vek_rsrc_release(). */
 } vek_hdl_t;
 
 /** The resource registry of a handle (robust memory). Read it only through the functions. */
 struct vek_rsrc_registry_s {
-    vek_mutex_t  mutex;      /**< Guards the list of records. */
-    uint32_t     numRsrcs;   /**< Records in the list. */
-    vek_rsrc_t  *rsrcHead;   /**< First record (the newest). */
+    vek_mutex_t mutex;    /**< Guards the list of records. */
+    uint32_t numRsrcs;    /**< Records in the list. */
+    vek_rsrc_t *rsrcHead; /**< First record (the newest). */
 };
 
 /** A resource record (robust memory). Read it only through the functions. */
 struct vek_rsrc_s {
-    vek_mutex_t    mutex;          /**< Guards the record's counters and bitmap. */
-    uint32_t       kind;           /**< Kind, 0 .. ::VEK_RSRC_MAX_KIND. */
-    char          *name;           /**< Name (robust copy of the creator's string). */
-    uint32_t       numElems;       /**< Identifiers covered. */
-    uint32_t       numElemsFree;   /**< Identifiers free now. */
-    uint32_t       baseId;         /**< First identifier. */
-    vek_bitmap_t  *bitmap;         /**< Bit i stands for baseId + i; NULL for a read-only resource. */
-    vek_rsrc_t    *next;           /**< Next record of the registry's list. */
-    vek_hdl_t     *vekHdl;         /**< The handle the record belongs to. */
+    vek_mutex_t mutex;     /**< Guards the record's counters and bitmap. */
+    uint32_t kind;         /**< Kind, 0 .. ::VEK_RSRC_MAX_KIND. */
+    char *name;            /**< Name (robust copy of the creator's string). */
+    uint32_t numElems;     /**< Identifiers covered. */
+    uint32_t numElemsFree; /**< Identifiers free now. */
+    uint32_t baseId;       /**< First identifier. */
+    vek_bitmap_t *bitmap;  /**< Bit i stands for baseId + i; NULL for a read-only resource. */
+    vek_rsrc_t *next;      /**< Next record of the registry's list. */
+    vek_hdl_t *vekHdl;     /**< The handle the record belongs to. */
 };
 
 /** What vek_rsrc_query() reports about a resource. */
 typedef struct vek_rsrc_info_s {
-    uint32_t    kind;           /**< Kind. */
-    const char *name;           /**< The record's own string: valid while the resource exists; do not free. */
-    uint32_t    baseId;         /**< First identifier. */
-    uint32_t    numElems;       /**< Identifiers covered. */
-    uint32_t    numElemsFree;   /**< Identifiers free at the time of the query. */
+    uint32_t kind;         /**< Kind. */
+    const char *name;      /**< The record's own string: valid while the resource exists; do not free. */
+    uint32_t baseId;       /**< First identifier. */
+    uint32_t numElems;     /**< Identifiers covered. */
+    uint32_t numElemsFree; /**< Identifiers free at the time of the query. */
 } vek_rsrc_info_t;
 
 /**
@@ -170,8 +170,8 @@ VEK_API vek_st_t vek_rsrc_release(vek_hdl_t *inVekHdl);
  * @param[out] outRsrcHdl Receives the record; may be NULL.
  * @return As vek_rsrc_create_intern().
  */
-VEK_API vek_st_t vek_rsrc_create(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name,
-                                 uint32_t inNumelems, uint32_t inBaseId, vek_rsrc_t **outRsrcHdl);
+VEK_API vek_st_t vek_rsrc_create(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name, uint32_t inNumelems,
+                                 uint32_t inBaseId, vek_rsrc_t **outRsrcHdl);
 /**
  * Creates a resource, optionally read-only, and puts it at the head of the
  * handle's registry.
@@ -195,9 +195,8 @@ VEK_API vek_st_t vek_rsrc_create(vek_hdl_t *inVekHdl, uint32_t inKind, const cha
  *
  * The record is released by vek_rsrc_destroy() or vek_rsrc_release().
  */
-VEK_API vek_st_t vek_rsrc_create_intern(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name,
-                                        uint32_t inNumelems, uint32_t inBaseId, vek_rsrc_t **outRsrcHdl,
-                                        uint8_t readOnly);
+VEK_API vek_st_t vek_rsrc_create_intern(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name, uint32_t inNumelems,
+                                        uint32_t inBaseId, vek_rsrc_t **outRsrcHdl, uint8_t readOnly);
 /**
  * Removes a resource from the handle's registry and releases it (bitmap,
  * name, mutex, record). The record must not be used afterwards, by any

@@ -41,19 +41,19 @@ extern "C" {
  * mutex. Set up with vek_mutex_init(), ended with vek_mutex_destroy().
  */
 typedef struct vek_mutex_s {
-    pthread_mutex_t pmutex;   /**< The pthread mutex itself (process-shared and robust once initialised). */
+    pthread_mutex_t pmutex; /**< The pthread mutex itself (process-shared and robust once initialised). */
 } vek_mutex_t;
 
 /** vek_nvm_robust_malloc() flag: the block's bytes are left as they are (the caller initialises them). */
-#define VEK_NVM_NO_FILL         0u
+#define VEK_NVM_NO_FILL 0u
 /** vek_nvm_robust_malloc() flag: the block is filled with zero bytes. */
-#define VEK_NVM_ZERO_FILL       1u
+#define VEK_NVM_ZERO_FILL 1u
 /** vek_mutex_init() flag, the only one the library passes: process-shared robust mutex. */
-#define VEK_MUTEX_SHARED        1u
+#define VEK_MUTEX_SHARED 1u
 /** Bits of ::vek_trace_level that turn on the entry and exit trace lines of the library's operations. */
-#define VEK_TRACE_API_MASK      12u
+#define VEK_TRACE_API_MASK 12u
 /** Bit of ::vek_trace_level that turns on the map decoder's line about a malformed stream. */
-#define VEK_TRACE_DECODE_ERROR  1u
+#define VEK_TRACE_DECODE_ERROR 1u
 
 /**
  * Trace level of the library, 0 when loaded; programs may write it at any
@@ -109,7 +109,7 @@ VEK_API void *vek_realloc(void *ptr, size_t size);
  *
  * Stand-in: free(). Thread-safe.
  */
-VEK_API void  vek_free(void *ptr);
+VEK_API void vek_free(void *ptr);
 
 /**
  * Copies a string into a new block of the ordinary heap.
@@ -233,7 +233,7 @@ VEK_API size_t vek_strlen(const char *str);
  * @param[in]  src The string; must not be NULL.
  * @return @p dst (stand-in: strcpy()).
  */
-VEK_API char  *vek_strcpy(char *dst, const char *src);
+VEK_API char *vek_strcpy(char *dst, const char *src);
 
 /**
  * Compares two strings ignoring ASCII case (the map's key comparisons).
@@ -242,7 +242,7 @@ VEK_API char  *vek_strcpy(char *dst, const char *src);
  * @return 0 when equal ignoring case, else negative or positive as @p s1
  *         sorts before or after @p s2 (stand-in: strcasecmp()).
  */
-VEK_API int    vek_stricmp(const char *s1, const char *s2);
+VEK_API int vek_stricmp(const char *s1, const char *s2);
 
 /**
  * Compares at most @p n characters of two strings ignoring ASCII case.
@@ -253,7 +253,7 @@ VEK_API int    vek_stricmp(const char *s1, const char *s2);
  *         shorter) are equal ignoring case, else negative or positive
  *         (stand-in: strncasecmp()).
  */
-VEK_API int    vek_strincmp(const char *s1, const char *s2, size_t n);
+VEK_API int vek_strincmp(const char *s1, const char *s2, size_t n);
 
 /**
  * 32-bit value from host to network (big-endian) byte order.

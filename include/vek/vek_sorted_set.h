@@ -29,16 +29,16 @@ extern "C" {
 
 /** One entry of a sorted set. */
 typedef struct vek_sorted_set_node_s {
-    uintptr_t key;     /**< The caller's key word (compared only through the comparison function). */
-    uintptr_t value;   /**< The caller's value word. */
+    uintptr_t key;   /**< The caller's key word (compared only through the comparison function). */
+    uintptr_t value; /**< The caller's value word. */
 } vek_sorted_set_node_t;
 
 /** A sorted set; create with vek_sorted_set_create(), end with vek_sorted_set_delete_nodes_and_set(). */
 typedef struct vek_sorted_set_s {
-    uint32_t               maxSortedSetSize;   /**< Capacity of the node array, in nodes. */
-    uint32_t               curSortedSetSize;   /**< Nodes in use (sortedSet[0 .. cur-1], in order). */
-    uint32_t               mallocSizeBytes;    /**< Growth step as passed to create (msize): a full set grows by msize / 8 nodes. */
-    vek_sorted_set_node_t *sortedSet;          /**< The node array (robust memory); spare nodes read as zero. */
+    uint32_t maxSortedSetSize; /**< Capacity of the node array, in nodes. */
+    uint32_t curSortedSetSize; /**< Nodes in use (sortedSet[0 .. cur-1], in order). */
+    uint32_t mallocSizeBytes;  /**< Growth step as passed to create (msize): a full set grows by msize / 8 nodes. */
+    vek_sorted_set_node_t *sortedSet; /**< The node array (robust memory); spare nodes read as zero. */
 } vek_sorted_set_t;
 
 /**
@@ -94,7 +94,7 @@ VEK_API vek_sorted_set_t *vek_sorted_set_create(uint32_t msize, uint32_t numInit
  * Traces entry lines (the public name and "_vek_sorted_set_delete_nodes_and_set")
  * and an exit line "... vekStatus=0".
  */
-VEK_API void      vek_sorted_set_delete_nodes_and_set(vek_sorted_set_t *sorted_set, vek_sorted_set_del_fn_t delFn);
+VEK_API void vek_sorted_set_delete_nodes_and_set(vek_sorted_set_t *sorted_set, vek_sorted_set_del_fn_t delFn);
 /**
  * Calls a function for every node, in order.
  *
@@ -107,7 +107,8 @@ VEK_API void      vek_sorted_set_delete_nodes_and_set(vek_sorted_set_t *sorted_s
  *
  * Traces entry and exit lines.
  */
-VEK_API int32_t   vek_sorted_set_iterate_through_set(vek_sorted_set_t *sorted_set, vek_sorted_set_visit_fn_t fn, uintptr_t args);
+VEK_API int32_t vek_sorted_set_iterate_through_set(vek_sorted_set_t *sorted_set, vek_sorted_set_visit_fn_t fn,
+                                                   uintptr_t args);
 /**
  * Looks a key up.
  *
@@ -145,7 +146,8 @@ VEK_API uintptr_t vek_sorted_set_get_n(vek_sorted_set_t *sorted_set, uint32_t n)
  *
  * Prints no trace line.
  */
-VEK_API uintptr_t vek_sorted_set_put(vek_sorted_set_t *sorted_set, uintptr_t key, vek_sorted_set_cmp_fn_t compareFn, uintptr_t value);
+VEK_API uintptr_t vek_sorted_set_put(vek_sorted_set_t *sorted_set, uintptr_t key, vek_sorted_set_cmp_fn_t compareFn,
+                                     uintptr_t value);
 /**
  * Replaces the value of the node at a position (the key and the order stay).
  *
@@ -163,7 +165,7 @@ VEK_API uintptr_t vek_sorted_set_put_n(vek_sorted_set_t *sorted_set, uint32_t n,
  * @param sorted_set The set; NULL gives 0.
  * @return The node count. Prints no trace line.
  */
-VEK_API uint32_t  vek_sorted_set_size(vek_sorted_set_t *sorted_set);
+VEK_API uint32_t vek_sorted_set_size(vek_sorted_set_t *sorted_set);
 /**
  * Removes the node with an equal key; later nodes move up one place.
  *

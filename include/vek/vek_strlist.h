@@ -44,42 +44,42 @@ extern "C" {
 /** Item type of a list (one of the VEK_STRLIST_* type codes). */
 typedef uint32_t vek_strlist_type_t;
 /** Items are strings (payload.str, heap copies). */
-#define VEK_STRLIST_STRING        1u
+#define VEK_STRLIST_STRING 1u
 /** Items are 32-bit integers (payload.i32); ranges allowed. */
-#define VEK_STRLIST_INT32         2u
+#define VEK_STRLIST_INT32 2u
 /** Items are 64-bit integers (payload.i64) holding 32-bit values; ranges allowed. */
-#define VEK_STRLIST_INT64         3u
+#define VEK_STRLIST_INT64 3u
 /** Items are custom values made by the caller's conversion function (payload.cusval). */
-#define VEK_STRLIST_CUSVAL        4u
+#define VEK_STRLIST_CUSVAL 4u
 /** Characters of one item at most, white space removed; longer gives ::VEK_ST_STRLIST_ITEM_EXCEED. */
-#define VEK_STRLIST_MAX_ITEM_LEN  255u
+#define VEK_STRLIST_MAX_ITEM_LEN 255u
 /** Items one build may make (ranges included); more gives ::VEK_ST_STRLIST_ITEM_EXCEED before allocating. */
-#define VEK_STRLIST_MAX_ITEMS     16777216u
+#define VEK_STRLIST_MAX_ITEMS 16777216u
 
 /** The value of an item; the member is chosen by the item's type. */
 typedef union vek_strlist_payload_u {
-    char     *str;               /**< ::VEK_STRLIST_STRING */
-    int32_t   i32;               /**< ::VEK_STRLIST_INT32 */
-    int64_t   i64;               /**< ::VEK_STRLIST_INT64 */
-    uintptr_t cusval;            /**< ::VEK_STRLIST_CUSVAL */
+    char *str;        /**< ::VEK_STRLIST_STRING */
+    int32_t i32;      /**< ::VEK_STRLIST_INT32 */
+    int64_t i64;      /**< ::VEK_STRLIST_INT64 */
+    uintptr_t cusval; /**< ::VEK_STRLIST_CUSVAL */
 } vek_strlist_payload_t;
 
 /** The value record of an item. */
 typedef struct vek_strlist_val_s {
-    vek_strlist_type_t    type;      /**< The item's type. */
-    vek_strlist_payload_t payload;   /**< The item's value. */
+    vek_strlist_type_t type;       /**< The item's type. */
+    vek_strlist_payload_t payload; /**< The item's value. */
 } vek_strlist_val_t;
 
 /** A node of a list (singly linked, in ascending order). */
 typedef struct vek_strlist_node_s {
-    struct vek_strlist_node_s *next;    /**< Next node, NULL at the end. */
-    vek_strlist_val_t         *value;   /**< The item's value record. */
+    struct vek_strlist_node_s *next; /**< Next node, NULL at the end. */
+    vek_strlist_val_t *value;        /**< The item's value record. */
 } vek_strlist_node_t;
 
 /** An iterator over a list; it refers to the nodes without owning them. */
 typedef struct vek_strlist_iter_s {
-    vek_strlist_node_t *first;     /**< The list's first node. */
-    vek_strlist_node_t *current;   /**< The node vek_strlist_iter_getNext() returns next; NULL at the end. */
+    vek_strlist_node_t *first;   /**< The list's first node. */
+    vek_strlist_node_t *current; /**< The node vek_strlist_iter_getNext() returns next; NULL at the end. */
 } vek_strlist_iter_t;
 
 /**
@@ -121,9 +121,9 @@ typedef uintptr_t (*vek_strlist_conv_fn)(const char *text);
  *
  * Release the list with vek_strlist_list_free().
  */
-VEK_API vek_st_t vek_strlist_list_build(const char *text, vek_strlist_type_t type, char separator,
-                                        char rangeMark, vek_strlist_conv_fn convFn,
-                                        vek_strlist_cmp_fn cmpFn, vek_strlist_node_t **outList);
+VEK_API vek_st_t vek_strlist_list_build(const char *text, vek_strlist_type_t type, char separator, char rangeMark,
+                                        vek_strlist_conv_fn convFn, vek_strlist_cmp_fn cmpFn,
+                                        vek_strlist_node_t **outList);
 /**
  * Releases a whole list: per node its string copy or non-zero custom value,
  * its value record and the node.
@@ -145,7 +145,7 @@ VEK_API vek_st_t vek_strlist_iter_fetch(vek_strlist_node_t *list, vek_strlist_it
  * @param iter The iterator; NULL gives 0.
  * @return 1 when vek_strlist_iter_getNext() will return a node, else 0.
  */
-VEK_API int      vek_strlist_iter_hasNext(vek_strlist_iter_t *iter);
+VEK_API int vek_strlist_iter_hasNext(vek_strlist_iter_t *iter);
 /**
  * Returns the next node and advances.
  * @param iter The iterator; NULL gives NULL.
@@ -156,7 +156,7 @@ VEK_API vek_strlist_node_t *vek_strlist_iter_getNext(vek_strlist_iter_t *iter);
  * Releases an iterator (not the list).
  * @param iter The iterator; NULL does nothing.
  */
-VEK_API void     vek_strlist_iter_free(vek_strlist_iter_t *iter);
+VEK_API void vek_strlist_iter_free(vek_strlist_iter_t *iter);
 /**
  * Reads a string item.
  * @param node The node; NULL gives ::VEK_ST_STRLIST_INV_NODE (402).
@@ -199,25 +199,25 @@ VEK_API vek_st_t vek_strlist_node_val_getType(vek_strlist_node_t *node, vek_strl
  * @param size Bytes.
  * @return The block or NULL; release with vek_strlist_free().
  */
-VEK_API void    *vek_strlist_malloc(size_t size);
+VEK_API void *vek_strlist_malloc(size_t size);
 /**
  * Resizes a block of vek_strlist_malloc() (vek_realloc()).
  * @param ptr  The block, or NULL.
  * @param size New size in bytes.
  * @return The block, or NULL (old block intact).
  */
-VEK_API void    *vek_strlist_realloc(void *ptr, size_t size);
+VEK_API void *vek_strlist_realloc(void *ptr, size_t size);
 /**
  * Releases a block of the lists' allocator.
  * @param ptr The block; NULL is ignored.
  */
-VEK_API void     vek_strlist_free(void *ptr);
+VEK_API void vek_strlist_free(void *ptr);
 /**
  * Copies a string with the lists' allocator.
  * @param str The string; NULL gives NULL.
  * @return The copy (release with vek_strlist_free()) or NULL.
  */
-VEK_API char    *vek_strlist_strdup(const char *str);
+VEK_API char *vek_strlist_strdup(const char *str);
 
 #ifdef __cplusplus
 }

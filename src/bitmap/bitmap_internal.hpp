@@ -32,7 +32,6 @@ uint32_t free_run_length(uint32_t words_needed, const uint32_t *bits, uint32_t s
 // at `pos` reaches the end; `size` when nothing is free there.
 uint32_t next_free_after(vek_bitmap_t *map, uint32_t pos);
 
-
 // The word scan: the first position at or above `from`, below `limit`,
 // whose bit is set (Set) or clear (!Set) in the word array `bits` of
 // `words` words; `limit` (at most words * 32) when there is none. The
@@ -68,9 +67,7 @@ inline uint64_t next_free(const vek_bitmap_t *map, uint64_t from) {
 }
 
 // Number of 32-bit words that hold `size` identifiers, without wrapping.
-constexpr uint32_t words_for(uint32_t size) {
-    return static_cast<uint32_t>((static_cast<uint64_t>(size) + 31u) / 32u);
-}
+constexpr uint32_t words_for(uint32_t size) { return static_cast<uint32_t>((static_cast<uint64_t>(size) + 31u) / 32u); }
 
 // True when identifier `id` of the word array is in use. Positions beyond
 // the word array read as in use.

@@ -5,7 +5,6 @@
 #include "bitmap/bitmap_internal.hpp"
 #include "foundation/trace.hpp"
 
-
 namespace {
 
 enum class Mode { Reserve, Test };
@@ -54,9 +53,8 @@ vek_st_t aligned_offsets(vek_bitmap_t *map, uint32_t size, uint32_t *base, uint3
         const uint64_t s = static_cast<uint64_t>(startOff) + static_cast<uint64_t>(k) * align;
         if (s + width > UINT32_MAX) break;
         const auto start = static_cast<uint32_t>(s);
-        const int32_t rc = (M == Mode::Reserve)
-                               ? vek_bitmap_reserve_ranged(map, size, base, start, start + width)
-                               : vek_bitmap_reserve_ranged_test(map, size, base, start, start + width);
+        const int32_t rc = (M == Mode::Reserve) ? vek_bitmap_reserve_ranged(map, size, base, start, start + width)
+                                                : vek_bitmap_reserve_ranged_test(map, size, base, start, start + width);
         if (rc == 0) return VEK_ST_SUCCESS;
     }
     return VEK_ST_ERROR;
@@ -108,27 +106,20 @@ extern "C" VEK_API int32_t vek_bitmap_reserve_ranged_test(vek_bitmap_t *map, uin
 
 extern "C" VEK_API int32_t vek_bitmap_reserve_aligned_offsets(vek_bitmap_t *map, uint32_t size, uint32_t *base,
                                                               uint32_t align, uint32_t startOff, uint32_t endOff) {
-    const vek::trace::Call call(__func__, {{"map", map},
-                                           {"size", size},
-                                           {"base", base},
-                                           {"align", align},
-                                           {"startOff", startOff},
-                                           {"endOff", endOff}});
+    const vek::trace::Call call(
+        __func__,
+        {{"map", map}, {"size", size}, {"base", base}, {"align", align}, {"startOff", startOff}, {"endOff", endOff}});
     const vek_st_t st = aligned_offsets<Mode::Reserve>(map, size, base, align, startOff, endOff);
     VEK_CHECK_STRUCTURE(vek::bitmap::verify_given(map));
     call.exit({{"vekStatus", st}});
     return result_of(st);
 }
 
-extern "C" VEK_API int32_t vek_bitmap_reserve_aligned_offsets_test(vek_bitmap_t *map, uint32_t size,
-                                                                   uint32_t *base, uint32_t align,
-                                                                   uint32_t startOff, uint32_t endOff) {
-    const vek::trace::Call call(__func__, {{"map", map},
-                                           {"size", size},
-                                           {"base", base},
-                                           {"align", align},
-                                           {"startOff", startOff},
-                                           {"endOff", endOff}});
+extern "C" VEK_API int32_t vek_bitmap_reserve_aligned_offsets_test(vek_bitmap_t *map, uint32_t size, uint32_t *base,
+                                                                   uint32_t align, uint32_t startOff, uint32_t endOff) {
+    const vek::trace::Call call(
+        __func__,
+        {{"map", map}, {"size", size}, {"base", base}, {"align", align}, {"startOff", startOff}, {"endOff", endOff}});
     const vek_st_t st = aligned_offsets<Mode::Test>(map, size, base, align, startOff, endOff);
     call.exit({{"vekStatus", st}});
     return result_of(st);

@@ -122,7 +122,8 @@ extern "C" VEK_API int32_t vek_bitmap_reserve(vek_bitmap_t *map, uint32_t size, 
 extern "C" VEK_API int32_t vek_bitmap_reserve_test(vek_bitmap_t *map, uint32_t size, uint32_t *base) {
     const vek::trace::Call call(__func__, {{"map", map}, {"size", size}, {"base", base}});
     uint32_t candidate = 0;
-    const Result r = (map == nullptr) ? Result{-1, VEK_ST_INVALID_VALUE} : search(map, map->firstFree, size, &candidate);
+    const Result r =
+        (map == nullptr) ? Result{-1, VEK_ST_INVALID_VALUE} : search(map, map->firstFree, size, &candidate);
     if (r.rc == 0) store(base, candidate);
     call.exit({{"vekStatus", r.st}});
     return r.rc;

@@ -46,8 +46,7 @@ void vek::bitmap::clear_run(uint32_t size, uint32_t *bits, uint32_t count, uint3
     vek::bitmap::apply_run<false>(size, bits, count, start);
 }
 
-uint32_t vek::bitmap::free_run_length(uint32_t words_needed, const uint32_t *bits, uint32_t start,
-                                     uint32_t want) {
+uint32_t vek::bitmap::free_run_length(uint32_t words_needed, const uint32_t *bits, uint32_t start, uint32_t want) {
     using vek::bitmap::find_next;
     const uint64_t end = uint64_t{words_needed} * 32u;
     if (bits == nullptr || start >= end) return 0;

@@ -320,8 +320,7 @@ namespace {
 
 // A bitmap of `size` identifiers whose words can be read.
 bool readable(const vek_bitmap_t *map, uint32_t size) {
-    return map != nullptr && map->size == size && map->bits != nullptr &&
-           uint64_t{map->words_needed} * 32u >= size;
+    return map != nullptr && map->size == size && map->bits != nullptr && uint64_t{map->words_needed} * 32u >= size;
 }
 
 bool bit(const vek_bitmap_t *map, uint32_t i) { return ((map->bits[i / 32u] >> (i % 32u)) & 1u) != 0u; }

@@ -67,10 +67,13 @@ constexpr OptionRule kOptionRules[] = {
     on_true("ignoreMobilityHdr_NHisNotNONEXT", 0x8000u),
     on_true("ignoreIpv6JumboGram", 0x10000u),
     on_true("enableZeroChecksumConversionOnlyForUdp", 0x80000000u, Need::Optional),
-    {"forceChecksumToZeroOnError", KeyType::Bool, Need::Optional, kAllRevisions, 0x40000000u,
+    {"forceChecksumToZeroOnError",
+     KeyType::Bool,
+     Need::Optional,
+     kAllRevisions,
+     0x40000000u,
      {{1, 0x40000000u}, kNone}},
-    {"ipv6RoutingHeaderSupport", KeyType::I32, Need::Optional, kRoutingRevisions, 0u,
-     {{2, 0x100000u}, {3, 0x180000u}}},
+    {"ipv6RoutingHeaderSupport", KeyType::I32, Need::Optional, kRoutingRevisions, 0u, {{2, 0x100000u}, {3, 0x180000u}}},
     // Switching the length check off adds to bit 13; it never clears it.
     {"enableIpLengthCheck", KeyType::Bool, Need::Optional, kExtendedRevisions, 0u, {{0, 0x2000u}, kNone}},
     on_true("ignoreTCPDataOffset_GreaterThanIpTL", 0x20000u),
@@ -144,8 +147,7 @@ vek_st_t encode(uint32_t rev5, vek_map_t *map, uint32_t *options, uint32_t *inva
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_encode_ipchecksum_options(uint32_t rev, vek_map_t *map, uint32_t *options,
-                                                          uint32_t *invalidTcpFlagsHigh,
-                                                          uint32_t *invalidTcpFlagsLow,
+                                                          uint32_t *invalidTcpFlagsHigh, uint32_t *invalidTcpFlagsLow,
                                                           uint32_t *l3PassFailCriteria) {
     using vek::trace::out_value;
     const uint32_t rev5 = rev & 31u;

@@ -30,9 +30,9 @@ inline constexpr bool kStructureChecks = false;
 
 } // namespace vek
 
-#define VEK_CHECK_STRUCTURE(expr)                                                              \
-    do {                                                                                       \
-        if constexpr (::vek::kStructureChecks) {                                               \
+#define VEK_CHECK_STRUCTURE(expr)                                                                           \
+    do {                                                                                                    \
+        if constexpr (::vek::kStructureChecks) {                                                            \
             if (const char *vek_broken_ = (expr)) ::vek::structure_broken(vek_broken_, __FILE__, __LINE__); \
-        }                                                                                      \
+        }                                                                                                   \
     } while (0)

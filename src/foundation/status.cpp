@@ -29,8 +29,7 @@ constexpr bool table_is_sorted() {
 }
 
 static_assert(table_is_sorted(), "status table must be sorted by code with unique codes");
-static_assert(kStatusTable[std::size(kStatusTable) - 1].code < kFirstUnnamable,
-              "status codes must stay below 65536");
+static_assert(kStatusTable[std::size(kStatusTable) - 1].code < kFirstUnnamable, "status codes must stay below 65536");
 
 } // namespace
 

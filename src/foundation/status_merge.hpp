@@ -17,9 +17,7 @@ inline void merge_status(vek_st_t &acc, vek_st_t st) {
 
 // True when a lock status means the mutex is held: success, or an owner
 // that died (the platform layer made the mutex consistent).
-inline bool lock_held(vek_st_t st) {
-    return st == VEK_ST_SUCCESS || st == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD;
-}
+inline bool lock_held(vek_st_t st) { return st == VEK_ST_SUCCESS || st == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD; }
 
 // Holds a robust mutex for a scope. The lock status is kept; release()
 // (or the destructor) unlocks and merges the unlock status into a caller's

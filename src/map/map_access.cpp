@@ -80,8 +80,7 @@ vek_st_t set_typed(vek_map_t *map, const char *key, typename K::type value, uint
 
 vek_st_t set_node(vek_map_t *map, const char *key, vek_map_value_t *value, uint8_t checkForKey) {
     if (!is_valid(map)) return VEK_ST_MAP_INVALID_MAP;
-    const vek_st_t st =
-        key != nullptr ? vek::map::place_node(map, key, checkForKey, value) : VEK_ST_INVALID_PARAMETER;
+    const vek_st_t st = key != nullptr ? vek::map::place_node(map, key, checkForKey, value) : VEK_ST_INVALID_PARAMETER;
     VEK_CHECK_STRUCTURE(vek::map::verify(map));
     return st;
 }
@@ -133,25 +132,25 @@ bool get_scalar(vek_map_t *map, const char *key, typename K::type *out, vek_st_t
 // most types trace their value, float and double do not. A get whose key
 // cannot be resolved returns without its exit line.
 #define VEK_MAP_FIELDS(...) __VA_ARGS__
-#define VEK_MAP_TYPED_OPS(name, K, SET_ENTRY, GET_ENTRY, GET_EXIT)                                             \
-    extern "C" VEK_API vek_st_t vek_map_set_##name##_ll(vek_map_t *map, const char *key, K::type value,         \
-                                                        uint8_t checkForKey) {                                  \
-        const vek::trace::Call call(__func__, {VEK_MAP_FIELDS SET_ENTRY});                                      \
-        const vek_st_t st = set_typed<K>(map, key, value, checkForKey);                                         \
-        call.exit({{"vekStatus", st}});                                                                         \
-        return st;                                                                                              \
-    }                                                                                                           \
-    extern "C" VEK_API vek_st_t vek_map_get_##name(vek_map_t *map, const char *key, K::type *value) {           \
-        const vek::trace::Call call(__func__, {VEK_MAP_FIELDS GET_ENTRY});                                      \
-        vek_st_t st = VEK_ST_SUCCESS;                                                                           \
-        if (!get_scalar<K>(map, key, value, &st)) return st;                                                    \
-        call.exit({{"vekStatus", st} VEK_MAP_FIELDS GET_EXIT});                                                 \
-        return st;                                                                                              \
+#define VEK_MAP_TYPED_OPS(name, K, SET_ENTRY, GET_ENTRY, GET_EXIT)                                      \
+    extern "C" VEK_API vek_st_t vek_map_set_##name##_ll(vek_map_t *map, const char *key, K::type value, \
+                                                        uint8_t checkForKey) {                          \
+        const vek::trace::Call call(__func__, {VEK_MAP_FIELDS SET_ENTRY});                              \
+        const vek_st_t st = set_typed<K>(map, key, value, checkForKey);                                 \
+        call.exit({{"vekStatus", st}});                                                                 \
+        return st;                                                                                      \
+    }                                                                                                   \
+    extern "C" VEK_API vek_st_t vek_map_get_##name(vek_map_t *map, const char *key, K::type *value) {   \
+        const vek::trace::Call call(__func__, {VEK_MAP_FIELDS GET_ENTRY});                              \
+        vek_st_t st = VEK_ST_SUCCESS;                                                                   \
+        if (!get_scalar<K>(map, key, value, &st)) return st;                                            \
+        call.exit({{"vekStatus", st} VEK_MAP_FIELDS GET_EXIT});                                         \
+        return st;                                                                                      \
     }
-#define VEK_MAP_VALUE_OPS(name, K)                                                                             \
-    VEK_MAP_TYPED_OPS(name, K, ({"vek_map", map}, {"value", value}, {"checkForKey", checkForKey}),             \
+#define VEK_MAP_VALUE_OPS(name, K)                                                                 \
+    VEK_MAP_TYPED_OPS(name, K, ({"vek_map", map}, {"value", value}, {"checkForKey", checkForKey}), \
                       ({"vek_map", map}, {"value", value}), (, {"value", vek::trace::out_value(value)}))
-#define VEK_MAP_QUIET_OPS(name, K)                                                                             \
+#define VEK_MAP_QUIET_OPS(name, K) \
     VEK_MAP_TYPED_OPS(name, K, ({"vek_map", map}, {"checkForKey", checkForKey}), ({"vek_map", map}), ())
 
 VEK_MAP_VALUE_OPS(i32, KI32)

@@ -92,8 +92,7 @@ using vek::map::Outcome;
 void error_line(const char *op, vek_map_t *map, const Reader &r, int32_t rc) {
     if ((vek_trace_level & VEK_TRACE_DECODE_ERROR) == 0u) return;
     std::printf("%s vek_map=%llx rdfn=%llx arg=%llx rc=%llx errno=%llx\n", op, vek::trace::widen(map),
-                vek::trace::widen(r.fn), vek::trace::widen(r.arg), vek::trace::widen(rc),
-                vek::trace::widen(errno));
+                vek::trace::widen(r.fn), vek::trace::widen(r.arg), vek::trace::widen(rc), vek::trace::widen(errno));
 }
 
 // Reads a count or a key length: −1 is a callback error; another negative

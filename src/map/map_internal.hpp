@@ -76,9 +76,7 @@ inline bool is_valid(const vek_map_t *map) { return map != nullptr && map->magic
 inline bool keys_equal(const char *a, const char *b) { return vek_stricmp(a, b) == 0; }
 
 // Type code of a node; VEK_MAP_TYPE_NONE for an entry that holds no node.
-inline int32_t node_type(const vek_map_value_t *node) {
-    return node != nullptr ? node->type : VEK_MAP_TYPE_NONE;
-}
+inline int32_t node_type(const vek_map_value_t *node) { return node != nullptr ? node->type : VEK_MAP_TYPE_NONE; }
 
 // The valid child map of a map node, or null (not a map node, no node,
 // absent or invalid child).

@@ -68,8 +68,8 @@ vek_map_value_t *new_node() {
 namespace {
 
 constexpr const char *kFreeValue = "vek_map_free_value"; // printed in trace lines
-constexpr const char *kDestroy = "vek_map_destroy";       // printed in trace lines
-constexpr const char *kClear = "vek_map_clear";           // printed in trace lines
+constexpr const char *kDestroy = "vek_map_destroy";      // printed in trace lines
+constexpr const char *kClear = "vek_map_clear";          // printed in trace lines
 
 // Entry and exit lines of the release calls; printed only when `on`.
 void enter(bool on, const char *op, const char *field, const void *arg) {
@@ -219,9 +219,7 @@ vek_st_t release_payload(vek_map_value_t *node) {
     return release_flat_payload(node);
 }
 
-vek_st_t release_node(vek_map_value_t *node) {
-    return node != nullptr ? free_node(node, false) : VEK_ST_SUCCESS;
-}
+vek_st_t release_node(vek_map_value_t *node) { return node != nullptr ? free_node(node, false) : VEK_ST_SUCCESS; }
 } // namespace vek::map
 
 namespace {

@@ -30,9 +30,9 @@ struct Undo {
     char **old_keys = nullptr;              // its arrays before the append, when it
     vek_map_value_t **old_values = nullptr; //   grew them (released on commit)
     bool grew = false;
-    vek_map_value_t **converted = nullptr;  // slot whose node became a map node
-    bool node_was_null = false;             // the slot held no node before
-    int32_t old_type = VEK_MAP_TYPE_NONE;   // the converted node's former value
+    vek_map_value_t **converted = nullptr; // slot whose node became a map node
+    bool node_was_null = false;            // the slot held no node before
+    int32_t old_type = VEK_MAP_TYPE_NONE;  // the converted node's former value
     vek_map_payload_t old_payload{};
 
     bool empty() const { return appended_to == nullptr && converted == nullptr; }
@@ -237,8 +237,7 @@ vek_st_t convert_to_map(vek_map_value_t **slot, Undo *undo) {
 
 // Path resolution. On failure in create mode the change noted in `undo` is
 // taken back; on success it is left for the caller to commit or roll back.
-vek_st_t resolve(vek_map_t *map, const char *path, bool lookup, bool create, vek_map_value_t ***slot,
-                 Undo *undo) {
+vek_st_t resolve(vek_map_t *map, const char *path, bool lookup, bool create, vek_map_value_t ***slot, Undo *undo) {
     *slot = nullptr;
     vek_map_t *cur = map;
     const char *part = path;
@@ -281,8 +280,7 @@ vek_st_t resolve(vek_map_t *map, const char *path, bool lookup, bool create, vek
 }
 
 // Resolves `key` for a set and hands out the slot with the change pending.
-vek_st_t resolve_for_set(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t ***slot,
-                         Undo *undo) {
+vek_st_t resolve_for_set(vek_map_t *map, const char *key, uint8_t checkForKey, vek_map_value_t ***slot, Undo *undo) {
     if (!is_valid(map)) return VEK_ST_MAP_INVALID_MAP;
     return resolve(map, key, checkForKey != 0, true, slot, undo);
 }
@@ -380,8 +378,8 @@ bool holds_same_storage(const vek_map_value_t *old, int32_t type, const vek_map_
 // slot, releasing the node it held. With a value (`type` not NONE) a slot
 // whose node already owns the value's storage keeps its node, which takes
 // the value in place: nothing is released. Nothing changes on failure.
-vek_st_t fill_slot(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t type,
-                   const vek_map_payload_t &payload, vek_map_value_t **node) {
+vek_st_t fill_slot(vek_map_t *map, const char *key, uint8_t checkForKey, int32_t type, const vek_map_payload_t &payload,
+                   vek_map_value_t **node) {
     Undo undo;
     vek_map_value_t **slot = nullptr;
     const vek_st_t st = resolve_for_set(map, key, checkForKey, &slot, &undo);

@@ -112,7 +112,8 @@ vek_st_t query_record(vek_rsrc_t *rec, vek_rsrc_info_t *outInfo) {
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_rsrc_allocate(vek_rsrc_t *inRsrcHdl, uint32_t inNumIds, uint32_t *outStartId) {
-    const vek::trace::Call call(__func__, {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"outStartId", outStartId}});
+    const vek::trace::Call call(__func__,
+                                {{"inRsrcHdl", inRsrcHdl}, {"inNumIds", inNumIds}, {"outStartId", outStartId}});
     const vek_st_t st = allocate_ids(inRsrcHdl, inNumIds, outStartId);
     call.exit({{"vekStatus", st}, {"outStartId", vek::trace::out_value(outStartId)}});
     return st;

@@ -13,7 +13,7 @@ void teardown_record(vek_rsrc_t *rec, vek_st_t &k, Teardown order) {
     MutexGuard guard(&rec->mutex);
     merge_status(k, guard.lock_status());
     if (order == Teardown::NameFirst) merge_status(k, robust_free(&rec->name));
-    if (rec->bitmap != nullptr) vek_bitmap_delete(rec->bitmap);  // its result says nothing
+    if (rec->bitmap != nullptr) vek_bitmap_delete(rec->bitmap); // its result says nothing
     rec->bitmap = nullptr;
     if (order == Teardown::BitmapFirst) merge_status(k, robust_free(&rec->name));
     guard.release(k);
@@ -177,8 +177,8 @@ extern "C" VEK_API vek_st_t vek_rsrc_create_intern(vek_hdl_t *inVekHdl, uint32_t
 }
 
 // Its entry line ends with a space; the rest is vek_rsrc_create_intern's.
-extern "C" VEK_API vek_st_t vek_rsrc_create(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name,
-                                            uint32_t inNumelems, uint32_t inBaseId, vek_rsrc_t **outRsrcHdl) {
+extern "C" VEK_API vek_st_t vek_rsrc_create(vek_hdl_t *inVekHdl, uint32_t inKind, const char *name, uint32_t inNumelems,
+                                            uint32_t inBaseId, vek_rsrc_t **outRsrcHdl) {
     using vek::trace::widen;
     const vek::trace::Call call(__func__);
     vek::trace::raw("%s inVekHdl=%llx inKind=%llx inNumelems=%llx inBaseId=%llx outRsrcHdl=%llx \n", call.op(),

@@ -40,7 +40,7 @@ vek_st_t release_registry(vek_hdl_t *hdl) {
     // left half-way by a dead owner is repaired before it is walked.
     vek::MutexGuard guard(&reg->mutex);
     vek_st_t k = guard.lock_status();
-    if (k == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD) repair_registry(hdl);  // a list cut short is released as far as it goes
+    if (k == VEK_ST_PTHREAD_MUTEX_OWNER_DEAD) repair_registry(hdl); // a list cut short is released as far as it goes
     // Each record is unlinked before it is torn down, and the registry is
     // taken from the handle before it goes: a death at any point leaves a
     // handle whose registry, if any, holds only whole records.

@@ -37,7 +37,8 @@ bool grow(vek_sorted_set_t *set) {
     vek_nvm_robust_realloc(set->sortedSet, bytes, &grown);
     if (grown == nullptr) return false;
     set->sortedSet = static_cast<vek_sorted_set_node_t *>(grown);
-    std::memset(set->sortedSet + set->maxSortedSetSize, 0, static_cast<std::size_t>(step) * sizeof(vek_sorted_set_node_t));
+    std::memset(set->sortedSet + set->maxSortedSetSize, 0,
+                static_cast<std::size_t>(step) * sizeof(vek_sorted_set_node_t));
     set->maxSortedSetSize = static_cast<uint32_t>(capacity);
     return true;
 }

@@ -32,7 +32,7 @@ int handle_option(int argc, char **argv, const char *optstring, char *p) {
     }
     const char *found = optstring != nullptr ? std::strchr(optstring, c) : nullptr;
     if (found == nullptr) {
-        vek_pIndexPosition = nullptr;  // the rest of the element is skipped
+        vek_pIndexPosition = nullptr; // the rest of the element is skipped
         vek_optarg = nullptr;
         return error_result(c);
     }
@@ -41,17 +41,17 @@ int handle_option(int argc, char **argv, const char *optstring, char *p) {
         vek_optarg = nullptr;
         return c;
     }
-    if (p[1] != '\0') {  // -ofile
+    if (p[1] != '\0') { // -ofile
         vek_optarg = p + 1;
         vek_pIndexPosition = nullptr;
         return c;
     }
-    if (element_at_optind(argc, argv)) {  // -o file, even when file begins with '-'
+    if (element_at_optind(argc, argv)) { // -o file, even when file begins with '-'
         vek_optarg = argv[vek_optind++];
         vek_pIndexPosition = nullptr;
         return c;
     }
-    vek_optarg = nullptr;  // the argument is missing
+    vek_optarg = nullptr; // the argument is missing
     vek_pIndexPosition = p;
     return error_result(c);
 }
@@ -76,12 +76,12 @@ extern "C" VEK_API int vek_getopt(int argc, char **argv, const char *optstring) 
     }
     char *elem = argv[vek_optind++];
     if (elem[0] != '-') {
-        --vek_optind;  // not consumed
+        --vek_optind; // not consumed
         vek_pIndexPosition = nullptr;
         vek_optarg = nullptr;
         return -1;
     }
-    if (elem[1] == '\0' || (elem[1] == '-' && elem[2] == '\0')) {  // "-" or "--"
+    if (elem[1] == '\0' || (elem[1] == '-' && elem[2] == '\0')) { // "-" or "--"
         vek_pIndexPosition = nullptr;
         vek_optarg = nullptr;
         return -1;

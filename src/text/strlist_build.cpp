@@ -166,10 +166,10 @@ private:
 
     const vek_strlist_type_t type_;
     const vek_strlist_conv_fn conv_;
-    const vek_strlist_cmp_fn walk_;  // the caller's comparison, used by the walk
-    const vek_strlist_cmp_fn sort_;  // else the type's default, used by the sort
+    const vek_strlist_cmp_fn walk_; // the caller's comparison, used by the walk
+    const vek_strlist_cmp_fn sort_; // else the type's default, used by the sort
     vek_strlist_node_t *head_ = nullptr;
-    vek_strlist_node_t *tail_ = nullptr;  // the last node appended (no walk)
+    vek_strlist_node_t *tail_ = nullptr; // the last node appended (no walk)
     uint64_t count_ = 0;
 };
 
@@ -216,8 +216,8 @@ vek_st_t parse(const char *text, vek_strlist_type_t type, char separator, char r
 } // namespace
 
 extern "C" VEK_API vek_st_t vek_strlist_list_build(const char *text, vek_strlist_type_t type, char separator,
-                                                   char rangeMark, vek_strlist_conv_fn convFn,
-                                                   vek_strlist_cmp_fn cmpFn, vek_strlist_node_t **outList) {
+                                                   char rangeMark, vek_strlist_conv_fn convFn, vek_strlist_cmp_fn cmpFn,
+                                                   vek_strlist_node_t **outList) {
     if (text == nullptr) return VEK_ST_STRLIST_INV_VALUE;
     if (outList == nullptr) return VEK_ST_STRLIST_INV_LIST;
     if ((type == VEK_STRLIST_CUSVAL) != (convFn != nullptr)) return VEK_ST_STRLIST_INV_CONV;
@@ -225,7 +225,7 @@ extern "C" VEK_API vek_st_t vek_strlist_list_build(const char *text, vek_strlist
     *outList = nullptr;
     ListBuilder list(type, convFn, cmpFn);
     const vek_st_t st = parse(text, type, separator, rangeMark, &list);
-    if (st != VEK_ST_SUCCESS) return st;  // the builder releases the partial list
+    if (st != VEK_ST_SUCCESS) return st; // the builder releases the partial list
     *outList = list.release();
     return VEK_ST_SUCCESS;
 }

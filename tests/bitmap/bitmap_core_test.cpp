@@ -44,8 +44,7 @@ TEST_F(BitmapCore, CreateTraceLines) {
                           "vek_bitmap_create vekStatus=0 size=28 words_needed=2 bits=%llx firstFree=0\n",
                           ptr(m->bits)));
     // Size 0: the entry line only.
-    EXPECT_EQ(vektest::capture_stdout([] { EXPECT_EQ(vek_bitmap_create(0), nullptr); }),
-              "vek_bitmap_create size=0\n");
+    EXPECT_EQ(vektest::capture_stdout([] { EXPECT_EQ(vek_bitmap_create(0), nullptr); }), "vek_bitmap_create size=0\n");
 }
 
 TEST_F(BitmapCore, TracingFollowsBothMaskBits) {
@@ -293,7 +292,8 @@ TEST_F(BitmapCore, ReserveWithoutOutParameter) {
     vek_bitmap_t *m = make(40);
     vektest::TraceLevel trace(4);
     const std::string out = vektest::capture_stdout([&] { EXPECT_EQ(vek_bitmap_reserve(m, 3, nullptr), 0); });
-    EXPECT_EQ(out, format("vek_bitmap_reserve map=%llx size=3 base=0\nvek_bitmap_reserve vekStatus=0 base=0\n", ptr(m)));
+    EXPECT_EQ(out,
+              format("vek_bitmap_reserve map=%llx size=3 base=0\nvek_bitmap_reserve vekStatus=0 base=0\n", ptr(m)));
     EXPECT_EQ(used_ids(m), range(0, 2));
 }
 
@@ -307,12 +307,15 @@ TEST_F(BitmapCore, ReserveTraceLines) {
         return vektest::capture_stdout([&] { EXPECT_EQ(vek_bitmap_reserve(m, size, &b), want); });
     };
     EXPECT_EQ(run(3, 0), format("vek_bitmap_reserve map=%llx size=3 base=%llx\n"
-                                "vek_bitmap_reserve vekStatus=0 base=1\n", pm, pb));
+                                "vek_bitmap_reserve vekStatus=0 base=1\n",
+                                pm, pb));
     // No run: the exit line shows what the out-parameter holds.
     EXPECT_EQ(run(37, -1), format("vek_bitmap_reserve map=%llx size=25 base=%llx\n"
-                                  "vek_bitmap_reserve vekStatus=1 base=1\n", pm, pb));
+                                  "vek_bitmap_reserve vekStatus=1 base=1\n",
+                                  pm, pb));
     EXPECT_EQ(run(41, -2), format("vek_bitmap_reserve map=%llx size=29 base=%llx\n"
-                                  "vek_bitmap_reserve vekStatus=4 base=1\n", pm, pb));
+                                  "vek_bitmap_reserve vekStatus=4 base=1\n",
+                                  pm, pb));
     EXPECT_EQ(vektest::capture_stdout([&] { vek_bitmap_reserve(nullptr, 1, &b); }),
               format("vek_bitmap_reserve map=0 size=1 base=%llx\nvek_bitmap_reserve vekStatus=4 base=1\n", pb));
     // Full with the hint at the size: the entry line only.
@@ -340,8 +343,8 @@ TEST_F(BitmapCore, ReserveTestChangesNothing) {
               format("vek_bitmap_reserve_test map=%llx size=1 base=%llx\nvek_bitmap_reserve_test vekStatus=1\n",
                      ptr(full), ptr(&b)));
     EXPECT_EQ(vektest::capture_stdout([&] { EXPECT_EQ(vek_bitmap_reserve_test(m, 5, &b), 0); }),
-              format("vek_bitmap_reserve_test map=%llx size=5 base=%llx\nvek_bitmap_reserve_test vekStatus=0\n",
-                     ptr(m), ptr(&b)));
+              format("vek_bitmap_reserve_test map=%llx size=5 base=%llx\nvek_bitmap_reserve_test vekStatus=0\n", ptr(m),
+                     ptr(&b)));
 }
 
 // ------------------------------------------------------------------- search
@@ -382,10 +385,9 @@ TEST_F(BitmapCore, FindFromNeverWrapsBelowBegin) {
         uint32_t b;
     };
     const std::vector<Case> cases = {
-        {{}, 0, 8},                        // 8 free
-        {{8}, 0, 9},                       // first free above 8
-        {{8, 9, 10}, 0, 11},
-        {range(8, 39), -1, 99},            // none above 8, though 0..7 are free
+        {{}, 0, 8},                                  // 8 free
+        {{8}, 0, 9},                                 // first free above 8
+        {{8, 9, 10}, 0, 11}, {range(8, 39), -1, 99}, // none above 8, though 0..7 are free
         {{0, 8}, 0, 9},
     };
     for (const Case &c : cases) {
@@ -414,11 +416,13 @@ TEST_F(BitmapCore, FindTraceLines) {
     EXPECT_EQ(vektest::capture_stdout([&] { vek_bitmap_find(m, 2, &b); }),
               format("vek_bitmap_find map=%llx size=2 base=%llx\n"
                      "vek_bitmap_find_from map=%llx begin=0 size=2 base=%llx\n"
-                     "vek_bitmap_find_from vekStatus=0 base=1\n", pm, pb, pm, pb));
+                     "vek_bitmap_find_from vekStatus=0 base=1\n",
+                     pm, pb, pm, pb));
     b = 0x55;
     EXPECT_EQ(vektest::capture_stdout([&] { vek_bitmap_find_from(m, 39, 2, &b); }),
               format("vek_bitmap_find_from map=%llx begin=27 size=2 base=%llx\n"
-                     "vek_bitmap_find_from vekStatus=1 base=55\n", pm, pb));
+                     "vek_bitmap_find_from vekStatus=1 base=55\n",
+                     pm, pb));
     EXPECT_EQ(vektest::capture_stdout([&] { vek_bitmap_find_from(nullptr, 1, 2, nullptr); }),
               "vek_bitmap_find_from map=0 begin=1 size=2 base=0\nvek_bitmap_find_from vekStatus=4 base=0\n");
 }
@@ -464,7 +468,8 @@ TEST_F(BitmapCore, ReserveFixedTraceLines) {
               format("vek_bitmap_reserve_fixed map=%llx size=2 base=0\nvek_bitmap_reserve_fixed status=0\n", pm));
     EXPECT_EQ(vektest::capture_stdout([&] { vek_bitmap_reserve_fixed(m, 2, 2); }),
               format("vek_bitmap_reserve_fixed map=%llx size=2 base=2\n"
-                     "vek_bitmap_reserve_fixed status=fffffffffffffffe\n", pm));
+                     "vek_bitmap_reserve_fixed status=fffffffffffffffe\n",
+                     pm));
     EXPECT_EQ(vektest::capture_stdout([&] { vek_bitmap_reserve_fixed(nullptr, 2, 2); }),
               "vek_bitmap_reserve_fixed map=0 size=2 base=2\nvek_bitmap_reserve_fixed status=ffffffffffffffff\n");
 }
@@ -572,7 +577,8 @@ TEST_F(BitmapCore, CountGoesThroughIsset) {
               format("vek_bitmap_count map=%llx value=1\n"
                      "vek_bitmap_isset map=%llx id=0\nvek_bitmap_isset vekStatus=0\n"
                      "vek_bitmap_isset map=%llx id=1\nvek_bitmap_isset vekStatus=0\n"
-                     "vek_bitmap_count vekStatus=0 count=1\n", p, p, p));
+                     "vek_bitmap_count vekStatus=0 count=1\n",
+                     p, p, p));
     EXPECT_EQ(vektest::capture_stdout([] { vek_bitmap_count(nullptr, 0xAB); }),
               "vek_bitmap_count map=0 value=ab\nvek_bitmap_count vekStatus=4 count=0\n");
 }

@@ -152,8 +152,8 @@ TEST_F(BitmapRanged, EveryWindowIsTriedWithItsOwnLines) {
     vektest::TraceLevel trace(4);
     std::string out;
     out = vektest::capture_stdout([&] { EXPECT_EQ(vek_bitmap_reserve_aligned_offsets(m, 2, &b, 8, 6, 10), -1); });
-    std::string want = format("vek_bitmap_reserve_aligned_offsets map=%llx size=2 base=%llx align=8 startOff=6 endOff=a\n",
-                              pm, pb);
+    std::string want =
+        format("vek_bitmap_reserve_aligned_offsets map=%llx size=2 base=%llx align=8 startOff=6 endOff=a\n", pm, pb);
     for (uint32_t s : {6u, 14u, 22u, 30u, 38u}) {
         want += format("vek_bitmap_reserve_ranged map=%llx size=2 base=%llx startRange=%x endRange=%x\n"
                        "vek_bitmap_reserve_ranged vekStatus=%x\n",
@@ -186,8 +186,8 @@ TEST_F(BitmapRanged, WindowCountFollowsTheSize) {
         vek_bitmap_t *m = make(c.size, range(0, c.size - 1));
         uint32_t b = 0;
         vektest::TraceLevel trace(4);
-        const std::string out =
-            vektest::capture_stdout([&] { EXPECT_EQ(vek_bitmap_reserve_aligned_offsets(m, 1, &b, c.align, 0, 1), -1); });
+        const std::string out = vektest::capture_stdout(
+            [&] { EXPECT_EQ(vek_bitmap_reserve_aligned_offsets(m, 1, &b, c.align, 0, 1), -1); });
         uint32_t tried = 0;
         for (std::size_t at = 0; (at = out.find("vek_bitmap_reserve_ranged map=", at)) != std::string::npos; ++at) {
             ++tried;
@@ -220,11 +220,11 @@ TEST_F(BitmapRanged, ZeroAlignmentFailsAndTouchesNothing) {
               format("vek_bitmap_reserve_aligned_offsets map=%llx size=1 base=%llx align=0 startOff=0 endOff=4\n"
                      "vek_bitmap_reserve_aligned_offsets vekStatus=4\n",
                      pm, pb));
-    EXPECT_EQ(
-        vektest::capture_stdout([&] { EXPECT_EQ(vek_bitmap_reserve_aligned_offsets_test(m, 1, &b, 0, 0, 4), -1); }),
-        format("vek_bitmap_reserve_aligned_offsets_test map=%llx size=1 base=%llx align=0 startOff=0 endOff=4\n"
-               "vek_bitmap_reserve_aligned_offsets_test vekStatus=4\n",
-               pm, pb));
+    EXPECT_EQ(vektest::capture_stdout(
+                  [&] { EXPECT_EQ(vek_bitmap_reserve_aligned_offsets_test(m, 1, &b, 0, 0, 4), -1); }),
+              format("vek_bitmap_reserve_aligned_offsets_test map=%llx size=1 base=%llx align=0 startOff=0 endOff=4\n"
+                     "vek_bitmap_reserve_aligned_offsets_test vekStatus=4\n",
+                     pm, pb));
     EXPECT_EQ(vektest::capture_stdout([&] { EXPECT_EQ(vek_bitmap_reserve_aligned(m, 1, 0, &b), -1); }),
               format("vek_bitmap_reserve_aligned map=%llx size=1 align=0 base=%llx\n"
                      "vek_bitmap_reserve_aligned vekStatus=4\n",
@@ -277,15 +277,15 @@ TEST_F(BitmapRanged, AlignedCases) {
         uint32_t b, first_after;
     };
     const std::vector<Case> cases = {
-        {{}, 4, 8, 0, 0, 4},                 // at the hint: it moves
-        {{}, 40, 1, 0, 0, 40},               // everything: the hint is kept at the size
-        {{}, 41, 8, -1, 99, 0},              // too large
-        {{}, 0, 8, 0, 0, 0},                 // nothing wanted at the free hint
-        {{0}, 1, 0x80000000u, -1, 99, 1},    // the next multiple is past the end
+        {{}, 4, 8, 0, 0, 4},              // at the hint: it moves
+        {{}, 40, 1, 0, 0, 40},            // everything: the hint is kept at the size
+        {{}, 41, 8, -1, 99, 0},           // too large
+        {{}, 0, 8, 0, 0, 0},              // nothing wanted at the free hint
+        {{0}, 1, 0x80000000u, -1, 99, 1}, // the next multiple is past the end
         {{0}, 1, 0xFFFFFFFFu, -1, 99, 1},
-        {{5}, 6, 5, 0, 10, 0},               // 0..4 is short, 5 in use, 10 fits
-        {{4, 20}, 8, 4, 0, 8, 0},            // 0..3 short, 4 in use, 8..19 fits
-        {range(0, 34), 5, 5, 0, 35, 40},     // hint aligned and last
+        {{5}, 6, 5, 0, 10, 0},           // 0..4 is short, 5 in use, 10 fits
+        {{4, 20}, 8, 4, 0, 8, 0},        // 0..3 short, 4 in use, 8..19 fits
+        {range(0, 34), 5, 5, 0, 35, 40}, // hint aligned and last
         {range(0, 34), 6, 5, -1, 99, 35},
     };
     for (const Case &c : cases) {

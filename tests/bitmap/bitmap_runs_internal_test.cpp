@@ -38,16 +38,16 @@ TEST(BitmapRuns, FreeRunLengthStopsOnceKnown) {
         uint32_t start, want, length;
     };
     const std::vector<Case> cases = {
-        {{0, 0xFFFFFF00u}, 0, 5, 32},    // a whole free word already holds 5
-        {{0, 0xFFFFFF00u}, 0, 0, 0},     // nothing wanted: known at once
-        {{0, 0xFFFFFF00u}, 0, 40, 40},   // 32 + 8 free bits of the last word
-        {{0, 0xFFFFFF00u}, 0, 39, 39},   // adding stops at want
-        {{0, 0xFFFFFF00u}, 0, 41, 40},   // exact below want
-        {{0x100u}, 3, 1, 5},             // within start's word: exact distance
-        {{0x100u}, 8, 0, 0},             // start in use
-        {{0x0u, 0x0u}, 0, 100, 64},      // the end of the array ends the run
-        {{0x0u, 0x0u}, 33, 100, 31},     // unaligned start in the last word
-        {{0x0u, 0x0u}, 64, 1, 0},        // start past the array
+        {{0, 0xFFFFFF00u}, 0, 5, 32},  // a whole free word already holds 5
+        {{0, 0xFFFFFF00u}, 0, 0, 0},   // nothing wanted: known at once
+        {{0, 0xFFFFFF00u}, 0, 40, 40}, // 32 + 8 free bits of the last word
+        {{0, 0xFFFFFF00u}, 0, 39, 39}, // adding stops at want
+        {{0, 0xFFFFFF00u}, 0, 41, 40}, // exact below want
+        {{0x100u}, 3, 1, 5},           // within start's word: exact distance
+        {{0x100u}, 8, 0, 0},           // start in use
+        {{0x0u, 0x0u}, 0, 100, 64},    // the end of the array ends the run
+        {{0x0u, 0x0u}, 33, 100, 31},   // unaligned start in the last word
+        {{0x0u, 0x0u}, 64, 1, 0},      // start past the array
         {{0x0u, 0x0u}, 1000, 1, 0},
         {{0x80000000u, 0x0u}, 31, 1, 0},
         {{0x0u, 0x0u, 0x0u, 0x10u}, 40, 1, 24},   // 24 bits of word 1, then known
@@ -68,12 +68,12 @@ TEST(BitmapRuns, NextFreePosition) {
         uint32_t pos, next;
     };
     const std::vector<Case> cases = {
-        {40, {}, 0, 0},               // the run reaches the end: wraps to the lowest free
-        {40, {{5, 5}}, 0, 6},         // next free run
-        {40, {{5, 5}}, 5, 6},         // from a used position: first free after it
-        {40, {{5, 5}}, 6, 0},         // wraps
+        {40, {}, 0, 0},       // the run reaches the end: wraps to the lowest free
+        {40, {{5, 5}}, 0, 6}, // next free run
+        {40, {{5, 5}}, 5, 6}, // from a used position: first free after it
+        {40, {{5, 5}}, 6, 0}, // wraps
         {40, {{0, 2}, {5, 5}}, 6, 3},
-        {40, {{0, 39}}, 0, 40},       // nothing free
+        {40, {{0, 39}}, 0, 40},          // nothing free
         {40, {{0, 2}, {4, 39}}, 10, 40}, // used position: no wrap even though 3 is free
         {40, {{0, 2}, {4, 39}}, 3, 40},  // the run at 3 ends before the end: no wrap
         {64, {{63, 63}}, 40, 64},
@@ -81,7 +81,7 @@ TEST(BitmapRuns, NextFreePosition) {
         {200, {{0, 6}, {8, 150}}, 8, 151}, // skips all-ones words
         {200, {{0, 6}, {8, 150}}, 7, 151},
         {200, {{0, 6}, {8, 150}}, 151, 7},
-        {40, {}, 40, 0},              // a tail position reads as used, and wraps at the end
+        {40, {}, 40, 0}, // a tail position reads as used, and wraps at the end
     };
     for (const Case &c : cases) {
         Words w(c.size);
@@ -100,7 +100,7 @@ TEST(BitmapRuns, SetAndClearRunsAreCutAtTheSize) {
     EXPECT_EQ(w.words[1], 0xFFFFFFFFu);
     vek::bitmap::clear_run(40, w.words.data(), 0xFFFFFFFFu, 30);
     EXPECT_EQ(w.words[0], 0x3FFFFFFEu);
-    EXPECT_EQ(w.words[1], 0xFFFFFF00u); // tail bits stay
+    EXPECT_EQ(w.words[1], 0xFFFFFF00u);              // tail bits stay
     vek::bitmap::set_run(40, w.words.data(), 5, 40); // at the size: nothing
     vek::bitmap::clear_run(40, w.words.data(), 5, 0xFFFFFFFFu);
     vek::bitmap::set_run(40, w.words.data(), 0, 3);

@@ -26,13 +26,13 @@ TEST_F(PickCallbacks, SpansOfEqualLengthShareAChainInReportOrder) {
     ASSERT_NE(spans, nullptr);
     vek_pick_ctx_t ctx{spans, 100};
     const auto arg = reinterpret_cast<uintptr_t>(&ctx);
-    EXPECT_EQ(vek::bitmap::pick_span_cb(10, 30, arg), 0u);   // 20
-    EXPECT_EQ(vek::bitmap::pick_span_cb(30, 35, arg), 0u);   // 5
-    EXPECT_EQ(vek::bitmap::pick_span_cb(35, 55, arg), 0u);   // 20
-    EXPECT_EQ(vek::bitmap::pick_span_cb(90, 10, arg), 0u);   // 20, wraps
-    EXPECT_EQ(vek::bitmap::pick_span_cb(7, 7, arg), 0u);     // the whole ring: 100
+    EXPECT_EQ(vek::bitmap::pick_span_cb(10, 30, arg), 0u); // 20
+    EXPECT_EQ(vek::bitmap::pick_span_cb(30, 35, arg), 0u); // 5
+    EXPECT_EQ(vek::bitmap::pick_span_cb(35, 55, arg), 0u); // 20
+    EXPECT_EQ(vek::bitmap::pick_span_cb(90, 10, arg), 0u); // 20, wraps
+    EXPECT_EQ(vek::bitmap::pick_span_cb(7, 7, arg), 0u);   // the whole ring: 100
     ASSERT_EQ(vek_sorted_set_size(spans), 3u);
-    EXPECT_EQ(spans->sortedSet[0].key, 100u);        // longest first
+    EXPECT_EQ(spans->sortedSet[0].key, 100u); // longest first
     EXPECT_EQ(spans->sortedSet[1].key, 20u);
     EXPECT_EQ(spans->sortedSet[2].key, 5u);
     const auto *chain = reinterpret_cast<const vek_span_rec_t *>(spans->sortedSet[1].value);

@@ -118,8 +118,8 @@ TEST_F(BitmapSpans, WalkTraceLines) {
     const auto fn = static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&record_span));
     vektest::TraceLevel trace(4);
     EXPECT_EQ(vektest::capture_stdout([&] { vek_bitmap_find_spans(m, record_span, args); }),
-              format("vek_bitmap_find_spans map=%llx fn=%llx args=%llx\nvek_bitmap_find_spans vekStatus=0\n", ptr(m), fn,
-                     static_cast<unsigned long long>(args)));
+              format("vek_bitmap_find_spans map=%llx fn=%llx args=%llx\nvek_bitmap_find_spans vekStatus=0\n", ptr(m),
+                     fn, static_cast<unsigned long long>(args)));
     EXPECT_EQ(vektest::capture_stdout([&] { vek_bitmap_find_spans(empty, record_span, args); }),
               format("vek_bitmap_find_spans map=%llx fn=%llx args=%llx\nvek_bitmap_find_spans vekStatus=1\n",
                      ptr(empty), fn, static_cast<unsigned long long>(args)));
@@ -154,18 +154,27 @@ TEST_F(BitmapSpans, RankingPickerPrintsOnlyWhatItCalls) {
         at = nl + 1;
     }
     const std::vector<std::string> want = {
-        "vek_bitmap_get_size", "vek_bitmap_get_size",
-        "_vek_sorted_set_create", "_vek_sorted_set_create",
+        "vek_bitmap_get_size",
+        "vek_bitmap_get_size",
+        "_vek_sorted_set_create",
+        "_vek_sorted_set_create",
         "vek_bitmap_find_spans",
-        "vek_sorted_set_get", "vek_sorted_set_get",   // (20, 40), length 20
-        "vek_sorted_set_get", "vek_sorted_set_get",   // (39, 20), length 21
+        "vek_sorted_set_get",
+        "vek_sorted_set_get", // (20, 40), length 20
+        "vek_sorted_set_get",
+        "vek_sorted_set_get", // (39, 20), length 21
         "vek_bitmap_find_spans",
-        "vek_sorted_set_get_n", "vek_sorted_set_get_n",
-        "_vek_sorted_set_create", "_vek_sorted_set_create",
-        "vek_sorted_set_get_n", "vek_sorted_set_get_n",
-        "vek_sorted_set_delete_nodes_and_set", "_vek_sorted_set_delete_nodes_and_set",
+        "vek_sorted_set_get_n",
+        "vek_sorted_set_get_n",
+        "_vek_sorted_set_create",
+        "_vek_sorted_set_create",
+        "vek_sorted_set_get_n",
+        "vek_sorted_set_get_n",
+        "vek_sorted_set_delete_nodes_and_set",
         "_vek_sorted_set_delete_nodes_and_set",
-        "vek_sorted_set_delete_nodes_and_set", "_vek_sorted_set_delete_nodes_and_set",
+        "_vek_sorted_set_delete_nodes_and_set",
+        "vek_sorted_set_delete_nodes_and_set",
+        "_vek_sorted_set_delete_nodes_and_set",
         "_vek_sorted_set_delete_nodes_and_set",
     };
     EXPECT_EQ(ops, want) << out;
@@ -215,9 +224,7 @@ TEST_F(BitmapSpans, RankingPickerDropsASpanItCannotFile) {
     EXPECT_EQ(vek_pick_a_nice_id_from_bitmap(m), 0u);
 }
 
-TEST_F(BitmapSpans, RankingPickerWithoutMap) {
-    EXPECT_EQ(vek_pick_a_nice_id_from_bitmap(nullptr), 0u);
-}
+TEST_F(BitmapSpans, RankingPickerWithoutMap) { EXPECT_EQ(vek_pick_a_nice_id_from_bitmap(nullptr), 0u); }
 
 TEST_F(BitmapSpans, PickersAgreeOnManyGaps) {
     // Gaps of equal length spread evenly: the first picker prefers the

@@ -15,7 +15,7 @@ vek_dpt_page_t *bare_page() {
 TEST_F(DptPage, ReleasesWhateverThePageHolds) {
     vek::dpt::free_page(nullptr);
 
-    vek_dpt_page_t *page = bare_page();  // values and usedSlots still null
+    vek_dpt_page_t *page = bare_page(); // values and usedSlots still null
     ASSERT_NE(page, nullptr);
     vek::dpt::free_page(page);
 

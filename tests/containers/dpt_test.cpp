@@ -71,7 +71,7 @@ int64_t expected_pick(const Content &c, uint32_t tableSize, uint32_t pageSize) {
                 break;
             }
         }
-        break;  // only the lowest open page is tried
+        break; // only the lowest open page is tried
     }
     for (uint32_t p = 0; p < pages; ++p) {
         if (used[p] == 0) return int64_t{p} * pageSize;
@@ -100,7 +100,7 @@ protected:
         dpt_ = vek_dpt_create_table(tableSize, pageSize);
         return dpt_;
     }
-    void fill(uint32_t from, uint32_t to) {  // keys from..to, value key + 0x100
+    void fill(uint32_t from, uint32_t to) { // keys from..to, value key + 0x100
         for (uint32_t k = from; k <= to; ++k) ASSERT_EQ(vek_dpt_put(dpt_, k, k + 0x100, nullptr), 0) << k;
     }
     int64_t pick() {
@@ -131,7 +131,7 @@ TEST_F(Dpt, CreateSplitsTheKeyRangeIntoPages) {
             EXPECT_TRUE(bit(dpt->unavailablePages, p));
         }
         EXPECT_TRUE(check_table(dpt).empty());
-        EXPECT_EQ(vek_saltest_robust_live(), before + 6);  // header, directory, two bitmaps of two blocks
+        EXPECT_EQ(vek_saltest_robust_live(), before + 6); // header, directory, two bitmaps of two blocks
         vek_dpt_delete_nodes_and_table(dpt, nullptr);
     }
 }
@@ -145,7 +145,7 @@ TEST_F(Dpt, KeysOfThePartialLastPage) {
     EXPECT_EQ(dpt->pageDir[2]->values[0], 0x80u);
     EXPECT_EQ(dpt->pageDir[2]->values[1], 0x90u);
     EXPECT_EQ(dpt->pageDir[2]->numUsed, 2u);
-    EXPECT_FALSE(bit(dpt->unavailablePages, 2));  // slots 2 and 3 stay empty: open, not full
+    EXPECT_FALSE(bit(dpt->unavailablePages, 2)); // slots 2 and 3 stay empty: open, not full
     EXPECT_EQ(vek_dpt_put(dpt, 10, 0xa0, nullptr), -1);
     EXPECT_EQ(vek_dpt_get(dpt, 9), 0x90u);
     EXPECT_EQ(vek_dpt_get(dpt, 10), 0u);
@@ -175,19 +175,23 @@ TEST_F(Dpt, PickKeyFillsOpenPagesFirst) {
         std::vector<Step> steps;
     };
     const Case cases[] = {
-        {"fresh table, then a new page after a full one", 16, 4,
-         {{Step::Put, 0, 0, 1}, {Step::Put, 1, 3, 4}}},
-        {"holes are refilled lowest open page first", 16, 4,
+        {"fresh table, then a new page after a full one", 16, 4, {{Step::Put, 0, 0, 1}, {Step::Put, 1, 3, 4}}},
+        {"holes are refilled lowest open page first",
+         16,
+         4,
          {{Step::Put, 0, 7, 8}, {Step::Rem, 5, 5, 5}, {Step::Rem, 2, 2, 2}}},
         {"an open page wins over a lower absent page", 16, 4, {{Step::Put, 6, 6, 4}}},
-        {"page size 1: every page is full at once", 3, 1,
+        {"page size 1: every page is full at once",
+         3,
+         1,
          {{Step::Put, 0, 0, 1}, {Step::Put, 2, 2, 1}, {Step::Put, 1, 1, -1}, {Step::Rem, 2, 2, 2}}},
         {"full table", 8, 4, {{Step::Put, 0, 7, -1}, {Step::Rem, 7, 7, 7}}},
         // The last page's free slots past the table are never proposed.
-        {"last page with only slots past the table free", 10, 4,
+        {"last page with only slots past the table free",
+         10,
+         4,
          {{Step::Put, 0, 9, -1}, {Step::Rem, 0, 3, 0}, {Step::Put, 0, 2, 3}}},
-        {"last page the lowest open page, lower page absent", 10, 4,
-         {{Step::Put, 4, 9, 0}}},
+        {"last page the lowest open page, lower page absent", 10, 4, {{Step::Put, 4, 9, 0}}},
         {"one page larger than the table", 5, 7, {{Step::Put, 0, 4, -1}, {Step::Rem, 3, 3, 3}}},
     };
     for (const Case &c : cases) {
@@ -269,8 +273,8 @@ TEST_F(Dpt, KeysOutOfRangeAreRefused) {
         EXPECT_EQ(vek_dpt_get(dpt, key), 0u);
         EXPECT_EQ(vek_dpt_rem(dpt, key), 0u);
     }
-    EXPECT_EQ(vek_dpt_rem(dpt, 5), 0u);  // valid key, absent page
-    EXPECT_EQ(vek_dpt_rem(dpt, 3), 0u);  // valid key, empty slot of an allocated page
+    EXPECT_EQ(vek_dpt_rem(dpt, 5), 0u); // valid key, absent page
+    EXPECT_EQ(vek_dpt_rem(dpt, 3), 0u); // valid key, empty slot of an allocated page
     EXPECT_EQ(check_table(dpt), (Content{{0, 0x100}, {1, 0x101}}));
 }
 
@@ -279,7 +283,7 @@ TEST_F(Dpt, PutPickKeyStoresUnderTheProposal) {
     ASSERT_NE(dpt, nullptr);
     uint32_t key = 0xdead;
     const uint32_t allocs = vek_saltest_alloc_calls(VEK_SALTEST_ANY);
-    EXPECT_EQ(vek_dpt_put_pick_key(dpt, 0, &key), -1);  // value 0: refused at once
+    EXPECT_EQ(vek_dpt_put_pick_key(dpt, 0, &key), -1); // value 0: refused at once
     EXPECT_EQ(key, 0u);
     EXPECT_EQ(vek_saltest_alloc_calls(VEK_SALTEST_ANY), allocs);
     EXPECT_TRUE(check_table(dpt).empty());
@@ -288,7 +292,7 @@ TEST_F(Dpt, PutPickKeyStoresUnderTheProposal) {
         EXPECT_EQ(key, want);
     }
     key = 0xdead;
-    EXPECT_EQ(vek_dpt_put_pick_key(dpt, 0x600, &key), -1);  // table full: nothing stored
+    EXPECT_EQ(vek_dpt_put_pick_key(dpt, 0x600, &key), -1); // table full: nothing stored
     EXPECT_EQ(key, 0u);
     EXPECT_EQ(vek_dpt_rem(dpt, 4), 0x504u);
     EXPECT_EQ(vek_dpt_put_pick_key(dpt, 0x604, &key), 0);
@@ -469,7 +473,7 @@ TEST_F(Dpt, CreateFailsCleanlyAtEveryAllocation) {
         }
         vek_dpt_delete_nodes_and_table(dpt, nullptr);
     });
-    EXPECT_EQ(points, 6u);  // header, directory, two bitmaps of two blocks each
+    EXPECT_EQ(points, 6u); // header, directory, two bitmaps of two blocks each
 }
 
 TEST_F(Dpt, CreateFailureReleasesOnlyWhatWasObtained) {
@@ -486,7 +490,7 @@ TEST_F(Dpt, CreateFailureReleasesOnlyWhatWasObtained) {
 }
 
 TEST_F(Dpt, CreateFailureOnTheDirectoryReportsOnlyTheHeaderRelease) {
-    vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 2, 1);  // the directory
+    vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 2, 1); // the directory
     vek_saltest_fail_call(VEK_SALTEST_ROBUST_FREE, 2, 1, VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
     vektest::TraceLevel level(4);
     const std::string out = vektest::capture_stdout([&] { EXPECT_EQ(make(100, 8), nullptr); });
@@ -495,7 +499,7 @@ TEST_F(Dpt, CreateFailureOnTheDirectoryReportsOnlyTheHeaderRelease) {
 }
 
 TEST_F(Dpt, CreateFailureReportsOwnerDeadFromARelease) {
-    vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 3, 1);  // the first bitmap's header
+    vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 3, 1); // the first bitmap's header
     vek_saltest_fail_call(VEK_SALTEST_ROBUST_FREE, 1, 0, VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
     vektest::TraceLevel level(4);
     const std::string out = vektest::capture_stdout([&] { EXPECT_EQ(make(100, 8), nullptr); });
@@ -527,10 +531,10 @@ TEST_F(Dpt, PageAllocationFailureChangesNothing) {
             EXPECT_EQ(pick(), 3);
         } else {
             EXPECT_EQ(r, 0);
-            EXPECT_EQ(vek_dpt_rem(dpt, 17), 0x71u);  // back to where the run began
+            EXPECT_EQ(vek_dpt_rem(dpt, 17), 0x71u); // back to where the run began
         }
     });
-    EXPECT_EQ(points, 4u);  // page record, values, usedSlots bitmap of two blocks
+    EXPECT_EQ(points, 4u); // page record, values, usedSlots bitmap of two blocks
     EXPECT_EQ(check_table(dpt), before);
 }
 
@@ -557,7 +561,7 @@ TEST_F(Dpt, RandomisedAgainstAReference) {
         ASSERT_NE(dpt, nullptr);
         Content ref;
         for (int step = 0; step < 1500; ++step) {
-            const uint32_t key = rng() % (cfg.tableSize + 2);  // a few keys out of range
+            const uint32_t key = rng() % (cfg.tableSize + 2); // a few keys out of range
             const uintptr_t value = rng() % 5 == 0 ? 0 : 1 + rng() % 1000;
             const auto it = ref.find(key);
             const uintptr_t held = it == ref.end() ? 0 : it->second;
@@ -576,9 +580,7 @@ TEST_F(Dpt, RandomisedAgainstAReference) {
                 EXPECT_EQ(vek_dpt_rem(dpt, key), held);
                 ref.erase(key);
                 break;
-            case 3:
-                EXPECT_EQ(vek_dpt_get(dpt, key), held);
-                break;
+            case 3: EXPECT_EQ(vek_dpt_get(dpt, key), held); break;
             default: {
                 const int64_t want = expected_pick(ref, cfg.tableSize, cfg.pageSize);
                 uint32_t picked = 0xdead;

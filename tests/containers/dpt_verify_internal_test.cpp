@@ -41,7 +41,7 @@ void flip_bit(Pokes &p, vek_bitmap_t *map, uint32_t id) {
 
 TEST_F(DptVerify, WholeTablePasses) {
     EXPECT_EQ(vek::dpt::verify(t_), nullptr);
-    ASSERT_EQ(vek_dpt_rem(t_, 5), 105u);  // page 1 released again
+    ASSERT_EQ(vek_dpt_rem(t_, 5), 105u); // page 1 released again
     EXPECT_EQ(vek::dpt::verify(t_), nullptr);
     open_ = nullptr;
 }
@@ -63,12 +63,13 @@ TEST_F(DptVerify, EachBrokenPropertyIsNamed) {
          "page bitmap size differs from the page count"},
         {"unavailable-page bitmap size", [&](Pokes &p) { p.set(t_->unavailablePages->size, 2u); },
          "page bitmap size differs from the page count"},
-        {"unavailable-page bitmap words", [&](Pokes &p) {
-             p.set(t_->unavailablePages->bits, static_cast<uint32_t *>(nullptr));
-         }, "page bitmap size differs from the page count"},
+        {"unavailable-page bitmap words",
+         [&](Pokes &p) { p.set(t_->unavailablePages->bits, static_cast<uint32_t *>(nullptr)); },
+         "page bitmap size differs from the page count"},
         {"allocated bit of a page that exists", [&](Pokes &p) { flip_bit(p, t_->allocatedPages, 1); },
          "allocated-page bit differs from the directory"},
-        {"page missing from the directory", [&](Pokes &p) { p.set(t_->pageDir[1], static_cast<vek_dpt_page_t *>(nullptr)); },
+        {"page missing from the directory",
+         [&](Pokes &p) { p.set(t_->pageDir[1], static_cast<vek_dpt_page_t *>(nullptr)); },
          "allocated-page bit differs from the directory"},
         {"unavailable bit of an open page", [&](Pokes &p) { flip_bit(p, t_->unavailablePages, 1); },
          "unavailable-page bit differs from the page"},
@@ -83,18 +84,23 @@ TEST_F(DptVerify, EachBrokenPropertyIsNamed) {
          "used-slot bit differs from the value"},
         {"bit without its value", [&](Pokes &p) { flip_bit(p, open_->usedSlots, 3); },
          "used-slot bit differs from the value"},
-        {"value past the table", [&](Pokes &p) {
+        {"value past the table",
+         [&](Pokes &p) {
              p.set(last_->values[3], uintptr_t{7});
              flip_bit(p, last_->usedSlots, 3);
              p.set(last_->numUsed, 2u);
-         }, "value past the end of the table"},
+         },
+         "value past the end of the table"},
         {"used count", [&](Pokes &p) { p.set(open_->numUsed, 2u); }, "used-slot count differs from the values"},
-        {"full page counted open", [&](Pokes &p) { p.set(full_->numUsed, 3u); }, "used-slot count differs from the values"},
-        {"empty page kept", [&](Pokes &p) {
+        {"full page counted open", [&](Pokes &p) { p.set(full_->numUsed, 3u); },
+         "used-slot count differs from the values"},
+        {"empty page kept",
+         [&](Pokes &p) {
              p.set(open_->values[1], uintptr_t{0});
              flip_bit(p, open_->usedSlots, 1);
              p.set(open_->numUsed, 0u);
-         }, "empty page kept"},
+         },
+         "empty page kept"},
         {"allocated page count", [&](Pokes &p) { p.set(t_->numAllocatedPages, 2u); },
          "allocated page count differs from the directory"},
     };

@@ -66,7 +66,7 @@ TEST_F(Hash, CreateStartsEmpty) {
     EXPECT_EQ(ht->freeNodes, nullptr);
     EXPECT_EQ(ht->numFreeNodes, 0u);
     for (uint32_t b = 0; b < 7; ++b) EXPECT_EQ(ht->buckets[b], nullptr);
-    EXPECT_EQ(vek_saltest_robust_live(), before + 2);  // header and bucket array
+    EXPECT_EQ(vek_saltest_robust_live(), before + 2); // header and bucket array
     EXPECT_EQ(vek_hash_get(ht, 3), 0u);
 }
 
@@ -102,7 +102,7 @@ TEST_F(Hash, CreateFailsAtEveryAllocation) {
 }
 
 TEST_F(Hash, CreateReportsOwnerDeadFromTheRelease) {
-    vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 2, 1);  // the bucket array
+    vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 2, 1); // the bucket array
     vek_saltest_fail_call(VEK_SALTEST_ROBUST_FREE, 1, 1, VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
     vektest::TraceLevel level(4);
     const std::string out = vektest::capture_stdout([&] { EXPECT_EQ(make(5), nullptr); });
@@ -126,11 +126,11 @@ TEST_F(Hash, CollidingKeysChainInInsertionOrderAndMoveToFrontOnGet) {
 
     EXPECT_EQ(vek_hash_get(ht, 9), 0x90u);
     EXPECT_EQ(chain(ht, 1), (std::vector<uint32_t>{9, 1, 5}));
-    EXPECT_EQ(vek_hash_get(ht, 9), 0x90u);  // at the head: nothing moves
+    EXPECT_EQ(vek_hash_get(ht, 9), 0x90u); // at the head: nothing moves
     EXPECT_EQ(chain(ht, 1), (std::vector<uint32_t>{9, 1, 5}));
-    EXPECT_EQ(vek_hash_get(ht, 1), 0x10u);  // from the middle
+    EXPECT_EQ(vek_hash_get(ht, 1), 0x10u); // from the middle
     EXPECT_EQ(chain(ht, 1), (std::vector<uint32_t>{1, 9, 5}));
-    EXPECT_EQ(vek_hash_get(ht, 13), 0u);  // same bucket, absent
+    EXPECT_EQ(vek_hash_get(ht, 13), 0u); // same bucket, absent
     EXPECT_EQ(chain(ht, 1), (std::vector<uint32_t>{1, 9, 5}));
     check_table(ht);
 }
@@ -174,12 +174,12 @@ TEST_F(Hash, PoolKeeps32NodesAndReusesTheNewestFirst) {
     const long full = vek_saltest_robust_live();
     for (uint32_t k = 0; k < 33; ++k) EXPECT_EQ(vek_hash_rem(ht, k), k + 1);
     EXPECT_EQ(ht->numFreeNodes, 32u);
-    EXPECT_EQ(vek_saltest_robust_live(), full - 1);  // the 33rd removal released its node
+    EXPECT_EQ(vek_saltest_robust_live(), full - 1); // the 33rd removal released its node
     EXPECT_TRUE(check_table(ht).empty());
 
     vek_hash_node_t *newest = ht->freeNodes;
     vek_hash_node_t *second = next_of(newest);
-    EXPECT_EQ(newest->key, 31u);  // key 32's node was released, key 31's pooled last
+    EXPECT_EQ(newest->key, 31u); // key 32's node was released, key 31's pooled last
     const uint32_t allocs = vek_saltest_alloc_calls(VEK_SALTEST_ROBUST);
     vek_hash_put(ht, 100, 0x1000);
     EXPECT_EQ(vek_saltest_alloc_calls(VEK_SALTEST_ROBUST), allocs);
@@ -198,11 +198,11 @@ TEST_F(Hash, FirstEntryScansBucketsFromZero) {
     uint32_t key = 0xdead;
     EXPECT_EQ(vek_hash_first_entry(ht, &key), 0u);
     EXPECT_EQ(key, 0xdeadu);
-    vek_hash_put(ht, 8, 0x88);  // bucket 3
+    vek_hash_put(ht, 8, 0x88); // bucket 3
     EXPECT_EQ(vek_hash_first_entry(ht, &key), 0x88u);
     EXPECT_EQ(key, 8u);
-    vek_hash_put(ht, 13, 0xdd);  // bucket 3, behind 8
-    vek_hash_put(ht, 4, 0x44);   // bucket 4
+    vek_hash_put(ht, 13, 0xdd); // bucket 3, behind 8
+    vek_hash_put(ht, 4, 0x44);  // bucket 4
     EXPECT_EQ(vek_hash_first_entry(ht, &key), 0x88u);
     vek_hash_get(ht, 13);
     EXPECT_EQ(vek_hash_first_entry(ht, &key), 0xddu);
@@ -224,7 +224,7 @@ TEST_F(Hash, DeleteHandsChainValuesToTheDeleteFunction) {
     ASSERT_NE(ht, nullptr);
     for (uint32_t k = 0; k < 10; ++k) vek_hash_put(ht, k, 0x100 + k);
     vek_hash_rem(ht, 4);
-    vek_hash_rem(ht, 5);  // pooled nodes are released without a call
+    vek_hash_rem(ht, 5); // pooled nodes are released without a call
     g_deleted.clear();
     vek_hash_delete_nodes_and_table(ht, count_calls);
     EXPECT_EQ(g_deleted, (std::multiset<uintptr_t>{0x100, 0x101, 0x102, 0x103, 0x106, 0x107, 0x108, 0x109}));
@@ -238,17 +238,17 @@ TEST_F(Hash, DeleteTableReleasesEveryNodeWithoutCalls) {
     g_deleted.clear();
     vektest::TraceLevel level(12);
     const std::string out = vektest::capture_stdout([&] { vek_hash_delete_table(ht); });
-    EXPECT_EQ(out, "");  // the fixture checks that nothing is left
+    EXPECT_EQ(out, ""); // the fixture checks that nothing is left
     EXPECT_TRUE(g_deleted.empty());
 }
 
 TEST_F(Hash, PrintShowsKeysAsSignedDecimal) {
     vek_hash_t *ht = make(3);
     ASSERT_NE(ht, nullptr);
-    vek_hash_put(ht, 0xFFFFFFFFu, 1);  // 4294967295 % 3 == 0
+    vek_hash_put(ht, 0xFFFFFFFFu, 1); // 4294967295 % 3 == 0
     vek_hash_put(ht, 3, 2);
     vek_hash_put(ht, 7, 3);
-    vek_hash_put(ht, 0x80000000u, 4);  // 2147483648 % 3 == 2
+    vek_hash_put(ht, 0x80000000u, 4); // 2147483648 % 3 == 2
     const std::string out = vektest::capture_stdout([&] { vek_hash_print(ht); });
     EXPECT_EQ(out, "Dumping the hash table\n"
                    "Values at 0    -1, 3, \n"
@@ -316,7 +316,7 @@ TEST_F(Hash, NodeAllocationFailureChangesNothing) {
     vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 1, 0);
     EXPECT_EQ(vek_hash_put(ht, 9, 0x99), 0u);
     EXPECT_EQ(vek_hash_get(ht, 9), 0x99u);
-    EXPECT_EQ(vek_saltest_faults_fired(), 1u);  // only the first one
+    EXPECT_EQ(vek_saltest_faults_fired(), 1u); // only the first one
     EXPECT_EQ(check_table(ht), (std::map<uint32_t, uintptr_t>{{1, 0x11}, {9, 0x99}}));
 }
 
@@ -338,7 +338,7 @@ TEST_F(Hash, RandomisedAgainstAReferenceMap) {
     std::mt19937 rng(20261209u);
     std::map<uint32_t, uintptr_t> ref;
     for (int step = 0; step < 3000; ++step) {
-        const uint32_t key = rng() % 97u * 0x01000001u;  // spread across the 32-bit range
+        const uint32_t key = rng() % 97u * 0x01000001u; // spread across the 32-bit range
         const uintptr_t value = 1 + rng() % 1000u;
         switch (rng() % 4u) {
         case 0:
@@ -383,7 +383,7 @@ TEST_F(Hash, KeysLandInTheirRemainderBucket) {
         for (int i = 0; i < 200; ++i) keys.push_back(static_cast<uint32_t>(rng()));
         std::set<uint32_t> unique(keys.begin(), keys.end());
         for (const uint32_t k : unique) vek_hash_put(ht, k, uintptr_t{k} + 1);
-        const auto content = check_table(ht);  // checks n->key % ht_size == bucket
+        const auto content = check_table(ht); // checks n->key % ht_size == bucket
         EXPECT_EQ(content.size(), unique.size());
         for (const uint32_t k : unique) EXPECT_EQ(vek_hash_get(ht, k), uintptr_t{k} + 1) << k;
         vek_hash_delete_table(ht);

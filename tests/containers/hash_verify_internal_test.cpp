@@ -64,10 +64,12 @@ TEST_F(HashVerify, EachBrokenPropertyIsNamed) {
         {"no bucket array", [&](Pokes &p) { p.set(ht_->buckets, static_cast<vek_hash_node_t **>(nullptr)); },
          "bucket array is absent"},
 #ifdef __SIZEOF_INT128__
-        {"reciprocal", [&](Pokes &p) {
+        {"reciprocal",
+         [&](Pokes &p) {
              const uint64_t wrong = 12345;
              p.set_bytes(ht_->buckets + ht_->ht_size, &wrong, sizeof wrong);
-         }, "bucket reciprocal differs from the bucket count"},
+         },
+         "bucket reciprocal differs from the bucket count"},
         {"bucket count changed", [&](Pokes &p) { p.set(ht_->ht_size, 3u); },
          "bucket reciprocal differs from the bucket count"},
 #endif
@@ -77,16 +79,17 @@ TEST_F(HashVerify, EachBrokenPropertyIsNamed) {
         {"node in two buckets", [&](Pokes &p) { p.set(ht_->buckets[2], n1_); }, "node in the wrong bucket of its key"},
         {"successor pointing elsewhere", [&](Pokes &p) { p.set(n9_->link.prev, &n1_->link); },
          "chain link does not point back"},
-        {"successor without its back link", [&](Pokes &p) {
-             p.set(n9_->link.prev, static_cast<vek_llist_t *>(nullptr));
-         }, "chain link does not point back"},
+        {"successor without its back link",
+         [&](Pokes &p) { p.set(n9_->link.prev, static_cast<vek_llist_t *>(nullptr)); },
+         "chain link does not point back"},
         // A chain closed into a ring ends the walk instead of looping.
         {"chain closed into a ring", [&](Pokes &p) { p.set(n9_->link.next, &n1_->link); },
          "chain link does not point back"},
         {"chain looping on its tail", [&](Pokes &p) { p.set(n9_->link.next, &n9_->link); },
          "chain link does not point back"},
         {"key twice", [&](Pokes &p) { p.set(n9_->key, 1u); }, "key twice in a chain"},
-        {"pool count too high", [&](Pokes &p) { p.set(ht_->numFreeNodes, 4u); }, "free-node pool shorter than its count"},
+        {"pool count too high", [&](Pokes &p) { p.set(ht_->numFreeNodes, 4u); },
+         "free-node pool shorter than its count"},
         {"pool count too low", [&](Pokes &p) { p.set(ht_->numFreeNodes, 2u); }, "free-node pool longer than its count"},
         {"pool count above the limit", [&](Pokes &p) { p.set(ht_->numFreeNodes, VEK_HASH_MAX_FREE_NODES + 1); },
          "free-node count above the pool limit"},

@@ -6,7 +6,7 @@
 namespace {
 
 struct Rec {
-    vek_llist_t link;  // first member: a link is its record
+    vek_llist_t link; // first member: a link is its record
     int id;
 };
 
@@ -54,16 +54,16 @@ TEST(LList, InsertAfterWorksInARing) {
     vek_llist_t head;
     vek_llist_init_head(&head);
     Rec a{{}, 1}, b{{}, 2}, c{{}, 3};
-    vek_llist_insert(&a.link, &head);  // right after the sentinel
+    vek_llist_insert(&a.link, &head); // right after the sentinel
     vek_llist_insert(&c.link, &a.link);
-    vek_llist_insert(&b.link, &a.link);  // between a and c
+    vek_llist_insert(&b.link, &a.link); // between a and c
     EXPECT_EQ(walk_next(&head), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(walk_prev(&head), (std::vector<int>{3, 2, 1}));
 }
 
 TEST(LList, OpenChainKeepsNullEnds) {
     Rec a{{nullptr, nullptr}, 1}, b{{}, 2}, c{{}, 3};
-    vek_llist_insert(&b.link, &a.link);  // after the last link: next stays null
+    vek_llist_insert(&b.link, &a.link); // after the last link: next stays null
     EXPECT_EQ(a.link.next, &b.link);
     EXPECT_EQ(b.link.prev, &a.link);
     EXPECT_EQ(b.link.next, nullptr);

@@ -40,16 +40,16 @@ TEST(LListVerify, EachBrokenLinkAroundIsNamed) {
         const char *broken;
     };
     const std::vector<Case> cases = {
-        {"predecessor skips the link",
-         [](Ring &r, Pokes &p) { p.set(r.a.next, &r.c); }, "next link does not point back"},
-        {"successor points past the link",
-         [](Ring &r, Pokes &p) { p.set(r.c.prev, &r.a); }, "next link does not point back"},
-        {"predecessor's predecessor points elsewhere",
-         [](Ring &r, Pokes &p) { p.set(r.head.next, &r.b); }, "previous link does not point forward"},
-        {"successor's successor points elsewhere",
-         [](Ring &r, Pokes &p) { p.set(r.c.next, &r.a); }, "next link does not point back"},
-        {"link's own back pointer",
-         [](Ring &r, Pokes &p) { p.set(r.b.prev, &r.head); }, "previous link does not point forward"},
+        {"predecessor skips the link", [](Ring &r, Pokes &p) { p.set(r.a.next, &r.c); },
+         "next link does not point back"},
+        {"successor points past the link", [](Ring &r, Pokes &p) { p.set(r.c.prev, &r.a); },
+         "next link does not point back"},
+        {"predecessor's predecessor points elsewhere", [](Ring &r, Pokes &p) { p.set(r.head.next, &r.b); },
+         "previous link does not point forward"},
+        {"successor's successor points elsewhere", [](Ring &r, Pokes &p) { p.set(r.c.next, &r.a); },
+         "next link does not point back"},
+        {"link's own back pointer", [](Ring &r, Pokes &p) { p.set(r.b.prev, &r.head); },
+         "previous link does not point forward"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -65,7 +65,7 @@ TEST(LListVerify, EachBrokenLinkAroundIsNamed) {
 TEST(LListVerify, OperationsStopOnABrokenList) {
     if (!vek::kStructureChecks) GTEST_SKIP() << "built without VEK_STRUCTURE_CHECKS: operations run no check";
     Ring r;
-    r.a.next = &r.c;  // the link before b no longer leads to it
+    r.a.next = &r.c; // the link before b no longer leads to it
     vek_llist_t x{};
     EXPECT_DEATH(vek_llist_insert(&x, &r.b), "structure check failed: previous link does not point forward");
     EXPECT_DEATH(vek_llist_remove(&r.c), "structure check failed");

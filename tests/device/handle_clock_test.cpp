@@ -56,18 +56,17 @@ TEST_P(NsToClk, Converts) {
     EXPECT_EQ(vek_ns_to_clk(c.mhz, c.ns), c.nclk) << c.mhz << " MHz, " << c.ns << " ns";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NsToClk,
-    ::testing::Values(ClockCase{1000, 1, 1}, ClockCase{300, 1, 1}, ClockCase{300, 10, 4}, ClockCase{300, 0, 0},
-                      ClockCase{1, 0, 0}, ClockCase{1000, 5000000, 5000000},
-                      // branch bound: rounded up at and below it, multiple of 1000 above
-                      ClockCase{300, 4194304, 1258418}, ClockCase{300, 4194305, 1258000},
-                      // 1 MHz: period 1000000 ps, the largest; 1000000 MHz: period 1 ps
-                      ClockCase{1, 4194304, 4195}, ClockCase{1, 0xFFFFFFFFu, 4294000},
-                      ClockCase{1000000, 7, 7000}, ClockCase{1000000, 4194304, 4194304000u},
-                      // no whole-picosecond period: no cycles, no division by zero
-                      ClockCase{0, 1000, 0}, ClockCase{0, 0xFFFFFFFFu, 0}, ClockCase{1000001, 1000, 0},
-                      ClockCase{0xFFFFFFFFu, 5, 0}));
+INSTANTIATE_TEST_SUITE_P(Cases, NsToClk,
+                         ::testing::Values(ClockCase{1000, 1, 1}, ClockCase{300, 1, 1}, ClockCase{300, 10, 4},
+                                           ClockCase{300, 0, 0}, ClockCase{1, 0, 0}, ClockCase{1000, 5000000, 5000000},
+                                           // branch bound: rounded up at and below it, multiple of 1000 above
+                                           ClockCase{300, 4194304, 1258418}, ClockCase{300, 4194305, 1258000},
+                                           // 1 MHz: period 1000000 ps, the largest; 1000000 MHz: period 1 ps
+                                           ClockCase{1, 4194304, 4195}, ClockCase{1, 0xFFFFFFFFu, 4294000},
+                                           ClockCase{1000000, 7, 7000}, ClockCase{1000000, 4194304, 4194304000u},
+                                           // no whole-picosecond period: no cycles, no division by zero
+                                           ClockCase{0, 1000, 0}, ClockCase{0, 0xFFFFFFFFu, 0},
+                                           ClockCase{1000001, 1000, 0}, ClockCase{0xFFFFFFFFu, 5, 0}));
 
 TEST(NsToClkTrace, EntryAndExitLines) {
     vektest::TraceLevel trace(8);

@@ -94,14 +94,14 @@ struct EncodeCase {
 };
 
 const EncodeCase kCases[] = {
-    {"all false, rev 0: bit 30 from the absent force key", 0, [](IpChecksumTest &) {}, 0, 0x40000000u, 0x11u,
+    {"all false, rev 0: bit 30 from the absent force key", 0, [](IpChecksumTest &) {}, 0, 0x40000000u, 0x11u, 0x22u,
+     126u},
+    {"force key false", 0, [](IpChecksumTest &t) { t.set_bool("forceChecksumToZeroOnError", 0); }, 0, 0u, 0x11u, 0x22u,
+     126u},
+    {"force key true", 0, [](IpChecksumTest &t) { t.set_bool("forceChecksumToZeroOnError", 1); }, 0, 0x40000000u, 0x11u,
      0x22u, 126u},
-    {"force key false", 0, [](IpChecksumTest &t) { t.set_bool("forceChecksumToZeroOnError", 0); }, 0, 0u, 0x11u,
-     0x22u, 126u},
-    {"force key true", 0, [](IpChecksumTest &t) { t.set_bool("forceChecksumToZeroOnError", 1); }, 0, 0x40000000u,
-     0x11u, 0x22u, 126u},
-    {"force key of another type sets bit 30", 0,
-     [](IpChecksumTest &t) { t.set_i32("forceChecksumToZeroOnError", 0); }, 0, 0x40000000u, 0x11u, 0x22u, 126u},
+    {"force key of another type sets bit 30", 0, [](IpChecksumTest &t) { t.set_i32("forceChecksumToZeroOnError", 0); },
+     0, 0x40000000u, 0x11u, 0x22u, 126u},
     {"rev 16, length check off", 16,
      [](IpChecksumTest &t) {
          t.set_bool("forceChecksumToZeroOnError", 0);
@@ -237,8 +237,8 @@ const EncodeCase kCases[] = {
          t.set_i32("ignoreFragment", 1);
      },
      VEK_ST_MAP_INVALID_TYPE, 0x1u, kUntouched, kUntouched, kUntouched},
-    {"missing bit 0 key", 0, [](IpChecksumTest &t) { t.remove("ignoreUnexpected_SOP_EOP"); },
-     VEK_ST_MAP_KEY_NOT_EXIST, 0u, kUntouched, kUntouched, kUntouched},
+    {"missing bit 0 key", 0, [](IpChecksumTest &t) { t.remove("ignoreUnexpected_SOP_EOP"); }, VEK_ST_MAP_KEY_NOT_EXIST,
+     0u, kUntouched, kUntouched, kUntouched},
     {"missing bit 18 key after the optional ones", 41,
      [](IpChecksumTest &t) {
          t.set_bool("ignoreIpv6JumboGram", 1);
@@ -251,8 +251,8 @@ const EncodeCase kCases[] = {
      },
      VEK_ST_MAP_KEY_NOT_EXIST, 0xC0132000u, kUntouched, kUntouched, kUntouched},
     {"missing high flags word: zeroed, later outputs untouched", 0,
-     [](IpChecksumTest &t) { t.remove("invalidTcpFlagsHigh"); }, VEK_ST_MAP_KEY_NOT_EXIST, 0x40000000u, 0u,
-     kUntouched, kUntouched},
+     [](IpChecksumTest &t) { t.remove("invalidTcpFlagsHigh"); }, VEK_ST_MAP_KEY_NOT_EXIST, 0x40000000u, 0u, kUntouched,
+     kUntouched},
     {"low flags word of another type", 0, [](IpChecksumTest &t) { t.set_bool("invalidTcpFlagsLow", 1); },
      VEK_ST_MAP_INVALID_TYPE, 0x40000000u, 0x11u, 0u, kUntouched},
 };
@@ -378,8 +378,8 @@ std::vector<std::string> lines_of(const std::string &text) {
 
 TEST_F(IpChecksumTest, TraceWithNullOutputs) {
     vektest::TraceLevel trace(4);
-    const std::string out = vektest::capture_stdout(
-        [&] { vek_encode_ipchecksum_options(41, map_, nullptr, nullptr, nullptr, nullptr); });
+    const std::string out =
+        vektest::capture_stdout([&] { vek_encode_ipchecksum_options(41, map_, nullptr, nullptr, nullptr, nullptr); });
     EXPECT_EQ(out, vektest::format("vek_encode_ipchecksum_options rev=9 map=%llx options=0 invalidTcpFlagsHigh=0 "
                                    "invalidTcpFlagsLow=0 l3PassFailCriteria=0\n"
                                    "vek_encode_ipchecksum_options vekStatus=0 options=0 invalidTcpFlagsHigh=0 "
@@ -411,9 +411,9 @@ TEST_F(IpChecksumTest, TraceWithNestedLookups) {
         if (line.find(" vek_map=") == blank) lookups.push_back(line.substr(0, blank));
     }
     std::vector<std::string> expected(17, "vek_map_get_bool");
-    expected.insert(expected.end(), {"vek_map_get_bool", "vek_map_get_bool", "vek_map_get_i32",
-                                     "vek_map_get_bool", "vek_map_get_bool", "vek_map_get_bool",
-                                     "vek_map_get_bool", "vek_map_get_u32", "vek_map_get_u32"});
+    expected.insert(expected.end(),
+                    {"vek_map_get_bool", "vek_map_get_bool", "vek_map_get_i32", "vek_map_get_bool", "vek_map_get_bool",
+                     "vek_map_get_bool", "vek_map_get_bool", "vek_map_get_u32", "vek_map_get_u32"});
     EXPECT_EQ(lookups, expected);
 }
 

@@ -140,7 +140,7 @@ TEST_F(ZeroByteRobustTest, TheStandInAnswersNullWithStatusZero) {
     EXPECT_EQ(vek_nvm_robust_malloc(0, &p, VEK_NVM_ZERO_FILL), VEK_ST_SUCCESS);
     EXPECT_EQ(p, nullptr);
     EXPECT_EQ(vek_saltest_alloc_calls(VEK_SALTEST_ROBUST), 1u);
-    EXPECT_EQ(vek_nvm_robust_free(&p), VEK_ST_SUCCESS);  // a null block is accepted
+    EXPECT_EQ(vek_nvm_robust_free(&p), VEK_ST_SUCCESS); // a null block is accepted
 
     // Still an allocation that can be made to fail.
     vek_saltest_fail_alloc(VEK_SALTEST_ROBUST, 1, 1);

@@ -30,7 +30,7 @@ TEST_F(SalTest, MallocAndFreeAreCounted) {
     EXPECT_EQ(vek_saltest_heap_live(), live + 1);
     vek_free(p);
     EXPECT_EQ(vek_saltest_heap_live(), live);
-    vek_free(nullptr);  // accepted, counts nothing
+    vek_free(nullptr); // accepted, counts nothing
     EXPECT_EQ(vek_saltest_heap_live(), live);
 }
 
@@ -42,7 +42,7 @@ TEST_F(SalTest, ReallocKeepsContents) {
     ASSERT_NE(q, nullptr);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(q[i], i + 1) << i;
     EXPECT_EQ(vek_saltest_heap_live(), heap_at_start_ + 1);
-    q = static_cast<unsigned char *>(vek_realloc(q, 8));  // shrink keeps the head
+    q = static_cast<unsigned char *>(vek_realloc(q, 8)); // shrink keeps the head
     ASSERT_NE(q, nullptr);
     for (int i = 0; i < 8; ++i) EXPECT_EQ(q[i], i + 1) << i;
     vek_free(q);
@@ -95,7 +95,7 @@ TEST_F(SalTest, RobustMallocWritesTheBlockAndCountsIt) {
     ASSERT_NE(p, nullptr);
     std::memset(p, 0xA5, 64);
     EXPECT_EQ(vek_saltest_robust_live(), robust_at_start_ + 1);
-    EXPECT_EQ(vek_saltest_heap_live(), heap_at_start_);  // robust blocks are counted apart
+    EXPECT_EQ(vek_saltest_heap_live(), heap_at_start_); // robust blocks are counted apart
     EXPECT_EQ(vek_nvm_robust_free(&p), VEK_ST_SUCCESS);
     EXPECT_EQ(p, nullptr);
     EXPECT_EQ(vek_saltest_robust_live(), robust_at_start_);
@@ -218,7 +218,7 @@ std::vector<bool> heap_outcomes(int calls) {
 struct AllocFaultCase {
     uint32_t nth;
     uint32_t count;
-    std::vector<bool> outcomes;  // of the next calls
+    std::vector<bool> outcomes; // of the next calls
     uint32_t fired;
 };
 
@@ -227,9 +227,9 @@ TEST_F(SalTest, AllocFaultPicksTheNthCallAndTheCount) {
         {1, 1, {false, true, true, true, true, true}, 1},
         {3, 1, {true, true, false, true, true, true}, 1},
         {2, 3, {true, false, false, false, true, true}, 3},
-        {4, 0, {true, true, true, false, false, false}, 3},  // 0: every call from the nth on
+        {4, 0, {true, true, true, false, false, false}, 3}, // 0: every call from the nth on
         {1, 0, {false, false, false, false, false, false}, 6},
-        {0, 1, {true, true, true, true, true, true}, 0},  // nth 0: disarmed
+        {0, 1, {true, true, true, true, true, true}, 0}, // nth 0: disarmed
     };
     for (const AllocFaultCase &c : cases) {
         SCOPED_TRACE(vektest::format("nth %u count %u", c.nth, c.count));
@@ -351,8 +351,8 @@ TEST_F(SalMutexTest, InitLockUnlockDestroy) {
     EXPECT_EQ(vek_mutex_unlock(&m), VEK_ST_SUCCESS);
     EXPECT_FALSE(held_elsewhere(&m));
     EXPECT_EQ(vek_mutex_destroy(&m), VEK_ST_SUCCESS);
-    for (int call : {VEK_SALTEST_MUTEX_INIT, VEK_SALTEST_MUTEX_LOCK, VEK_SALTEST_MUTEX_UNLOCK,
-                     VEK_SALTEST_MUTEX_DESTROY}) {
+    for (int call :
+         {VEK_SALTEST_MUTEX_INIT, VEK_SALTEST_MUTEX_LOCK, VEK_SALTEST_MUTEX_UNLOCK, VEK_SALTEST_MUTEX_DESTROY}) {
         EXPECT_EQ(vek_saltest_calls(call), 1u) << call;
     }
 }
@@ -391,9 +391,9 @@ TEST_F(SalMutexTest, InjectedLockFailureDoesNotLock) {
     vek_mutex_t m;
     ASSERT_EQ(vek_mutex_init(&m, VEK_MUTEX_SHARED), VEK_ST_SUCCESS);
     vek_saltest_fail_call(VEK_SALTEST_MUTEX_LOCK, 2, 1, VEK_ST_MUTEX_WAIT_ERROR);
-    EXPECT_EQ(vek_mutex_lock(&m), VEK_ST_SUCCESS);  // 1st call: real lock
+    EXPECT_EQ(vek_mutex_lock(&m), VEK_ST_SUCCESS); // 1st call: real lock
     EXPECT_EQ(vek_mutex_unlock(&m), VEK_ST_SUCCESS);
-    EXPECT_EQ(vek_mutex_lock(&m), VEK_ST_MUTEX_WAIT_ERROR);  // 2nd call fails
+    EXPECT_EQ(vek_mutex_lock(&m), VEK_ST_MUTEX_WAIT_ERROR); // 2nd call fails
     EXPECT_FALSE(held_elsewhere(&m));
     EXPECT_EQ(vek_saltest_calls(VEK_SALTEST_MUTEX_LOCK), 2u);
     EXPECT_EQ(vek_mutex_destroy(&m), VEK_ST_SUCCESS);
@@ -405,7 +405,7 @@ TEST_F(SalMutexTest, InjectedUnlockAndDestroyStatusesStillAct) {
     ASSERT_EQ(vek_mutex_lock(&m), VEK_ST_SUCCESS);
     vek_saltest_fail_call(VEK_SALTEST_MUTEX_UNLOCK, 1, 1, VEK_ST_MUTEX_POST_ERROR);
     EXPECT_EQ(vek_mutex_unlock(&m), VEK_ST_MUTEX_POST_ERROR);
-    EXPECT_FALSE(held_elsewhere(&m));  // unlocked all the same
+    EXPECT_FALSE(held_elsewhere(&m)); // unlocked all the same
     vek_saltest_fail_call(VEK_SALTEST_MUTEX_DESTROY, 1, 1, VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
     EXPECT_EQ(vek_mutex_destroy(&m), VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
     // Destroyed all the same: the memory can be initialised afresh.
@@ -418,7 +418,7 @@ TEST_F(SalMutexTest, InjectedInitFailureReturnsTheStatus) {
     vek_mutex_t m;
     vek_saltest_fail_call(VEK_SALTEST_MUTEX_INIT, 1, 1, VEK_ST_MUTEX_INIT_ERROR);
     EXPECT_EQ(vek_mutex_init(&m, VEK_MUTEX_SHARED), VEK_ST_MUTEX_INIT_ERROR);
-    ASSERT_EQ(vek_mutex_init(&m, VEK_MUTEX_SHARED), VEK_ST_SUCCESS);  // the next call is real
+    ASSERT_EQ(vek_mutex_init(&m, VEK_MUTEX_SHARED), VEK_ST_SUCCESS); // the next call is real
     EXPECT_EQ(vek_mutex_destroy(&m), VEK_ST_SUCCESS);
 }
 
@@ -553,7 +553,7 @@ TEST_F(SalMutexTest, LockAfterTheOwnerThreadExitedHoldsTheLockAndReportsIt) {
     vek_mutex_t m;
     ASSERT_EQ(vek_mutex_init(&m, VEK_MUTEX_SHARED), VEK_ST_SUCCESS);
     vek_st_t in_thread = VEK_ST_ERROR;
-    std::thread([&] { in_thread = vek_mutex_lock(&m); }).join();  // exits holding it
+    std::thread([&] { in_thread = vek_mutex_lock(&m); }).join(); // exits holding it
     ASSERT_EQ(in_thread, VEK_ST_SUCCESS);
     EXPECT_EQ(vek_mutex_lock(&m), VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
     EXPECT_TRUE(held_elsewhere(&m));
@@ -570,13 +570,13 @@ TEST(SalStrings, CaseInsensitiveCompare) {
     EXPECT_EQ(vek_stricmp("", ""), 0);
     EXPECT_LT(vek_stricmp("abc", "ABD"), 0);
     EXPECT_GT(vek_stricmp("abd", "ABC"), 0);
-    EXPECT_LT(vek_stricmp("ab", "ABC"), 0);  // a prefix sorts first
+    EXPECT_LT(vek_stricmp("ab", "ABC"), 0); // a prefix sorts first
     EXPECT_NE(vek_stricmp("a_b", "a-b"), 0);
 
     EXPECT_EQ(vek_strincmp("HelloX", "helloY", 5), 0);
     EXPECT_NE(vek_strincmp("HelloX", "helloY", 6), 0);
     EXPECT_EQ(vek_strincmp("abc", "xyz", 0), 0);
-    EXPECT_EQ(vek_strincmp("Ab", "aB", 100), 0);  // stops at the terminator
+    EXPECT_EQ(vek_strincmp("Ab", "aB", 100), 0); // stops at the terminator
     EXPECT_LT(vek_strincmp("ab", "abc", 3), 0);
 }
 
@@ -587,7 +587,7 @@ TEST(SalStrings, LengthAndCopy) {
     std::memset(buf, 'x', sizeof buf);
     EXPECT_EQ(vek_strcpy(buf, "copy"), buf);
     EXPECT_STREQ(buf, "copy");
-    EXPECT_EQ(buf[5], 'x');  // nothing written past the terminator
+    EXPECT_EQ(buf[5], 'x'); // nothing written past the terminator
 }
 
 // ---- byte order ------------------------------------------------------------

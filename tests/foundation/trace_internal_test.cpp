@@ -14,7 +14,7 @@
 
 namespace {
 
-struct Opaque;  // only pointed to
+struct Opaque; // only pointed to
 
 // ---- trace lines -----------------------------------------------------------
 
@@ -25,10 +25,9 @@ TEST(TraceLine, PrintsNameAndFieldsByteForByte) {
         vek::trace::line("vek_bitmap_reserve", {{"vekStatus", VEK_ST_SUCCESS}, {"base", 5u}});
         vek::trace::line("vek_no_fields", {});
     });
-    EXPECT_EQ(out,
-              "vek_bitmap_reserve map=1234 size=3 base=abcdef\n"
-              "vek_bitmap_reserve vekStatus=0 base=5\n"
-              "vek_no_fields\n");
+    EXPECT_EQ(out, "vek_bitmap_reserve map=1234 size=3 base=abcdef\n"
+                   "vek_bitmap_reserve vekStatus=0 base=5\n"
+                   "vek_no_fields\n");
 }
 
 struct WidenCase {
@@ -75,8 +74,9 @@ TEST(TraceLine, PointersPrintTheirAddress) {
     int object = 0;
     const char *text = "x";
     const Opaque *none = nullptr;
-    const std::string out = vektest::capture_stdout(
-        [&] { vek::trace::write_line("op", {{"obj", &object}, {"text", text}, {"none", none}}); });
+    const std::string out = vektest::capture_stdout([&] {
+        vek::trace::write_line("op", {{"obj", &object}, {"text", text}, {"none", none}});
+    });
     EXPECT_EQ(out, vektest::format("op obj=%llx text=%llx none=0\n", vektest::ptr(&object), vektest::ptr(text)));
     // The widening of a pointer never sign-extends, even with the top bit set.
     const auto high = reinterpret_cast<void *>(~uintptr_t{0} - 0xF);
@@ -96,13 +96,12 @@ TEST(TraceLine, LongLinesAreWrittenWhole) {
         // 60 fields given as an initializer list of Field built at run time.
         const uint64_t base = 0xFFFFFFFFFFFFFF00ull;
 #define F(i) vek::trace::Field(names[i].c_str(), base + (i))
-        vek::trace::write_line(
-            "vek_long_operation_name",
-            {F(0),  F(1),  F(2),  F(3),  F(4),  F(5),  F(6),  F(7),  F(8),  F(9),  F(10), F(11),
-             F(12), F(13), F(14), F(15), F(16), F(17), F(18), F(19), F(20), F(21), F(22), F(23),
-             F(24), F(25), F(26), F(27), F(28), F(29), F(30), F(31), F(32), F(33), F(34), F(35),
-             F(36), F(37), F(38), F(39), F(40), F(41), F(42), F(43), F(44), F(45), F(46), F(47),
-             F(48), F(49), F(50), F(51), F(52), F(53), F(54), F(55), F(56), F(57), F(58), F(59)});
+        vek::trace::write_line("vek_long_operation_name",
+                               {F(0),  F(1),  F(2),  F(3),  F(4),  F(5),  F(6),  F(7),  F(8),  F(9),  F(10), F(11),
+                                F(12), F(13), F(14), F(15), F(16), F(17), F(18), F(19), F(20), F(21), F(22), F(23),
+                                F(24), F(25), F(26), F(27), F(28), F(29), F(30), F(31), F(32), F(33), F(34), F(35),
+                                F(36), F(37), F(38), F(39), F(40), F(41), F(42), F(43), F(44), F(45), F(46), F(47),
+                                F(48), F(49), F(50), F(51), F(52), F(53), F(54), F(55), F(56), F(57), F(58), F(59)});
 #undef F
     });
     EXPECT_GT(out.size(), 1024u);
@@ -115,9 +114,9 @@ TEST(TraceLevelMask, OnlyBits4And8EnableTheLines) {
         bool on;
     };
     const Case cases[] = {
-        {0, false},  {1, false},  {2, false},  {3, false},         {16, false},
-        {32, false}, {19, false}, {~12u, false}, {4, true},          {8, true},
-        {12, true},  {5, true},   {9, true},   {0xFFFFFFFFu, true}, {0x80000004u, true},
+        {0, false},  {1, false},  {2, false},    {3, false},          {16, false},
+        {32, false}, {19, false}, {~12u, false}, {4, true},           {8, true},
+        {12, true},  {5, true},   {9, true},     {0xFFFFFFFFu, true}, {0x80000004u, true},
     };
     for (const Case &c : cases) {
         vektest::TraceLevel level(c.level);
@@ -216,7 +215,7 @@ TEST_F(MutexGuardTest, LocksAndReleaseUnlocks) {
     EXPECT_EQ(acc, VEK_ST_SUCCESS);
     EXPECT_FALSE(guard.held());
     EXPECT_FALSE(held_elsewhere(&m_));
-    guard.release(acc);  // a second release does nothing
+    guard.release(acc); // a second release does nothing
     EXPECT_EQ(vek_saltest_calls(VEK_SALTEST_MUTEX_UNLOCK), 1u);
 }
 
@@ -271,7 +270,7 @@ TEST_F(MutexGuardTest, UnlockFailureIsMerged) {
         vek_st_t acc = c.acc;
         guard.release(acc);
         EXPECT_EQ(acc, c.want);
-        EXPECT_FALSE(held_elsewhere(&m_));  // unlocked all the same
+        EXPECT_FALSE(held_elsewhere(&m_)); // unlocked all the same
     }
 }
 
@@ -317,14 +316,14 @@ TEST_F(MemoryHelpers, OverflowingProductsFailWithoutCallingTheAllocator) {
     Record *old = vek::heap_alloc_array<Record>(2);
     ASSERT_NE(old, nullptr);
     old[1].a = 77;
-    vek_saltest_reset();  // counts only the calls below
+    vek_saltest_reset(); // counts only the calls below
     EXPECT_EQ(vek::heap_realloc_array(old, too_many_records), nullptr);
-    EXPECT_EQ(old[1].a, 77u);  // old block intact
+    EXPECT_EQ(old[1].a, 77u); // old block intact
 
     Record *sentinel = old;
     Record *out = sentinel;
     EXPECT_EQ(vek::robust_alloc_array<Record>(too_many_records, &out, VEK_NVM_ZERO_FILL), VEK_ST_NO_MEMORY);
-    EXPECT_EQ(out, sentinel);  // untouched on failure
+    EXPECT_EQ(out, sentinel); // untouched on failure
     Big *big = nullptr;
     EXPECT_EQ(vek::robust_alloc_array<Big>(too_many_bigs, &big, VEK_NVM_NO_FILL), VEK_ST_NO_MEMORY);
     EXPECT_EQ(big, nullptr);
@@ -341,7 +340,7 @@ TEST_F(MemoryHelpers, ArraysOfTheRightSizeAreAllocated) {
     words = vek::heap_realloc_array(words, 1000);
     ASSERT_NE(words, nullptr);
     EXPECT_EQ(words[3], 9u);
-    words[999] = 1;  // the whole new size is usable (checked under ASan)
+    words[999] = 1; // the whole new size is usable (checked under ASan)
     vek_free(words);
 
     Record *records = nullptr;
@@ -375,12 +374,12 @@ TEST_F(MemoryHelpers, AllocationFailuresArePassedOn) {
 
 TEST_F(MemoryHelpers, RobustFreeNullsTheHolderAndPassesTheStatusOn) {
     Record *r = nullptr;
-    EXPECT_EQ(vek::robust_free(&r), VEK_ST_SUCCESS);  // a null holder is accepted
+    EXPECT_EQ(vek::robust_free(&r), VEK_ST_SUCCESS); // a null holder is accepted
     ASSERT_EQ(vek::robust_alloc(&r, VEK_NVM_NO_FILL), VEK_ST_SUCCESS);
     vek_saltest_fail_call(VEK_SALTEST_ROBUST_FREE, 1, 1, VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
     EXPECT_EQ(vek::robust_free(&r), VEK_ST_PTHREAD_MUTEX_OWNER_DEAD);
     EXPECT_EQ(r, nullptr);
-    EXPECT_EQ(vek_saltest_robust_live(), robust_at_start_);  // released all the same
+    EXPECT_EQ(vek_saltest_robust_live(), robust_at_start_); // released all the same
 }
 
 } // namespace

@@ -37,15 +37,21 @@ void length_fields(const Bytes &b, size_t *pos, std::vector<size_t> *out, std::v
     counts->push_back(*pos);
     const uint32_t count = be32(b, *pos);
     *pos += 4;
-    for (uint32_t i = 0; i < count && static_cast<int32_t>(count) > 0; ++i) {
+    for (uint32_t i = 0; i<count &&static_cast<int32_t>(count)> 0; ++i) {
         out->push_back(*pos);
         *pos += 4 + be32(b, *pos);
         const uint32_t type = be32(b, *pos);
         *pos += 4;
         switch (type) {
         case VEK_MAP_TYPE_STR:
-        case VEK_MAP_TYPE_BIN: out->push_back(*pos); *pos += 4 + be32(b, *pos); break;
-        case VEK_MAP_TYPE_MAP: *pos += 4; length_fields(b, pos, out, counts); break;
+        case VEK_MAP_TYPE_BIN:
+            out->push_back(*pos);
+            *pos += 4 + be32(b, *pos);
+            break;
+        case VEK_MAP_TYPE_MAP:
+            *pos += 4;
+            length_fields(b, pos, out, counts);
+            break;
         case VEK_MAP_TYPE_I64:
         case VEK_MAP_TYPE_U64:
         case VEK_MAP_TYPE_DOUBLE: *pos += 8; break;
@@ -195,7 +201,8 @@ TEST_F(DecodeRandomTest, MutatedTruncatedAndInflatedEncodings) {
         switch (below(4)) {
         case 0: { // a few random byte mutations
             const uint32_t n = 1 + below(4);
-            for (uint32_t i = 0; i < n; ++i) bad[below(static_cast<uint32_t>(bad.size()))] = static_cast<uint8_t>(rng_());
+            for (uint32_t i = 0; i < n; ++i)
+                bad[below(static_cast<uint32_t>(bad.size()))] = static_cast<uint8_t>(rng_());
             what += " mutated";
             break;
         }
@@ -211,8 +218,9 @@ TEST_F(DecodeRandomTest, MutatedTruncatedAndInflatedEncodings) {
             length_fields(good, &walked, &fields, &counts);
             EXPECT_EQ(walked, good.size());
             // Mostly a real count or length word, sometimes any word.
-            const uint32_t pos = below(4) != 0 ? static_cast<uint32_t>(fields[below(static_cast<uint32_t>(fields.size()))])
-                                               : below(static_cast<uint32_t>(bad.size()) - 3);
+            const uint32_t pos = below(4) != 0
+                                     ? static_cast<uint32_t>(fields[below(static_cast<uint32_t>(fields.size()))])
+                                     : below(static_cast<uint32_t>(bad.size()) - 3);
             const uint32_t left = static_cast<uint32_t>(bad.size()) - pos - 4;
             const uint32_t v = below(5) == 0 ? left + 1 : kLengths[below(4)];
             for (int s = 0; s < 4; ++s) bad[pos + s] = static_cast<uint8_t>(v >> (24 - 8 * s));

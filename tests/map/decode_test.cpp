@@ -123,11 +123,21 @@ uint32_t bits_of(float f) {
 }
 
 TEST_F(DecodeTest, FloatsAreRebuiltExactly) {
-    const std::vector<float> values{1.5f, -1.5f, 1.0f, 0.1f, -3.25e-5f, 1e30f, std::ldexp(1.0f, 100),
-                                    std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(),
-                                    std::numeric_limits<float>::min(), std::numeric_limits<float>::denorm_min(),
-                                    -std::numeric_limits<float>::denorm_min(), std::ldexp(1.0f, -140) * 3.0f,
-                                    16777215.0f, 0.0f};
+    const std::vector<float> values{1.5f,
+                                    -1.5f,
+                                    1.0f,
+                                    0.1f,
+                                    -3.25e-5f,
+                                    1e30f,
+                                    std::ldexp(1.0f, 100),
+                                    std::numeric_limits<float>::max(),
+                                    -std::numeric_limits<float>::max(),
+                                    std::numeric_limits<float>::min(),
+                                    std::numeric_limits<float>::denorm_min(),
+                                    -std::numeric_limits<float>::denorm_min(),
+                                    std::ldexp(1.0f, -140) * 3.0f,
+                                    16777215.0f,
+                                    0.0f};
     for (float v : values) EXPECT_EQ(bits_of(decode_float(bits_of(v))), bits_of(v)) << v;
     // Exponent 255 (infinity and NaN) gives an infinity of the pattern's sign.
     EXPECT_EQ(decode_float(0x7F800000u), std::numeric_limits<float>::infinity());
@@ -300,7 +310,7 @@ TEST_F(DecodeTest, UnallocatableLengthsAreNoMemoryAndStopReading) {
         r.in = c.stream;
         EXPECT_EQ(vek_map_decode_from(map_, VecReader::fn, &r), VEK_ST_NO_MEMORY) << c.what;
         EXPECT_EQ(r.pos, c.stream.size()) << c.what; // nothing read after the length
-        EXPECT_EQ(map_->count, 0) << c.what;        // the destination is cleared
+        EXPECT_EQ(map_->count, 0) << c.what;         // the destination is cleared
         ASSERT_EQ(vek_map_set_i32_ll(map_, "before", 1, 0), 0u);
         EXPECT_EQ(maptest::decode(map_, c.stream), VEK_ST_NO_MEMORY) << c.what;
         EXPECT_EQ(map_->count, 0) << c.what;
@@ -308,9 +318,9 @@ TEST_F(DecodeTest, UnallocatableLengthsAreNoMemoryAndStopReading) {
 }
 
 TEST_F(DecodeTest, MemoryDecodeRefusesLengthsPastTheEndWithoutAllocating) {
-    for (const Bytes &in : {Stream().u32(1).u32(0x7FFFFFFFu).bytes(),
-                            Stream().u32(1).key("k", 1).u32(0x10000000u).raw("abc").bytes(),
-                            Stream().u32(1).key("k", 3).u32(5).raw("abcd").bytes()}) {
+    for (const Bytes &in :
+         {Stream().u32(1).u32(0x7FFFFFFFu).bytes(), Stream().u32(1).key("k", 1).u32(0x10000000u).raw("abc").bytes(),
+          Stream().u32(1).key("k", 3).u32(5).raw("abcd").bytes()}) {
         ASSERT_EQ(vek_map_set_i32_ll(map_, "before", 1, 0), 0u);
         vek_saltest_reset();
         EXPECT_EQ(maptest::decode(map_, in), VEK_ST_MAP_CALLBACK_ERROR);
@@ -399,8 +409,8 @@ TEST_F(DecodeTest, OtherNegativeReadResultsAreInternalErrorsWithErrorLine) {
         }();
         EXPECT_EQ(st, c.status) << c.call;
         if (c.line) {
-            EXPECT_EQ(out, format("vek_map_decode_from vek_map=%llx rdfn=%llx arg=%llx rc=%llx errno=%llx\n",
-                                  ptr(map_), ptr(reinterpret_cast<void *>(&VecReader::fn)), ptr(&r),
+            EXPECT_EQ(out, format("vek_map_decode_from vek_map=%llx rdfn=%llx arg=%llx rc=%llx errno=%llx\n", ptr(map_),
+                                  ptr(reinterpret_cast<void *>(&VecReader::fn)), ptr(&r),
                                   static_cast<unsigned long long>(static_cast<long long>(c.rc)),
                                   static_cast<unsigned long long>(static_cast<long long>(errno))))
                 << c.call;
@@ -430,9 +440,10 @@ TEST_F(DecodeTest, TraceLines) {
     r.in = Stream().u32(1).key("k", 4).u32(1).bytes();
     std::string out = traced([&] { vek_map_decode_from(map_, VecReader::fn, &r); });
     // The entry goes in through the set path, which copies its key with vek_map_strdup.
-    EXPECT_TRUE(maptest::trace_matches(
-        out, format("vek_map_decode_from vek_map=%llx rdfn=%llx arg=%llx\n", ptr(map_), fn, ptr(&r)) +
-                 maptest::strdup_lines(ptr(map_->keys[0])) + "vek_map_decode_from vekStatus=0\n"));
+    EXPECT_TRUE(
+        maptest::trace_matches(out,
+                               format("vek_map_decode_from vek_map=%llx rdfn=%llx arg=%llx\n", ptr(map_), fn, ptr(&r)) +
+                                   maptest::strdup_lines(ptr(map_->keys[0])) + "vek_map_decode_from vekStatus=0\n"));
     // A failed count read: no exit line; a null reader: no exit line.
     VecReader empty;
     out = traced([&] { vek_map_decode_from(map_, VecReader::fn, &empty); });

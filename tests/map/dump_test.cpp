@@ -135,8 +135,7 @@ const ValueCase kValueCases[] = {
     {"float", [](vek_map_t *m) { vek_map_set_float_ll(m, "k", 1.5f, 1); }, "(float) 1.500000\n"},
     {"float small", [](vek_map_t *m) { vek_map_set_float_ll(m, "k", -0.25f, 1); }, "(float) -0.250000\n"},
     {"double", [](vek_map_t *m) { vek_map_set_double_ll(m, "k", 1.5, 1); }, "(double) 1.500000e+00\n"},
-    {"double large", [](vek_map_t *m) { vek_map_set_double_ll(m, "k", -12345678.9, 1); },
-     "(double) -1.234568e+07\n"},
+    {"double large", [](vek_map_t *m) { vek_map_set_double_ll(m, "k", -12345678.9, 1); }, "(double) -1.234568e+07\n"},
     {"str", [](vek_map_t *m) { vek_map_set_str_ll(m, "k", vek_map_strdup("a b=c"), 1); }, "(str) a b=c\n"},
     {"str empty", [](vek_map_t *m) { vek_map_set_str_ll(m, "k", vek_map_strdup(""), 1); }, "(str) \n"},
     {"str without storage", [](vek_map_t *m) { vek_map_set_value_ll(m, "k", make_node(VEK_MAP_TYPE_STR), 1); },
@@ -184,11 +183,11 @@ TEST_F(DumpTest, OpenLineContinuesWithTheNextEntry) {
 TEST_F(DumpTest, AnnotationListsEveryI32IdInEntryOrder) {
     ASSERT_EQ(vek_map_set_i32_ll(map_, "port.ID", 5, 0), VEK_ST_SUCCESS);
     vek_map_t *child = map_->values[0]->payload.map;
-    ASSERT_EQ(vek_map_set_u32_ll(child, "id", 7, 0), VEK_ST_SUCCESS);          // u32: nothing
+    ASSERT_EQ(vek_map_set_u32_ll(child, "id", 7, 0), VEK_ST_SUCCESS);                   // u32: nothing
     ASSERT_EQ(vek_map_set_str_ll(child, "Id", vek_map_strdup("8"), 0), VEK_ST_SUCCESS); // str: nothing
-    ASSERT_EQ(vek_map_set_value_ll(child, "id", nullptr, 0), VEK_ST_SUCCESS);  // no node: nothing
+    ASSERT_EQ(vek_map_set_value_ll(child, "id", nullptr, 0), VEK_ST_SUCCESS);           // no node: nothing
     ASSERT_EQ(vek_map_set_i32_ll(child, "id", 6, 0), VEK_ST_SUCCESS);
-    ASSERT_EQ(vek_map_set_i32_ll(child, "ids", 9, 0), VEK_ST_SUCCESS);         // other key: nothing
+    ASSERT_EQ(vek_map_set_i32_ll(child, "ids", 9, 0), VEK_ST_SUCCESS); // other key: nothing
     expect_indented("    port[ID=5][id=6] = (map) \n"
                     "        ID = (i32) 5\n"
                     "        id = (u32) 7\n"
@@ -307,10 +306,10 @@ TEST_F(DumpTest, FullPathLongerThanTheBufferIsCut) {
     ASSERT_EQ(vek_map_set_i32_ll(map_, (a + "." + b + ".id").c_str(), 4, 1), VEK_ST_SUCCESS);
     ASSERT_EQ(vek_map_set_i32_ll(map_, "z", 2, 1), VEK_ST_SUCCESS);
     const std::string cut = (a + "." + b + "[id=4]").substr(0, 1023);
-    EXPECT_EQ(full(), a + " = (map) \n" +                         //
-                          cut + " = (map) \n" +                   //
-                          cut + "c = (i32) 1\n" +                 //
-                          cut + "id = (i32) 4\n" +                //
+    EXPECT_EQ(full(), a + " = (map) \n" +          //
+                          cut + " = (map) \n" +    //
+                          cut + "c = (i32) 1\n" +  //
+                          cut + "id = (i32) 4\n" + //
                           "z = (i32) 2\n");
 }
 
@@ -422,8 +421,7 @@ TEST_F(DumpTest, InvalidTopMapPrintsOnlyTraceLines) {
     EXPECT_EQ(vektest::capture_stdout([] { vek_map_dump_to_console(nullptr); }),
               "dump_to_console vek_map=0 indentBy=4\ndump_to_console vekStatus=67\n");
     EXPECT_EQ(vektest::capture_stdout([&] { vek_map_dump_to_stream(nullptr, s.file()); }),
-              format("dump_to_stream vek_map=0 stream=%llx indentBy=4\ndump_to_stream vekStatus=67\n",
-                     ptr(s.file())));
+              format("dump_to_stream vek_map=0 stream=%llx indentBy=4\ndump_to_stream vekStatus=67\n", ptr(s.file())));
     EXPECT_EQ(vektest::capture_stdout([&] { vek_map_dump_full_map(nullptr, s.file()); }),
               format("vek_map_dump_full_map vek_map=0 stream=%llx\nvek_map_dump_full_map vekStatus=67\n",
                      ptr(s.file())));
@@ -436,12 +434,12 @@ TEST_F(DumpTest, FullPathTraceIsOneEntryAndExit) {
     vektest::TraceLevel trace(4);
     MemStream s;
     EXPECT_EQ(vektest::capture_stdout([&] { vek_map_dump_full_map(map_, s.file()); }),
-              format("vek_map_dump_full_map vek_map=%llx stream=%llx\nvek_map_dump_full_map vekStatus=0\n",
-                     ptr(map_), ptr(s.file())));
+              format("vek_map_dump_full_map vek_map=%llx stream=%llx\nvek_map_dump_full_map vekStatus=0\n", ptr(map_),
+                     ptr(s.file())));
     vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 1, 1);
     EXPECT_EQ(vektest::capture_stdout([&] { vek_map_dump_full_map(map_, s.file()); }),
-              format("vek_map_dump_full_map vek_map=%llx stream=%llx\nvek_map_dump_full_map vekStatus=2\n",
-                     ptr(map_), ptr(s.file())));
+              format("vek_map_dump_full_map vek_map=%llx stream=%llx\nvek_map_dump_full_map vekStatus=2\n", ptr(map_),
+                     ptr(s.file())));
 }
 
 } // namespace

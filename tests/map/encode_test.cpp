@@ -214,7 +214,7 @@ TEST_F(EncodeTest, MemoryWriterCountersNeverOverflow) {
     int32_t len = -1;
     EXPECT_EQ(vek_map_encode(map_, &buf, &len), VEK_ST_MAP_CALLBACK_ERROR);
     EXPECT_EQ(buf, nullptr);
-    EXPECT_EQ(len, 4 + 4 + 4 + 4 + 4); // count, key length, key, type, block length
+    EXPECT_EQ(len, 4 + 4 + 4 + 4 + 4);   // count, key length, key, type, block length
     node->payload.bin.len = 0x7FFFFC00u; // just past the largest capacity
     EXPECT_EQ(vek_map_encode(map_, &buf, &len), VEK_ST_MAP_CALLBACK_ERROR);
     EXPECT_EQ(buf, nullptr);
@@ -275,7 +275,8 @@ TEST_F(EncodeTest, TraceLinesOfEncode) {
     int32_t len = 0;
     const std::string out = traced(4, [&] { vek_map_encode(map_, &buf, &len); });
     const std::string inner_prefix = format("vek_map_encode_to vek_map=%llx wrfn=", ptr(map_));
-    const std::string first = format("vek_map_encode vek_map=%llx buf=%llx len=%llx\n", ptr(map_), ptr(&buf), ptr(&len));
+    const std::string first =
+        format("vek_map_encode vek_map=%llx buf=%llx len=%llx\n", ptr(map_), ptr(&buf), ptr(&len));
     const std::string last = format("vek_map_encode vekStatus=0 buf=%llx len=4\n", ptr(buf));
     ASSERT_EQ(out.rfind(first, 0), 0u) << out;
     EXPECT_NE(out.find(inner_prefix), std::string::npos) << out;

@@ -125,8 +125,8 @@ TEST_F(FormatDocTest, WorkedExampleDecodesToTheTreeDescribed) {
     // The entry without a node (type -1) is skipped: eight entries, in order.
     ASSERT_EQ(map_->count, 8);
     const std::vector<std::pair<std::string, int32_t>> expect{
-        {"name", VEK_MAP_TYPE_STR},   {"port", VEK_MAP_TYPE_MAP},  {"mac", VEK_MAP_TYPE_BIN},
-        {"offset", VEK_MAP_TYPE_I32}, {"budget", VEK_MAP_TYPE_I64}, {"serial", VEK_MAP_TYPE_U64},
+        {"name", VEK_MAP_TYPE_STR},   {"port", VEK_MAP_TYPE_MAP},    {"mac", VEK_MAP_TYPE_BIN},
+        {"offset", VEK_MAP_TYPE_I32}, {"budget", VEK_MAP_TYPE_I64},  {"serial", VEK_MAP_TYPE_U64},
         {"gain", VEK_MAP_TYPE_FLOAT}, {"ratio", VEK_MAP_TYPE_DOUBLE}};
     for (int32_t i = 0; i < map_->count; ++i) {
         EXPECT_STREQ(map_->keys[i], expect[static_cast<size_t>(i)].first.c_str()) << i;

@@ -54,7 +54,9 @@ public:
         return *this;
     }
     // Key length and key bytes, then the type code.
-    Stream &key(const std::string &k, int32_t type) { return u32(static_cast<uint32_t>(k.size())).raw(k).u32(static_cast<uint32_t>(type)); }
+    Stream &key(const std::string &k, int32_t type) {
+        return u32(static_cast<uint32_t>(k.size())).raw(k).u32(static_cast<uint32_t>(type));
+    }
     const Bytes &bytes() const { return bytes_; }
 
 private:

@@ -433,9 +433,9 @@ TEST_F(ModelTest, TraceLinesOfSet) {
               "vek_map_set_double_ll vek_map=0 checkForKey=1\nvek_map_set_double_ll vekStatus=67\n");
     void *bytes = vek_map_malloc(2);
     out = traced([&] { vek_map_set_bin_ll(map_, "e", bytes, 2, 1); });
-    EXPECT_TRUE(trace_matches(out, format("vek_map_set_bin_ll vek_map=%llx value=%llx len=2 checkForKey=1\n", m,
-                                          ptr(bytes)) +
-                                       strdup_lines(key(4)) + "vek_map_set_bin_ll vekStatus=0\n"));
+    EXPECT_TRUE(
+        trace_matches(out, format("vek_map_set_bin_ll vek_map=%llx value=%llx len=2 checkForKey=1\n", m, ptr(bytes)) +
+                               strdup_lines(key(4)) + "vek_map_set_bin_ll vekStatus=0\n"));
     char *s = maptest::text("s");
     out = traced([&] { vek_map_set_str_ll(map_, "f", s, 1); });
     EXPECT_TRUE(trace_matches(out, format("vek_map_set_str_ll vek_map=%llx value=%llx checkForKey=1\n", m, ptr(s)) +
@@ -450,8 +450,8 @@ TEST_F(ModelTest, TraceLinesOfGet) {
     ASSERT_EQ(vek_map_set_i32_ll(map_, "a", -2, 1), 0u);
     int32_t v = 0;
     EXPECT_EQ(traced([&] { vek_map_get_i32(map_, "a", &v); }),
-              format("vek_map_get_i32 vek_map=%llx value=%llx\nvek_map_get_i32 vekStatus=0 value=fffffffffffffffe\n",
-                     m, ptr(&v)));
+              format("vek_map_get_i32 vek_map=%llx value=%llx\nvek_map_get_i32 vekStatus=0 value=fffffffffffffffe\n", m,
+                     ptr(&v)));
     // An unresolved key prints no exit line; a type mismatch does.
     EXPECT_EQ(traced([&] { vek_map_get_i32(map_, "zz", &v); }),
               format("vek_map_get_i32 vek_map=%llx value=%llx\n", m, ptr(&v)));
@@ -604,7 +604,8 @@ TEST_F(ModelTest, StoringASlotsOwnStorageBackKeepsIt) {
     const unsigned long long m = ptr(map_);
     EXPECT_EQ(traced([&] { EXPECT_EQ(vek_map_set_str_ll(map_, "s", s, 1), 0u); }),
               format("vek_map_set_str_ll vek_map=%llx value=%llx checkForKey=1\n"
-                     "vek_map_set_str_ll vekStatus=0\n", m, ptr(s)));
+                     "vek_map_set_str_ll vekStatus=0\n",
+                     m, ptr(s)));
     EXPECT_EQ(vek_map_set_bin_ll(map_, "B", bytes, 3, 1), 0u);
     EXPECT_EQ(vek_map_set_map_ll(map_, "m", child, 1), 0u);
     EXPECT_EQ(vek_saltest_heap_live(), live);

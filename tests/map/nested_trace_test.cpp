@@ -125,29 +125,28 @@ TEST_F(NestedTraceTest, SetThatReplacesATextAndAMap) {
     vek_map_value_t *m_node = map_->values[1];
     const vek_map_t *mm = m_node->payload.map;
     const vek_map_t *sub = child_of(mm, 2);
-    const std::string expected =
-        format("vek_map_set_i32_ll vek_map=%llx value=5 checkForKey=1\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_destroy vek_map=%llx\n"
-               "vek_map_clear vek_map=%llx\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_destroy vek_map=%llx\n"
-               "vek_map_clear vek_map=%llx\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_clear vekStatus=0\n"
-               "vek_map_destroy vekStatus=0\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_clear vekStatus=0\n"
-               "vek_map_destroy vekStatus=0\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_set_i32_ll vekStatus=0\n",
-               m, ptr(m_node), ptr(mm), ptr(mm), ptr(mm->values[0]), ptr(mm->values[1]), ptr(mm->values[2]),
-               ptr(sub), ptr(sub), ptr(sub->values[0]));
+    const std::string expected = format("vek_map_set_i32_ll vek_map=%llx value=5 checkForKey=1\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_destroy vek_map=%llx\n"
+                                        "vek_map_clear vek_map=%llx\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_destroy vek_map=%llx\n"
+                                        "vek_map_clear vek_map=%llx\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_clear vekStatus=0\n"
+                                        "vek_map_destroy vekStatus=0\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_clear vekStatus=0\n"
+                                        "vek_map_destroy vekStatus=0\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_set_i32_ll vekStatus=0\n",
+                                        m, ptr(m_node), ptr(mm), ptr(mm), ptr(mm->values[0]), ptr(mm->values[1]),
+                                        ptr(mm->values[2]), ptr(sub), ptr(sub), ptr(sub->values[0]));
     out = traced([&] { EXPECT_EQ(vek_map_set_i32_ll(map_, "m", 5, 1), 0u); });
     EXPECT_EQ(out, expected);
     int32_t v = 0;
@@ -204,33 +203,32 @@ TEST_F(NestedTraceTest, ClearOfATwoLevelTree) {
     const vek_map_t *nn = child_of(mm, 1);
     const vek_map_value_t *b = map_->values[3];
     // Entries in index order; each map node's lines enclose its child's.
-    const std::string expected =
-        format("vek_map_clear vek_map=%llx\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_destroy vek_map=%llx\n"
-               "vek_map_clear vek_map=%llx\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_destroy vek_map=%llx\n"
-               "vek_map_clear vek_map=%llx\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_clear vekStatus=0\n"
-               "vek_map_destroy vekStatus=0\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_clear vekStatus=0\n"
-               "vek_map_destroy vekStatus=0\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_free_value v=0\n"
-               "vek_map_free_value vekStatus=1\n"
-               "vek_map_free_value v=%llx\n"
-               "vek_map_free_value vekStatus=0\n"
-               "vek_map_clear vekStatus=0\n",
-               ptr(map_), ptr(a), ptr(mn), ptr(mm), ptr(mm), ptr(mm->values[0]), ptr(mm->values[1]), ptr(nn),
-               ptr(nn), ptr(nn->values[0]), ptr(b));
+    const std::string expected = format("vek_map_clear vek_map=%llx\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_destroy vek_map=%llx\n"
+                                        "vek_map_clear vek_map=%llx\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_destroy vek_map=%llx\n"
+                                        "vek_map_clear vek_map=%llx\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_clear vekStatus=0\n"
+                                        "vek_map_destroy vekStatus=0\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_clear vekStatus=0\n"
+                                        "vek_map_destroy vekStatus=0\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_free_value v=0\n"
+                                        "vek_map_free_value vekStatus=1\n"
+                                        "vek_map_free_value v=%llx\n"
+                                        "vek_map_free_value vekStatus=0\n"
+                                        "vek_map_clear vekStatus=0\n",
+                                        ptr(map_), ptr(a), ptr(mn), ptr(mm), ptr(mm), ptr(mm->values[0]),
+                                        ptr(mm->values[1]), ptr(nn), ptr(nn), ptr(nn->values[0]), ptr(b));
     const std::string out = traced([&] { EXPECT_EQ(vek_map_clear(map_), 0u); });
     EXPECT_EQ(out, expected);
     EXPECT_EQ(map_->count, 0);
@@ -297,8 +295,8 @@ TEST_F(NestedTraceTest, DeepTreeNestsEveryLevel) {
     }
     expected += "vek_map_clear vekStatus=0\n";
     const std::string out = traced([&] { EXPECT_EQ(vek_map_clear(map_), 0u); });
-    EXPECT_TRUE(out == expected) << "output of " << out.size() << " bytes differs from the expected "
-                                 << expected.size() << " bytes";
+    EXPECT_TRUE(out == expected) << "output of " << out.size() << " bytes differs from the expected " << expected.size()
+                                 << " bytes";
     EXPECT_EQ(map_->count, 0);
 }
 
@@ -399,7 +397,8 @@ TEST_F(NestedTraceTest, DecodeFailureThatClears) {
     const std::string rest = format("rdfn=%llx arg=%llx\n", ptr(reinterpret_cast<void *>(&ProbeReader::fn)), ptr(&pr));
     EXPECT_TRUE(trace_matches(out, decode_from_entry(map_, &pr) + k_key +
                                        "vek_map_create map={}\nvek_map_create vekStatus=0\n"
-                                       "vek_map_decode_from vek_map={C} " + rest +
+                                       "vek_map_decode_from vek_map={C} " +
+                                       rest +
                                        "vek_map_strdup str={}\nvek_map_strdup dstr={}\n"
                                        "vek_map_clear vek_map={C}\n"
                                        "vek_map_free_value v={}\nvek_map_free_value vekStatus=0\n"
@@ -453,7 +452,8 @@ TEST_F(NestedTraceTest, DecodeFailureReleasesTheChild) {
     const std::string rest = format("rdfn=%llx arg=%llx\n", ptr(reinterpret_cast<void *>(&ProbeReader::fn)), ptr(&pr));
     EXPECT_TRUE(trace_matches(out, decode_from_entry(map_, &pr) +
                                        "vek_map_create map={}\nvek_map_create vekStatus=0\n"
-                                       "vek_map_decode_from vek_map={C} " + rest +
+                                       "vek_map_decode_from vek_map={C} " +
+                                       rest +
                                        "vek_map_strdup str={}\nvek_map_strdup dstr={}\n"
                                        "vek_map_destroy vek_map={C}\n"
                                        "vek_map_clear vek_map={C}\n"

@@ -33,7 +33,7 @@ protected:
         std::string c;
         switch (below(6)) {
         case 0: return c; // empty component
-        case 1: // a well-formed selector
+        case 1:           // a well-formed selector
             c.assign(1, below(2) != 0 ? 'a' : 'b');
             c += below(2) ? "[k=" : "[s=";
             c += std::to_string(below(3));
@@ -114,7 +114,8 @@ void PathRandom::run_rounds(int rounds) {
         ASSERT_EQ(vek_map_clear(map_), 0u);
         for (int step = 0; step < 60; ++step) {
             const std::string p = path();
-            const std::string what = "round " + std::to_string(round) + " step " + std::to_string(step) + " path [" + p + "]";
+            const std::string what =
+                "round " + std::to_string(round) + " step " + std::to_string(step) + " path [" + p + "]";
             const bool simple = p.find('[') == std::string::npos;
             switch (below(6)) {
             case 0:
@@ -178,7 +179,8 @@ void PathRandom::run_rounds(int rounds) {
             case 4: { // delete: top level only
                 const int32_t before = map_->count;
                 const vek_st_t st = vek_map_delete(map_, p.c_str());
-                EXPECT_TRUE(one_of(st, {0, VEK_ST_MAP_KEY_NOT_EXIST, VEK_ST_MAP_INVALID_MAP, VEK_ST_MAP_INVALID_SEARCH}))
+                EXPECT_TRUE(
+                    one_of(st, {0, VEK_ST_MAP_KEY_NOT_EXIST, VEK_ST_MAP_INVALID_MAP, VEK_ST_MAP_INVALID_SEARCH}))
                     << what << " status " << st;
                 EXPECT_EQ(map_->count, st == 0 ? before - 1 : before) << what;
                 if (simple && p.find('.') != std::string::npos) { // keys never hold a dot

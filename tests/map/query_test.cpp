@@ -192,16 +192,16 @@ struct CollectCase {
 
 TEST_F(QueryTest, GetAllValues) {
     const CollectCase cases[] = {
-        {"r", 1, 8, 2, {0, 2}},       // prefix search, entry order
-        {"r", 0, 8, 0, {}},           // whole key: no match
-        {"rx", 0, 8, 2, {0, 2}},      // whole key, case ignored
-        {"rx", 0, 1, 1, {0}},         // stops at maxValues
-        {"tx", 0, 8, 1, {1}},         //
-        {"Rxyz", 2, 8, 2, {0, 2}},    // only the first keyLength characters count
-        {"", 0, 8, 0, {}},            // an empty key matches no (non-empty) key
-        {"x", 1, 8, 0, {}},           //
-        {"rx", 0, 0, 0, {}},          // maxValues 0
-        {"rx", 3, 8, 2, {0, 2}},      // keyLength beyond both texts: whole-text compare
+        {"r", 1, 8, 2, {0, 2}},    // prefix search, entry order
+        {"r", 0, 8, 0, {}},        // whole key: no match
+        {"rx", 0, 8, 2, {0, 2}},   // whole key, case ignored
+        {"rx", 0, 1, 1, {0}},      // stops at maxValues
+        {"tx", 0, 8, 1, {1}},      //
+        {"Rxyz", 2, 8, 2, {0, 2}}, // only the first keyLength characters count
+        {"", 0, 8, 0, {}},         // an empty key matches no (non-empty) key
+        {"x", 1, 8, 0, {}},        //
+        {"rx", 0, 0, 0, {}},       // maxValues 0
+        {"rx", 3, 8, 2, {0, 2}},   // keyLength beyond both texts: whole-text compare
     };
     for (const CollectCase &c : cases) {
         SCOPED_TRACE(format("key %s, keyLength %u, maxValues %u", c.key, c.keyLength, c.maxValues));
@@ -239,10 +239,19 @@ TEST_F(QueryTest, IthKeyValue) {
         int32_t entry; // expected node's entry index
     };
     const Case cases[] = {
-        {0, "rx", 0, 0},     {1, "rx", 0, 2},     {1, "RX", 0, 2},     {2, "rx", VEK_ST_MAP_INVALID_INDEX, -1},
-        {-1, "rx", VEK_ST_MAP_INVALID_INDEX, -1},  {0, "tx", 0, 1},     {0, "r", VEK_ST_MAP_INVALID_INDEX, -1},
-        {0, "", 0, 0},       {2, "", 0, 2},       {0, nullptr, 0, 0},  {1, nullptr, 0, 1},
-        {3, "", VEK_ST_MAP_INVALID_INDEX, -1},     {-1, nullptr, VEK_ST_MAP_INVALID_INDEX, -1},
+        {0, "rx", 0, 0},
+        {1, "rx", 0, 2},
+        {1, "RX", 0, 2},
+        {2, "rx", VEK_ST_MAP_INVALID_INDEX, -1},
+        {-1, "rx", VEK_ST_MAP_INVALID_INDEX, -1},
+        {0, "tx", 0, 1},
+        {0, "r", VEK_ST_MAP_INVALID_INDEX, -1},
+        {0, "", 0, 0},
+        {2, "", 0, 2},
+        {0, nullptr, 0, 0},
+        {1, nullptr, 0, 1},
+        {3, "", VEK_ST_MAP_INVALID_INDEX, -1},
+        {-1, nullptr, VEK_ST_MAP_INVALID_INDEX, -1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(format("idx %d, key %s", c.idx, c.key != nullptr ? c.key : "(null)"));
@@ -373,13 +382,12 @@ TEST_F(QueryTraceTest, IthKeyValueMatchAndMiss) {
 // key is read before the operation answers VEK_ST_MAP_INVALID_INDEX.
 TEST_F(QueryTraceTest, IthKeyValueNegativeIndexWalksEveryEntry) {
     vek_map_value_t *value = kSentinel;
-    const std::string out = hide_length_address(traced([&] {
-        EXPECT_EQ(vek_map_get_ith_key_value(map_, -1, "rx", &value), VEK_ST_MAP_INVALID_INDEX);
-    }));
-    EXPECT_EQ(out, format("vek_map_get_ith_key_value map=%llx idx=ffffffffffffffff value=%llx\n", ptr(map_),
-                          ptr(&value)) +
-                       length_lines(map_, "vekStatus=0 length=3") + key_lines(0) + key_lines(1) + key_lines(2) +
-                       format("vek_map_get_ith_key_value vekStatus=6a value=%llx\n", ptr(kSentinel)));
+    const std::string out = hide_length_address(
+        traced([&] { EXPECT_EQ(vek_map_get_ith_key_value(map_, -1, "rx", &value), VEK_ST_MAP_INVALID_INDEX); }));
+    EXPECT_EQ(out,
+              format("vek_map_get_ith_key_value map=%llx idx=ffffffffffffffff value=%llx\n", ptr(map_), ptr(&value)) +
+                  length_lines(map_, "vekStatus=0 length=3") + key_lines(0) + key_lines(1) + key_lines(2) +
+                  format("vek_map_get_ith_key_value vekStatus=6a value=%llx\n", ptr(kSentinel)));
     EXPECT_EQ(value, kSentinel);
 }
 

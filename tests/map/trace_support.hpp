@@ -24,13 +24,13 @@ inline ::testing::AssertionResult trace_matches(const std::string &out, const st
     size_t e = 0;
     auto mismatch = [&](const std::string &what) {
         return ::testing::AssertionFailure() << what << " at output offset " << o << "\n--- output:\n"
-                                             << out << "--- expected:\n" << expected;
+                                             << out << "--- expected:\n"
+                                             << expected;
     };
     while (e < expected.size()) {
         const bool anon = expected.compare(e, 2, "{}") == 0;
         const bool letter = e + 2 < expected.size() && expected[e] == '{' &&
-                            std::isupper(static_cast<unsigned char>(expected[e + 1])) != 0 &&
-                            expected[e + 2] == '}';
+                            std::isupper(static_cast<unsigned char>(expected[e + 1])) != 0 && expected[e + 2] == '}';
         if (!anon && !letter) {
             if (o >= out.size() || out[o] != expected[e]) return mismatch("text differs");
             ++o;

@@ -46,7 +46,7 @@ TEST_F(MapVerify, WholeTreesPass) {
     ASSERT_EQ(vek_map_create(&empty), VEK_ST_SUCCESS);
     EXPECT_EQ(vek::map::verify(empty), nullptr);
     ASSERT_EQ(vek_map_set_i32_ll(empty, "k", 1, 1), VEK_ST_SUCCESS);
-    ASSERT_EQ(vek_map_delete(empty, "k"), VEK_ST_SUCCESS);  // empty again, arrays kept
+    ASSERT_EQ(vek_map_delete(empty, "k"), VEK_ST_SUCCESS); // empty again, arrays kept
     EXPECT_EQ(vek::map::verify(empty), nullptr);
     EXPECT_EQ(vek_map_destroy(empty), VEK_ST_SUCCESS);
 }
@@ -59,11 +59,11 @@ TEST_F(MapVerify, CallerNodesAndForeignChildrenAreLeftAlone) {
     ASSERT_EQ(vek_map_set_value_ll(root_, "odd", odd, 1), VEK_ST_SUCCESS);
     vek_map_t foreign{};
     foreign.magic = 0x1234;
-    foreign.count = -5;  // not a map: never read past its magic
+    foreign.count = -5; // not a map: never read past its magic
     ASSERT_EQ(vek_map_set_map_ll(root_, "foreign", &foreign, 1), VEK_ST_SUCCESS);
     ASSERT_EQ(vek_map_set_map_ll(root_, "gone", nullptr, 1), VEK_ST_SUCCESS);
     EXPECT_EQ(vek::map::verify(root_), nullptr);
-    ASSERT_EQ(vek_map_set_value_ll(root_, "foreign", nullptr, 1), VEK_ST_SUCCESS);  // let go of it
+    ASSERT_EQ(vek_map_set_value_ll(root_, "foreign", nullptr, 1), VEK_ST_SUCCESS); // let go of it
 }
 
 TEST_F(MapVerify, EachBrokenPropertyIsNamed) {
@@ -82,10 +82,12 @@ TEST_F(MapVerify, EachBrokenPropertyIsNamed) {
          "one entry array without the other"},
         {"value array alone", [&](Pokes &p) { p.set(root_->keys, static_cast<char **>(nullptr)); },
          "one entry array without the other"},
-        {"entries without arrays", [&](Pokes &p) {
+        {"entries without arrays",
+         [&](Pokes &p) {
              p.set(root_->keys, static_cast<char **>(nullptr));
              p.set(root_->values, static_cast<vek_map_value_t **>(nullptr));
-         }, "entries without entry arrays"},
+         },
+         "entries without entry arrays"},
         {"missing key", [&](Pokes &p) { p.set(root_->keys[1], static_cast<char *>(nullptr)); }, "entry without a key"},
         {"dotted key", [&](Pokes &p) { p.set(root_->keys[0], static_cast<char *>(dotted)); }, "key holds a '.'"},
         {"child count", [&](Pokes &p) { p.set(c_->count, -2); }, "entry count is negative"},
@@ -117,7 +119,7 @@ TEST_F(MapVerify, WalkStopsAtTheDepthLimit) {
     std::string path = "l";
     for (int i = 0; i < VEK_MAP_DECODE_MAX_DEPTH + 2; ++i) path += ".l";
     ASSERT_EQ(vek_map_set_i32_ll(root_, path.c_str(), 1, 1), VEK_ST_SUCCESS);
-    std::vector<vek_map_t *> levels{root_};  // levels[d]: the map d levels down
+    std::vector<vek_map_t *> levels{root_}; // levels[d]: the map d levels down
     while (levels.back()->count > 0 && levels.back()->values[levels.back()->count - 1]->type == VEK_MAP_TYPE_MAP) {
         vek_map_t *m = levels.back();
         levels.push_back(m->values[m->count - 1]->payload.map);
@@ -139,7 +141,7 @@ TEST_F(MapVerify, WalkStopsAtTheDepthLimit) {
         Pokes p;
         p.set(levels[limit + 1]->keys[0], static_cast<char *>(nullptr));
         EXPECT_EQ(vek::map::verify(root_), nullptr);
-        EXPECT_STREQ(vek::map::verify(levels[2]), "entry without a key");  // within the limit from there
+        EXPECT_STREQ(vek::map::verify(levels[2]), "entry without a key"); // within the limit from there
     }
 }
 

@@ -40,7 +40,7 @@ TEST(PrivateHeapTest, BlocksOfEverySizeAreAlignedOwnedAndReleasedOnce) {
         fill(p, size, 3);
         EXPECT_TRUE(intact(p, size, 3));
         EXPECT_TRUE(ph::areas::release(p));
-        EXPECT_FALSE(ph::areas::release(p));  // twice: refused
+        EXPECT_FALSE(ph::areas::release(p)); // twice: refused
     }
 }
 
@@ -64,7 +64,7 @@ TEST(PrivateHeapTest, ResizeKeepsTheContents) {
     struct Case {
         std::size_t from, to;
     };
-    const Case cases[] = {{10, 20}, {20, 10}, {100, 3000}, {3000, 100}, {5000, 90000},
+    const Case cases[] = {{10, 20},      {20, 10},         {100, 3000},      {3000, 100}, {5000, 90000},
                           {90000, 5000}, {1000, 30 << 20}, {30 << 20, 1000}, {64, 64}};
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.from << " -> " << c.to);
@@ -81,7 +81,7 @@ TEST(PrivateHeapTest, ResizeKeepsTheContents) {
 
 TEST(PrivateHeapTest, AreasAreAddedWithoutALimitAndVeryLargeBlocksGoWithTheirArea) {
     std::vector<void *> held;
-    for (int i = 0; i < 200; ++i) {  // 200 MiB: several areas
+    for (int i = 0; i < 200; ++i) { // 200 MiB: several areas
         void *p = ph::areas::alloc(1 << 20);
         ASSERT_NE(p, nullptr) << i;
         static_cast<unsigned char *>(p)[0] = static_cast<unsigned char>(i);

@@ -60,10 +60,13 @@ int role_die_in_init(const std::vector<std::string> &a) {
     vek_region_t *r = nullptr;
     if (vek_region_open(a[0].c_str(), 0, 0, &r) != VEK_ST_SUCCESS) return 10;
     void *obj = nullptr;
-    vek_region_object(r, "obj", 64, [](void *o, size_t, void *) -> vek_st_t {
-        std::memset(o, 0x5A, 64);
-        _exit(42);
-    }, nullptr, &obj);
+    vek_region_object(
+        r, "obj", 64,
+        [](void *o, size_t, void *) -> vek_st_t {
+            std::memset(o, 0x5A, 64);
+            _exit(42);
+        },
+        nullptr, &obj);
     return 11;
 }
 
@@ -81,7 +84,7 @@ int role_rsrc(const std::vector<std::string> &) {
     if (vek_rsrc_allocate(ports, 4, &first) != VEK_ST_SUCCESS) return 13;
     void *mine = nullptr;
     if (vek_nvm_robust_malloc(100, &mine, VEK_NVM_NO_FILL) != VEK_ST_SUCCESS) return 14;
-    const uint64_t lo = reinterpret_cast<uintptr_t>(r) != 0 ? 0 : 1;  // handle is private; the block is not
+    const uint64_t lo = reinterpret_cast<uintptr_t>(r) != 0 ? 0 : 1; // handle is private; the block is not
     vek_region_info_t info{};
     vek_region_info(r, &info);
     const auto at = reinterpret_cast<uintptr_t>(mine);
@@ -325,16 +328,20 @@ TEST(RegionHeader, EachCorruptedFieldIsRefusedByName) {
         SCOPED_TRACE(c.what);
         // Each case starts from the whole header.
         alignas(img::Header) unsigned char saved[sizeof(img::Header)];
-        edit_header(n, [&](img::Header &h) { std::memcpy(saved, static_cast<const void *>(&h), sizeof saved); }, false);
+        edit_header(
+            n, [&](img::Header &h) { std::memcpy(saved, static_cast<const void *>(&h), sizeof saved); }, false);
         edit_header(n, c.edit, c.fix_checksum);
         EXPECT_EQ(vek_region_open(n.c_str(), 0, 0, &r), c.status);
         if (c.why.empty()) {
-            EXPECT_EQ(std::string(vek_region_error()).rfind(vektest::format("region '%s': header checksum 0x", n.c_str()), 0),
-                      0u) << vek_region_error();
+            EXPECT_EQ(
+                std::string(vek_region_error()).rfind(vektest::format("region '%s': header checksum 0x", n.c_str()), 0),
+                0u)
+                << vek_region_error();
         } else {
             EXPECT_EQ(vek_region_error(), vektest::format("region '%s': ", n.c_str()) + c.why);
         }
-        edit_header(n, [&](img::Header &h) { std::memcpy(static_cast<void *>(&h), saved, sizeof saved); }, false);
+        edit_header(
+            n, [&](img::Header &h) { std::memcpy(static_cast<void *>(&h), saved, sizeof saved); }, false);
     }
     ASSERT_EQ(vek_region_open(n.c_str(), 0, 0, &r), VEK_ST_SUCCESS) << vek_region_error();
     vek_region_close(r);
@@ -342,8 +349,8 @@ TEST(RegionHeader, EachCorruptedFieldIsRefusedByName) {
     // The object grown behind the header's back.
     ASSERT_EQ(truncate(n.shm_path().c_str(), kSize * 2), 0);
     EXPECT_EQ(vek_region_open(n.c_str(), 0, 0, &r), VEK_ST_NVM_ERROR);
-    EXPECT_EQ(vek_region_error(), vektest::format("region '%s': header says %zu bytes, the object holds %zu",
-                                                  n.c_str(), kSize, kSize * 2));
+    EXPECT_EQ(vek_region_error(),
+              vektest::format("region '%s': header says %zu bytes, the object holds %zu", n.c_str(), kSize, kSize * 2));
     (void)base;
 }
 
@@ -373,7 +380,7 @@ TEST(RegionCreate, CreatorThatDiedMidwayIsTakenOver) {
     ASSERT_EQ(ftruncate(fd, 4096), 0);
     close(fd);
     vek_region_t *r = nullptr;
-    EXPECT_EQ(vek_region_open(n.c_str(), 0, 0, &r), VEK_ST_INVALID_VALUE);  // no creator: gives up after a while
+    EXPECT_EQ(vek_region_open(n.c_str(), 0, 0, &r), VEK_ST_INVALID_VALUE); // no creator: gives up after a while
     EXPECT_EQ(vek_region_error(),
               vektest::format("region '%s': is not ready (its creator is still at work or died)", n.c_str()));
     ASSERT_EQ(vek_region_open(n.c_str(), kSize, VEK_REGION_CREATE, &r), VEK_ST_SUCCESS) << vek_region_error();
@@ -420,7 +427,8 @@ TEST(RegionSecurity, SymbolicLinksAndOtherObjectsAreRefused) {
     const Name dir("dir");
     ASSERT_EQ(mkdir(dir.shm_path().c_str(), 0700), 0);
     EXPECT_EQ(vek_region_open(dir.c_str(), 0, 0, &r), VEK_ST_NVM_ERROR);
-    EXPECT_EQ(vek_region_error(), vektest::format("region '%s': shm_open: %s", dir.c_str(), std::strerror(EINVAL)));  // glibc says EINVAL for a directory
+    EXPECT_EQ(vek_region_error(), vektest::format("region '%s': shm_open: %s", dir.c_str(),
+                                                  std::strerror(EINVAL))); // glibc says EINVAL for a directory
     rmdir(dir.shm_path().c_str());
 
     // A region of another byte layout is not read past its fixed fields.
@@ -478,8 +486,7 @@ TEST(RegionObjects, CreatedOnceFoundAndListed) {
 
     std::vector<std::string> seen;
     const auto visit = [](const char *name, void *, size_t sz, int ready, void *ctx) {
-        static_cast<std::vector<std::string> *>(ctx)->push_back(
-            vektest::format("%s %zu %d", name, sz, ready));
+        static_cast<std::vector<std::string> *>(ctx)->push_back(vektest::format("%s %zu %d", name, sz, ready));
         return 0;
     };
     ASSERT_EQ(vek_region_objects(r, visit, &seen), VEK_ST_SUCCESS);
@@ -503,10 +510,13 @@ TEST(RegionObjects, RacingThreadsInitialiseOnce) {
     std::vector<std::thread> threads;
     for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&, i] {
-            if (vek_region_object(r, "shared", 32, [](void *o, size_t s, void *ctx) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                    return count_init(o, s, ctx);
-                }, &counter, &got[i]) != VEK_ST_SUCCESS)
+            if (vek_region_object(
+                    r, "shared", 32,
+                    [](void *o, size_t s, void *ctx) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                        return count_init(o, s, ctx);
+                    },
+                    &counter, &got[i]) != VEK_ST_SUCCESS)
                 failures.fetch_add(1);
         });
     }
@@ -524,18 +534,25 @@ TEST(RegionObjects, ADyingInitialiserLeavesItToTheNext) {
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(wait_status(run_role("die-in-init", {n.c_str()})), 42);
     std::vector<std::string> seen;
-    vek_region_objects(r, [](const char *name, void *, size_t, int ready, void *ctx) {
-        static_cast<std::vector<std::string> *>(ctx)->push_back(vektest::format("%s %d", name, ready));
-        return 0;
-    }, &seen);
+    vek_region_objects(
+        r,
+        [](const char *name, void *, size_t, int ready, void *ctx) {
+            static_cast<std::vector<std::string> *>(ctx)->push_back(vektest::format("%s %d", name, ready));
+            return 0;
+        },
+        &seen);
     EXPECT_EQ(seen, std::vector<std::string>{"obj 0"});
     bool zeroed = false;
     void *obj = nullptr;
-    ASSERT_EQ(vek_region_object(r, "obj", 64, [](void *o, size_t s, void *ctx) -> vek_st_t {
-        const auto *c = static_cast<const unsigned char *>(o);
-        *static_cast<bool *>(ctx) = std::all_of(c, c + s, [](unsigned char b) { return b == 0; });
-        return VEK_ST_SUCCESS;
-    }, &zeroed, &obj), VEK_ST_SUCCESS);
+    ASSERT_EQ(vek_region_object(
+                  r, "obj", 64,
+                  [](void *o, size_t s, void *ctx) -> vek_st_t {
+                      const auto *c = static_cast<const unsigned char *>(o);
+                      *static_cast<bool *>(ctx) = std::all_of(c, c + s, [](unsigned char b) { return b == 0; });
+                      return VEK_ST_SUCCESS;
+                  },
+                  &zeroed, &obj),
+              VEK_ST_SUCCESS);
     EXPECT_TRUE(zeroed);
     ASSERT_EQ(vek_region_object_find(r, "obj", &obj, nullptr), VEK_ST_SUCCESS);
     vek_region_close(r);
@@ -611,15 +628,18 @@ TEST(RegionRouting, RegistriesInARegionAreSharedWithAnotherProgram) {
     EXPECT_EQ(vek_region_current(), r);
     vek_region_t *other = nullptr;
     const Name n2("rsrc2");
-    EXPECT_EQ(vek_region_open(n2.c_str(), kSize, VEK_REGION_CREATE | VEK_REGION_ROBUST, &other),
-              VEK_ST_HANDLE_IN_USE);
+    EXPECT_EQ(vek_region_open(n2.c_str(), kSize, VEK_REGION_CREATE | VEK_REGION_ROBUST, &other), VEK_ST_HANDLE_IN_USE);
 
     void *obj = nullptr;
-    ASSERT_EQ(vek_region_object(r, "hdl", sizeof(vek_hdl_t), [](void *o, size_t, void *) -> vek_st_t {
-        auto *h = static_cast<vek_hdl_t *>(o);
-        h->magic = VEK_HDL_MAGIC;
-        return vek_rsrc_init(h);
-    }, nullptr, &obj), VEK_ST_SUCCESS);
+    ASSERT_EQ(vek_region_object(
+                  r, "hdl", sizeof(vek_hdl_t),
+                  [](void *o, size_t, void *) -> vek_st_t {
+                      auto *h = static_cast<vek_hdl_t *>(o);
+                      h->magic = VEK_HDL_MAGIC;
+                      return vek_rsrc_init(h);
+                  },
+                  nullptr, &obj),
+              VEK_ST_SUCCESS);
     auto *hdl = static_cast<vek_hdl_t *>(obj);
     vek_rsrc_t *ports = nullptr;
     ASSERT_EQ(vek_rsrc_create(hdl, 1, "ports", 64, 0x100, &ports), VEK_ST_SUCCESS);
@@ -661,8 +681,9 @@ TEST(RegionRouting, FullRegionFailsARobustAllocationAndAMisconfiguredEnvironment
 
     // A region the environment names that cannot be opened: exit 70.
     EXPECT_EQ(wait_status(run_role("attach", {n.c_str()}, {"VEK_ROBUST_REGION=bad/name"})), 70);
-    EXPECT_EQ(wait_status(run_role("attach", {n.c_str()}, {"VEK_ROBUST_REGION=" + std::string(n.c_str()),
-                                                           "VEK_ROBUST_REGION_SIZE=12Q"})), 70);
+    EXPECT_EQ(wait_status(run_role("attach", {n.c_str()},
+                                   {"VEK_ROBUST_REGION=" + std::string(n.c_str()), "VEK_ROBUST_REGION_SIZE=12Q"})),
+              70);
 }
 
 TEST(RegionRouting, FreeAfterADeadLockOwnerSays8000) {
@@ -698,11 +719,15 @@ TEST(RegionRouting, DeathAtEveryPlatformCallLeavesTheRegionWhole) {
     vek_region_t *r = create(n, VEK_REGION_ROBUST, 1u << 20);
     ASSERT_NE(r, nullptr);
     void *obj = nullptr;
-    ASSERT_EQ(vek_region_object(r, "hdl", sizeof(vek_hdl_t), [](void *o, size_t, void *) -> vek_st_t {
-        auto *h = static_cast<vek_hdl_t *>(o);
-        h->magic = VEK_HDL_MAGIC;
-        return vek_rsrc_init(h);
-    }, nullptr, &obj), VEK_ST_SUCCESS);
+    ASSERT_EQ(vek_region_object(
+                  r, "hdl", sizeof(vek_hdl_t),
+                  [](void *o, size_t, void *) -> vek_st_t {
+                      auto *h = static_cast<vek_hdl_t *>(o);
+                      h->magic = VEK_HDL_MAGIC;
+                      return vek_rsrc_init(h);
+                  },
+                  nullptr, &obj),
+              VEK_ST_SUCCESS);
     auto *hdl = static_cast<vek_hdl_t *>(obj);
     constexpr int kDied = 86;
     for (const int when : {VEK_SALTEST_DIE_BEFORE, VEK_SALTEST_DIE_AFTER}) {

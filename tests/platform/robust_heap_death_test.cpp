@@ -40,11 +40,11 @@ struct Held {
 // What the parent sets up, and the one operation the child dies in.
 struct Scenario {
     const char *name;
-    std::vector<std::size_t> allocs;   // blocks the parent allocates
-    std::vector<std::size_t> frees;    // of them, released again before the child runs
-    long op_release;                   // the child releases this one of them, or -1
-    std::size_t op_alloc;              // or allocates a block of this size
-    std::size_t op_blocks = 0;         // (this many at once, when not 0)
+    std::vector<std::size_t> allocs; // blocks the parent allocates
+    std::vector<std::size_t> frees;  // of them, released again before the child runs
+    long op_release;                 // the child releases this one of them, or -1
+    std::size_t op_alloc;            // or allocates a block of this size
+    std::size_t op_blocks = 0;       // (this many at once, when not 0)
 };
 
 void PrintTo(const Scenario &s, std::ostream *os) { *os << s.name; }
@@ -135,8 +135,9 @@ TEST_P(RobustHeapDeathTest, EveryStepLeavesAnAreaTheNextLockerMends) {
             vek_saltest_heap_die_at(n, kDied);
             void *out[128];
             const bool done = s.op_release >= 0 ? heap::release(area_, all[static_cast<std::size_t>(s.op_release)].p)
-                              : s.op_blocks != 0 ? heap::alloc_small_blocks(area_, s.op_alloc, out, s.op_blocks) == s.op_blocks
-                                                 : heap::alloc(area_, s.op_alloc) != nullptr;
+                              : s.op_blocks != 0
+                                  ? heap::alloc_small_blocks(area_, s.op_alloc, out, s.op_blocks) == s.op_blocks
+                                  : heap::alloc(area_, s.op_alloc) != nullptr;
             vek_saltest_heap_die_at(0, 0);
             pthread_mutex_unlock(&shared_->lock);
             _exit(done ? 0 : 4);
@@ -201,7 +202,7 @@ TEST(RobustHeapDeathControlTest, StepsCountAndADisarmedPointNeverFires) {
     EXPECT_TRUE(heap::release(buf.data(), p));
     EXPECT_GT(vek_saltest_heap_steps(), s1);
     vek_saltest_heap_die_at(1, 9);
-    vek_saltest_reset();  // disarms it too
+    vek_saltest_reset(); // disarms it too
     p = heap::alloc(buf.data(), 100);
     EXPECT_TRUE(heap::release(buf.data(), p));
 }

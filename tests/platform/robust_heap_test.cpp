@@ -18,9 +18,7 @@ namespace {
 // A 16-byte aligned buffer formatted as an area.
 class Area {
 public:
-    explicit Area(std::size_t bytes) : buf_(bytes / 16 + 1), bytes_(bytes) {
-        EXPECT_TRUE(heap::format(mem(), bytes_));
-    }
+    explicit Area(std::size_t bytes) : buf_(bytes / 16 + 1), bytes_(bytes) { EXPECT_TRUE(heap::format(mem(), bytes_)); }
     void *mem() { return buf_.data(); }
     unsigned char *bytes_at(std::size_t off) { return reinterpret_cast<unsigned char *>(buf_.data()) + off; }
     std::size_t size() const { return bytes_; }
@@ -73,7 +71,8 @@ TEST(RobustHeapTest, FormatNeedsTheMinimumAndLeavesAWholeEmptyArea) {
 TEST(RobustHeapTest, BlocksOfEverySizeAreAlignedSizedOwnedAndReleasedOnce) {
     Area a(1 << 20);
     const heap::Stats empty = heap::stats(a.mem());
-    const std::size_t sizes[] = {0, 1, 15, 16, 17, 48, 100, 128, 129, 500, 1024, 1500, 2047, 2048, 2049, 4096, 5000, 65536};
+    const std::size_t sizes[] = {0,   1,    15,   16,   17,   48,   100,  128,  129,
+                                 500, 1024, 1500, 2047, 2048, 2049, 4096, 5000, 65536};
     for (const std::size_t size : sizes) {
         SCOPED_TRACE(size);
         void *p = heap::alloc(a.mem(), size);
@@ -86,7 +85,7 @@ TEST(RobustHeapTest, BlocksOfEverySizeAreAlignedSizedOwnedAndReleasedOnce) {
         EXPECT_EQ(a.check(), nullptr);
         EXPECT_EQ(heap::stats(a.mem()).blocks, 1u);
         EXPECT_TRUE(heap::release(a.mem(), p));
-        EXPECT_FALSE(heap::release(a.mem(), p));  // twice: refused
+        EXPECT_FALSE(heap::release(a.mem(), p)); // twice: refused
         EXPECT_EQ(heap::block_size(a.mem(), p), 0u);
         EXPECT_EQ(a.check(), nullptr);
         EXPECT_EQ(heap::stats(a.mem()).blocks, 0u);
@@ -106,12 +105,12 @@ TEST(RobustHeapTest, WhatIsNoBlockInUseIsRefusedAndChangesNothing) {
     void *const bad[] = {
         nullptr,
         outside,
-        static_cast<unsigned char *>(small) + 16,  // inside a block
-        static_cast<unsigned char *>(small) + 1,   // misaligned
+        static_cast<unsigned char *>(small) + 16,   // inside a block
+        static_cast<unsigned char *>(small) + 1,    // misaligned
         static_cast<unsigned char *>(large) + 4096, // a page inside a large block
         static_cast<unsigned char *>(large) + 16,
-        a.mem(),                                    // the bookkeeping
-        a.bytes_at(a.size() - 16),                  // past the last page
+        a.mem(),                   // the bookkeeping
+        a.bytes_at(a.size() - 16), // past the last page
     };
     for (void *p : bad) {
         SCOPED_TRACE(p);
@@ -174,7 +173,7 @@ TEST(RobustHeapTest, ExhaustionFailsWithoutChangeAndReleaseCoalescesEverything) 
 TEST(RobustHeapTest, RandomWorkKeepsBlocksApartAndIntact) {
     Area a(2 << 20);
     std::mt19937 rng(12345);
-    std::map<std::uintptr_t, std::pair<std::size_t, unsigned>> live;  // start -> size, tag
+    std::map<std::uintptr_t, std::pair<std::size_t, unsigned>> live; // start -> size, tag
     for (unsigned round = 0; round < 20000; ++round) {
         if (live.empty() || rng() % 5 < 3) {
             const std::size_t size = rng() % 8 == 0 ? 2049 + rng() % 20000 : 1 + rng() % 2048;
@@ -246,7 +245,7 @@ TEST(RobustHeapTest, CheckNamesTheMappingMismatch) {
     EXPECT_STREQ(heap::check(a.mem(), a.size() - 16), "heap area size differs from its mapping");
     EXPECT_STREQ(heap::check(a.mem(), 100), "heap area smaller than its bookkeeping");
     EXPECT_STREQ(heap::check(nullptr, a.size()), "heap area smaller than its bookkeeping");
-    heap::mend(a.mem(), a.size() - 16);  // not this area's size: left alone
+    heap::mend(a.mem(), a.size() - 16); // not this area's size: left alone
     EXPECT_EQ(a.check(), nullptr);
 }
 
@@ -257,8 +256,7 @@ TEST(RobustHeapTest, MendMakesWholeWhateverTheBookkeepingHolds) {
     constexpr std::size_t kBytes = 96 << 10;
     Area model(kBytes);
     std::vector<void *> held;
-    for (const std::size_t size : {24, 300, 3000, 64, 2048, 9000, 16})
-        held.push_back(heap::alloc(model.mem(), size));
+    for (const std::size_t size : {24, 300, 3000, 64, 2048, 9000, 16}) held.push_back(heap::alloc(model.mem(), size));
     ASSERT_TRUE(heap::release(model.mem(), held[1]));
     ASSERT_TRUE(heap::release(model.mem(), held[5]));
     ASSERT_EQ(model.check(), nullptr);
@@ -274,7 +272,7 @@ TEST(RobustHeapTest, MendMakesWholeWhateverTheBookkeepingHolds) {
             if (a.check() != nullptr) ++broken_seen;
             heap::mend(a.mem(), a.size());
             const char *after = a.check();
-            if (w < 2) continue;  // the format's mark or its size: no area to mend
+            if (w < 2) continue; // the format's mark or its size: no area to mend
             ASSERT_EQ(after, nullptr) << "word " << w << " value " << v;
             void *p = heap::alloc(a.mem(), 100);
             if (p != nullptr) {

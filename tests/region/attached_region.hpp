@@ -126,10 +126,10 @@ public:
     }
 
     struct Audit {
-        uint32_t reclaimed = 0;  // identifiers marked by a program that is gone
-        uint32_t unmarked = 0;   // allocated but marked by nobody (a death between the two)
-        uint32_t leftovers = 0;  // resources of dead programs still in the registry
-        std::string problems;    // empty: everything whole
+        uint32_t reclaimed = 0; // identifiers marked by a program that is gone
+        uint32_t unmarked = 0;  // allocated but marked by nobody (a death between the two)
+        uint32_t leftovers = 0; // resources of dead programs still in the registry
+        std::string problems;   // empty: everything whole
     };
 
     // With no peer running: frees every identifier (marked or not),

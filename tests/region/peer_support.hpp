@@ -181,8 +181,8 @@ public:
         for (std::string line; std::getline(lines, line);) {
             line += '\n';
             Summary t;
-            if (std::sscanf(line.c_str(), kSummaryFormat, &t.pid, &t.allocations, &t.frees, &t.repairs,
-                            &t.violations, &t.device) == 6) {
+            if (std::sscanf(line.c_str(), kSummaryFormat, &t.pid, &t.allocations, &t.frees, &t.repairs, &t.violations,
+                            &t.device) == 6) {
                 t.found = true;
                 s = t;
             }

@@ -27,12 +27,12 @@ constexpr uint32_t kPoolBase = 5000;
 constexpr uint32_t kOwnKind = 2;
 
 struct Ledger {
-    uint32_t owner[kPoolIds];  // pid of the program holding the identifier, 0: nobody
-    uint64_t allocations;      // identifiers handed out, every program counted
-    uint64_t frees;            // identifiers given back
-    uint64_t repairs;          // calls that reported a dead owner (8000)
+    uint32_t owner[kPoolIds]; // pid of the program holding the identifier, 0: nobody
+    uint64_t allocations;     // identifiers handed out, every program counted
+    uint64_t frees;           // identifiers given back
+    uint64_t repairs;         // calls that reported a dead owner (8000)
     uint32_t violations;
-    uint32_t programs;         // programs that got as far as their loop
+    uint32_t programs; // programs that got as far as their loop
     char first_violation[160];
 };
 
@@ -57,9 +57,9 @@ inline vek_st_t get_pool(vek_hdl_t *hdl, vek_rsrc_t **pool) {
 // Exit codes of the peer.
 constexpr int kExitOk = 0;
 constexpr int kExitUsage = 2;
-constexpr int kExitSetup = 3;       // region, device, ledger or pool not reached
-constexpr int kExitViolation = 4;   // an invariant did not hold
-constexpr int kExitOpenFailed = 5;  // role "open": the region could not be opened
+constexpr int kExitSetup = 3;      // region, device, ledger or pool not reached
+constexpr int kExitViolation = 4;  // an invariant did not hold
+constexpr int kExitOpenFailed = 5; // role "open": the region could not be opened
 // The status the platform library's start-up ends a program with when the
 // region its environment names cannot be opened.
 constexpr int kExitEnvRegion = 70;

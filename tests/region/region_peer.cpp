@@ -37,7 +37,7 @@ namespace {
 using namespace regiontest;
 
 constexpr vek_st_t kDead = VEK_ST_PTHREAD_MUTEX_OWNER_DEAD;
-constexpr unsigned kLifetimeSeconds = 120;  // a peer stuck longer than this dies
+constexpr unsigned kLifetimeSeconds = 120; // a peer stuck longer than this dies
 
 struct Options {
     std::string role;
@@ -104,9 +104,11 @@ bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
 class Worker {
 public:
     Worker(Ledger &ledger, vek_hdl_t *hdl, vek_rsrc_t *pool)
-        : ledger_(ledger), hdl_(hdl), pool_(pool), me_(static_cast<uint32_t>(getpid())),
-          rng_{(uint64_t{me_} << 24) ^
-               static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^ 1u} {}
+        : ledger_(ledger), hdl_(hdl), pool_(pool),
+          me_(static_cast<uint32_t>(getpid())), rng_{(uint64_t{me_} << 24) ^
+                                                     static_cast<uint64_t>(
+                                                         std::chrono::steady_clock::now().time_since_epoch().count()) ^
+                                                     1u} {}
 
     void step() {
         const uint32_t r = rng_.next(100);
@@ -223,7 +225,7 @@ private:
         std::snprintf(name, sizeof name, "p%u", me_);
         vek_rsrc_t *mine = nullptr;
         vek_st_t st = counted(vek_rsrc_create(hdl_, kOwnKind, name, 16, 0, &mine));
-        if (st == VEK_ST_NO_MEMORY) return;  // a full region refuses it and changes nothing
+        if (st == VEK_ST_NO_MEMORY) return; // a full region refuses it and changes nothing
         // Left by a dead program of the same pid: found instead (a dead
         // owner's 8000 hides the create's refusal, so the pointer tells).
         if (mine == nullptr && (st == VEK_ST_INVALID_VALUE || st == kDead)) {
@@ -290,8 +292,7 @@ int work(const Options &o) {
         region = vek_region_current();
         if (region == nullptr) return setup_failed("no region from the environment", 0);
     } else {
-        const vek_st_t st =
-            vek_region_open(o.name.c_str(), o.size, VEK_REGION_CREATE | VEK_REGION_ROBUST, &opened);
+        const vek_st_t st = vek_region_open(o.name.c_str(), o.size, VEK_REGION_CREATE | VEK_REGION_ROBUST, &opened);
         if (st != VEK_ST_SUCCESS) return setup_failed("open", st);
         region = opened;
     }

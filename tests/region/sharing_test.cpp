@@ -66,17 +66,17 @@ void expect_shared_and_whole(const char *region, std::vector<std::unique_ptr<Pee
 
 // How the peers of a case are started.
 enum class Start {
-    AtOneInstant,     // all wait on the start pipe
-    OneAfterAnother,  // each ends before the next starts
-    Staggered,        // a few milliseconds apart, overlapping
+    AtOneInstant,    // all wait on the start pipe
+    OneAfterAnother, // each ends before the next starts
+    Staggered,       // a few milliseconds apart, overlapping
 };
 
 struct StartCase {
     const char *what;
     int peers;
     Start start;
-    bool test_first;  // this process makes the region and its objects before any peer
-    int env_peers;    // the last ones take the region from their environment
+    bool test_first; // this process makes the region and its objects before any peer
+    int env_peers;   // the last ones take the region from their environment
 };
 
 constexpr StartCase kStartCases[] = {
@@ -153,8 +153,7 @@ TEST(RegionEnvironment, ARegionThatCannotBeOpenedEndsTheProgramAtStartUp) {
 TEST(RegionRemoval, UsersKeepWorkingWhileNewOpensFail) {
     UniqueRegion region("rm");
     Attached a;
-    ASSERT_EQ(a.open(region.name(), kRegionSize, kOpenFlags | VEK_REGION_EXCL), VEK_ST_SUCCESS)
-        << vek_region_error();
+    ASSERT_EQ(a.open(region.name(), kRegionSize, kOpenFlags | VEK_REGION_EXCL), VEK_ST_SUCCESS) << vek_region_error();
     ASSERT_EQ(a.make_objects(), VEK_ST_SUCCESS);
     StartPipe pipe;
     std::vector<std::unique_ptr<Peer>> peers;

@@ -23,10 +23,10 @@ using vek::rsrc::verify_record;
 using vek::rsrc::verify_registry;
 
 constexpr vek_st_t kDead = VEK_ST_PTHREAD_MUTEX_OWNER_DEAD;
-constexpr int kDiedThere = 86;  // the child's exit status at its death point
+constexpr int kDiedThere = 86; // the child's exit status at its death point
 constexpr uint32_t kIds = 64;
 constexpr uint32_t kBase = 100;
-constexpr uint32_t kHeld = 10;  // identifiers kBase .. kBase+9 are in use before the operation
+constexpr uint32_t kHeld = 10; // identifiers kBase .. kBase+9 are in use before the operation
 
 // What the parent builds in shared memory before each child: a handle with
 // a registry, the resource "shared" with kHeld identifiers in use, a second
@@ -36,7 +36,7 @@ struct Shared {
     vek_hdl_t bare;
     vek_rsrc_t *shared;
     vek_rsrc_t *victim;
-    vek_rsrc_t *made;  // where the child's create stores its record
+    vek_rsrc_t *made; // where the child's create stores its record
     uint32_t out;
     uint8_t res;
     vek_rsrc_info_t info;
@@ -54,8 +54,8 @@ std::set<uint32_t> unchanged(std::set<uint32_t> before) { return before; }
 const Op kOps[] = {
     {"init", [](Shared &s) { return vek_rsrc_init(&s.bare); }, unchanged},
     {"create", [](Shared &s) { return vek_rsrc_create(&s.hdl, 3, "made", 16, 0, &s.made); }, unchanged},
-    {"create_intern",
-     [](Shared &s) { return vek_rsrc_create_intern(&s.hdl, 4, "made", 16, 0, &s.made, 1); }, unchanged},
+    {"create_intern", [](Shared &s) { return vek_rsrc_create_intern(&s.hdl, 4, "made", 16, 0, &s.made, 1); },
+     unchanged},
     {"destroy", [](Shared &s) { return vek_rsrc_destroy(&s.hdl, s.victim); }, unchanged},
     {"find", [](Shared &s) { return vek_rsrc_find(&s.hdl, 1, "shared", &s.made); }, unchanged},
     {"allocate", [](Shared &s) { return vek_rsrc_allocate(s.shared, 3, &s.out); },
@@ -94,7 +94,8 @@ std::set<uint32_t> used_ids(const vek_rsrc_t *rec) {
 class DeathSweep : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!proctest::robust_mutexes_work()) GTEST_SKIP() << "robust mutexes do not report a dead owner on this system";
+        if (!proctest::robust_mutexes_work())
+            GTEST_SKIP() << "robust mutexes do not report a dead owner on this system";
         vek_saltest_reset();
         vek_trace_level = 0;
     }
@@ -216,12 +217,13 @@ TEST_F(DeathSweep, EveryRegistryOperationAtEveryPlatformCall) {
                 const pid_t pid = run_child(s, op, nth, when);
                 ASSERT_GT(pid, 0);
                 const std::string end = proctest::wait_for(pid);
-                const std::string where = std::string(op.name) + (when == VEK_SALTEST_DIE_BEFORE ? " before" : " after") +
-                                          " call " + std::to_string(nth);
+                const std::string where = std::string(op.name) +
+                                          (when == VEK_SALTEST_DIE_BEFORE ? " before" : " after") + " call " +
+                                          std::to_string(nth);
                 ASSERT_TRUE(end == "exit 86" || end == "exit 0") << where << ": " << end;
                 leaked += check_after(s, op, where);
                 if (HasFailure()) return;
-                if (end == "exit 0") break;  // the operation ended before its nth call
+                if (end == "exit 0") break; // the operation ended before its nth call
                 ++points;
             }
             EXPECT_GT(points, 0u) << op.name;
@@ -238,7 +240,7 @@ TEST_F(DeathSweep, DiesBeforeOrAfterTheCallsWork) {
     for (int when : {VEK_SALTEST_DIE_BEFORE, VEK_SALTEST_DIE_AFTER}) {
         const pid_t pid = proctest::spawn([&] {
             vek_saltest_die_at(1, when, kDiedThere);
-            vek_mutex_lock(&s->shared->mutex);  // the first platform call from now
+            vek_mutex_lock(&s->shared->mutex); // the first platform call from now
             return 0;
         });
         EXPECT_EQ(proctest::wait_for(pid), "exit 86");
@@ -247,7 +249,7 @@ TEST_F(DeathSweep, DiesBeforeOrAfterTheCallsWork) {
     }
     const uint32_t calls = vek_saltest_platform_calls();
     vek_rsrc_isset(s->shared, kBase);
-    EXPECT_EQ(vek_saltest_platform_calls(), calls + 2);  // lock, unlock
+    EXPECT_EQ(vek_saltest_platform_calls(), calls + 2); // lock, unlock
     EXPECT_EQ(vek_rsrc_release(&s->hdl), VEK_ST_SUCCESS);
     vek_nvm_robust_free(reinterpret_cast<void **>(&s));
     EXPECT_EQ(vek_saltest_shared_robust_end(), 0);
@@ -258,11 +260,11 @@ TEST_F(DeathSweep, DiesBeforeOrAfterTheCallsWork) {
 // killed there would, and exits holding it. The next locker repairs it.
 struct MidDeath {
     const char *what;
-    bool registry;                  // the registry's mutex, else the record's of "shared"
-    void (*leave)(Shared &s);       // the half-made change
-    std::vector<uint32_t> used;     // identifiers of "shared" in use after the repair (offsets)
-    uint32_t records;               // records in the list after the repair
-    bool shared_cut = false;        // "shared" itself is cut off the list
+    bool registry;              // the registry's mutex, else the record's of "shared"
+    void (*leave)(Shared &s);   // the half-made change
+    std::vector<uint32_t> used; // identifiers of "shared" in use after the repair (offsets)
+    uint32_t records;           // records in the list after the repair
+    bool shared_cut = false;    // "shared" itself is cut off the list
 };
 
 void set_bit(vek_bitmap_t *map, uint32_t i) { map->bits[i / 32u] |= 1u << (i % 32u); }
@@ -280,19 +282,32 @@ std::vector<uint32_t> held_and(std::vector<uint32_t> more) {
 
 const MidDeath kMidDeaths[] = {
     {"allocate: run set, count not lowered", false,
-     [](Shared &s) { for (uint32_t i = 10; i < 13; ++i) set_bit(s.shared->bitmap, i); }, held_and({10, 11, 12}), 2},
+     [](Shared &s) {
+         for (uint32_t i = 10; i < 13; ++i) set_bit(s.shared->bitmap, i);
+     },
+     held_and({10, 11, 12}), 2},
     {"allocate: run across words half set", false,
-     [](Shared &s) { set_bit(s.shared->bitmap, 30); set_bit(s.shared->bitmap, 31); }, held_and({30, 31}), 2},
+     [](Shared &s) {
+         set_bit(s.shared->bitmap, 30);
+         set_bit(s.shared->bitmap, 31);
+     },
+     held_and({30, 31}), 2},
     {"allocate: count lowered, run not set", false, [](Shared &s) { s.shared->numElemsFree -= 3; }, range(0, kHeld), 2},
-    {"free: run cleared, count not raised", false,
-     [](Shared &s) { for (uint32_t i = 2; i < 5; ++i) clear_bit(s.shared->bitmap, i); },
-     {0, 1, 5, 6, 7, 8, 9}, 2},
-    {"free: hint not lowered", false,
+    {"free: run cleared, count not raised",
+     false,
+     [](Shared &s) {
+         for (uint32_t i = 2; i < 5; ++i) clear_bit(s.shared->bitmap, i);
+     },
+     {0, 1, 5, 6, 7, 8, 9},
+     2},
+    {"free: hint not lowered",
+     false,
      [](Shared &s) {
          clear_bit(s.shared->bitmap, 4);
          s.shared->numElemsFree += 1;
      },
-     {0, 1, 2, 3, 5, 6, 7, 8, 9}, 2},
+     {0, 1, 2, 3, 5, 6, 7, 8, 9},
+     2},
     {"free after a full fixed reservation: hint left at the end", false,
      [](Shared &s) {
          for (uint32_t i = kHeld; i < kIds; ++i) set_bit(s.shared->bitmap, i);
@@ -305,10 +320,14 @@ const MidDeath kMidDeaths[] = {
      range(0, kHeld), 2},
     {"destroy: record unlinked, count not lowered", true,
      [](Shared &s) { s.hdl.rsrcRegistry->rsrcHead = s.victim->next; }, range(0, kHeld), 1},
-    {"a list that loops (not a death's doing) is cut", true,
-     [](Shared &s) { s.shared->next = s.victim; }, range(0, kHeld), 2},
-    {"a record that is not whole (not a death's doing) is cut off", true,
-     [](Shared &s) { s.shared->kind = 99; }, {}, 1, true},
+    {"a list that loops (not a death's doing) is cut", true, [](Shared &s) { s.shared->next = s.victim; },
+     range(0, kHeld), 2},
+    {"a record that is not whole (not a death's doing) is cut off",
+     true,
+     [](Shared &s) { s.shared->kind = 99; },
+     {},
+     1,
+     true},
 };
 
 TEST_F(DeathSweep, DeathBetweenTwoStoresIsRepaired) {
@@ -332,13 +351,13 @@ TEST_F(DeathSweep, DeathBetweenTwoStoresIsRepaired) {
             if (c.shared_cut) {
                 EXPECT_EQ(vek_rsrc_release(&s->hdl), VEK_ST_SUCCESS);
                 vek_nvm_robust_free(reinterpret_cast<void **>(&s));
-                EXPECT_EQ(vek_saltest_shared_robust_abandon(), 4);  // the record, name, bitmap and words
+                EXPECT_EQ(vek_saltest_shared_robust_abandon(), 4); // the record, name, bitmap and words
                 continue;
             }
         } else {
             uint8_t res = 0;
             EXPECT_EQ(vek_rsrc_issetv2(s->shared, kBase, &res), kDead);
-            EXPECT_EQ(res, 0);  // a dead owner's answer is 0, as any failure's
+            EXPECT_EQ(res, 0); // a dead owner's answer is 0, as any failure's
         }
         EXPECT_EQ(verify_record(s->shared), nullptr);
         std::set<uint32_t> expected;

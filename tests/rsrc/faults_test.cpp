@@ -14,7 +14,7 @@ namespace {
 using rsrctest::RsrcTest;
 
 constexpr vek_st_t kDead = VEK_ST_PTHREAD_MUTEX_OWNER_DEAD;
-constexpr vek_st_t kOther = VEK_ST_NVM_ERROR;  // some failure of a release
+constexpr vek_st_t kOther = VEK_ST_NVM_ERROR; // some failure of a release
 
 // One injected call fault (at most one per kind of call at a time).
 struct CallFault {
@@ -55,13 +55,17 @@ protected:
 struct RecordCase {
     const char *what;
     std::function<vek_st_t(vek_rsrc_t *)> op;
-    std::function<bool(vek_rsrc_t *)> applied;  // whether the operation's effect is there
+    std::function<bool(vek_rsrc_t *)> applied; // whether the operation's effect is there
 };
 
 TEST_F(FaultTest, RecordOperationsUnderLockAndUnlockFaults) {
     vek_rsrc_info_t info{};
     const RecordCase ops[] = {
-        {"allocate", [](vek_rsrc_t *r) { uint32_t i = 0; return vek_rsrc_allocate(r, 2, &i); },
+        {"allocate",
+         [](vek_rsrc_t *r) {
+             uint32_t i = 0;
+             return vek_rsrc_allocate(r, 2, &i);
+         },
          [](vek_rsrc_t *r) { return r->numElemsFree == 11 && vek_bitmap_isset(r->bitmap, 4) == 1; }},
         {"allocate_fixed", [](vek_rsrc_t *r) { return vek_rsrc_allocate_fixed(r, 2, 10); },
          [](vek_rsrc_t *r) { return r->numElemsFree == 11 && vek_bitmap_isset(r->bitmap, 11) == 1; }},
@@ -76,7 +80,7 @@ TEST_F(FaultTest, RecordOperationsUnderLockAndUnlockFaults) {
     };
     const Fault faults[] = {
         {{VEK_SALTEST_MUTEX_LOCK, 1, VEK_ST_MUTEX_WAIT_ERROR}, false},
-        {{VEK_SALTEST_MUTEX_LOCK, 1, kDead}, true},  // the lock is held: go on, report 8000
+        {{VEK_SALTEST_MUTEX_LOCK, 1, kDead}, true}, // the lock is held: go on, report 8000
         {{VEK_SALTEST_MUTEX_UNLOCK, 1, VEK_ST_MUTEX_POST_ERROR}, true},
         {{VEK_SALTEST_MUTEX_UNLOCK, 1, kDead}, true},
     };
@@ -101,7 +105,10 @@ TEST_F(FaultTest, RecordOperationsUnderLockAndUnlockFaults) {
 
 TEST_F(FaultTest, FailuresKeepTheirStatusUnlessTheUnlockReportsADeadOwner) {
     const std::function<vek_st_t()> ops[] = {
-        [this] { uint32_t i = 0; return vek_rsrc_allocate(a_, 0, &i); },
+        [this] {
+            uint32_t i = 0;
+            return vek_rsrc_allocate(a_, 0, &i);
+        },
         [this] { return vek_rsrc_allocate_fixed(a_, 1, 16); },
         [this] { return vek_rsrc_free(a_, 5, 1); },
         [this] { return vek_rsrc_query(a_, nullptr); },
@@ -131,7 +138,7 @@ TEST_F(FaultTest, IssetAnswersZeroOnEveryFault) {
         {VEK_SALTEST_MUTEX_UNLOCK, 1, kDead},
     };
     for (vek_rsrc_t *r : {a_, ro_}) {
-        const uint32_t id = r->baseId;  // in use in both
+        const uint32_t id = r->baseId; // in use in both
         ASSERT_EQ(vek_rsrc_isset(r, id), 1u);
         for (const CallFault &f : faults) {
             SCOPED_TRACE(describe({f}));
@@ -186,7 +193,7 @@ TEST_F(FaultTest, FindAndDumpUnderLockAndUnlockFaults) {
 
 struct CreateFault {
     const char *what;
-    uint32_t failing_alloc;  // robust allocation made to fail, 0: none
+    uint32_t failing_alloc; // robust allocation made to fail, 0: none
     std::vector<CallFault> calls;
     uint8_t readOnly;
     vek_st_t expected;
@@ -196,38 +203,80 @@ struct CreateFault {
 TEST_F(FaultTest, CreateUnderFaults) {
     // Robust allocations of a create: record, name, bitmap header, bitmap words.
     const CreateFault cases[] = {
-        {"registry lock fails", 0, {{VEK_SALTEST_MUTEX_LOCK, 1, VEK_ST_MUTEX_WAIT_ERROR}}, 0,
-         VEK_ST_MUTEX_WAIT_ERROR, false},
+        {"registry lock fails",
+         0,
+         {{VEK_SALTEST_MUTEX_LOCK, 1, VEK_ST_MUTEX_WAIT_ERROR}},
+         0,
+         VEK_ST_MUTEX_WAIT_ERROR,
+         false},
         {"registry lock: dead owner", 0, {{VEK_SALTEST_MUTEX_LOCK, 1, kDead}}, 0, kDead, true},
-        {"registry unlock fails", 0, {{VEK_SALTEST_MUTEX_UNLOCK, 1, VEK_ST_MUTEX_POST_ERROR}}, 0,
-         VEK_ST_MUTEX_POST_ERROR, true},
+        {"registry unlock fails",
+         0,
+         {{VEK_SALTEST_MUTEX_UNLOCK, 1, VEK_ST_MUTEX_POST_ERROR}},
+         0,
+         VEK_ST_MUTEX_POST_ERROR,
+         true},
         {"registry unlock: dead owner", 0, {{VEK_SALTEST_MUTEX_UNLOCK, 1, kDead}}, 1, kDead, true},
-        {"record mutex init fails", 0, {{VEK_SALTEST_MUTEX_INIT, 1, VEK_ST_MUTEX_INIT_ERROR}}, 0,
-         VEK_ST_MUTEX_INIT_ERROR, false},
-        {"mutex init fails, record release fails", 0,
-         {{VEK_SALTEST_MUTEX_INIT, 1, VEK_ST_MUTEX_SHARED_INIT_ERROR}, {VEK_SALTEST_ROBUST_FREE, 1, kOther}}, 0,
-         VEK_ST_MUTEX_SHARED_INIT_ERROR, false},
-        {"mutex init fails, record release: dead owner", 0,
-         {{VEK_SALTEST_MUTEX_INIT, 1, VEK_ST_MUTEX_INIT_ERROR}, {VEK_SALTEST_ROBUST_FREE, 1, kDead}}, 0, kDead, false},
+        {"record mutex init fails",
+         0,
+         {{VEK_SALTEST_MUTEX_INIT, 1, VEK_ST_MUTEX_INIT_ERROR}},
+         0,
+         VEK_ST_MUTEX_INIT_ERROR,
+         false},
+        {"mutex init fails, record release fails",
+         0,
+         {{VEK_SALTEST_MUTEX_INIT, 1, VEK_ST_MUTEX_SHARED_INIT_ERROR}, {VEK_SALTEST_ROBUST_FREE, 1, kOther}},
+         0,
+         VEK_ST_MUTEX_SHARED_INIT_ERROR,
+         false},
+        {"mutex init fails, record release: dead owner",
+         0,
+         {{VEK_SALTEST_MUTEX_INIT, 1, VEK_ST_MUTEX_INIT_ERROR}, {VEK_SALTEST_ROBUST_FREE, 1, kDead}},
+         0,
+         kDead,
+         false},
         {"name allocation fails", 2, {}, 1, VEK_ST_NO_MEMORY, false},
-        {"name allocation fails, mutex destroy fails", 2, {{VEK_SALTEST_MUTEX_DESTROY, 1, VEK_ST_MUTEX_DESTROY_ERROR}},
-         0, VEK_ST_NO_MEMORY, false},
-        {"name allocation fails, record release: dead owner", 2, {{VEK_SALTEST_ROBUST_FREE, 1, kDead}}, 0, kDead,
+        {"name allocation fails, mutex destroy fails",
+         2,
+         {{VEK_SALTEST_MUTEX_DESTROY, 1, VEK_ST_MUTEX_DESTROY_ERROR}},
+         0,
+         VEK_ST_NO_MEMORY,
+         false},
+        {"name allocation fails, record release: dead owner",
+         2,
+         {{VEK_SALTEST_ROBUST_FREE, 1, kDead}},
+         0,
+         kDead,
          false},
         {"bitmap header allocation fails", 3, {}, 0, VEK_ST_NO_MEMORY, false},
         {"bitmap words allocation fails", 4, {}, 0, VEK_ST_NO_MEMORY, false},
         // The bitmap's own release of its header is not ours to report.
-        {"bitmap words fail, bitmap's header release fails", 4, {{VEK_SALTEST_ROBUST_FREE, 1, kOther}}, 0,
-         VEK_ST_NO_MEMORY, false},
+        {"bitmap words fail, bitmap's header release fails",
+         4,
+         {{VEK_SALTEST_ROBUST_FREE, 1, kOther}},
+         0,
+         VEK_ST_NO_MEMORY,
+         false},
         // A failing clean-up step reports its status instead of 2.
         {"bitmap fails, name release fails", 3, {{VEK_SALTEST_ROBUST_FREE, 1, kOther}}, 0, kOther, false},
-        {"bitmap fails, mutex destroy fails", 3, {{VEK_SALTEST_MUTEX_DESTROY, 1, VEK_ST_MUTEX_DESTROY_ERROR}}, 0,
-         VEK_ST_MUTEX_DESTROY_ERROR, false},
-        {"bitmap fails, record release: dead owner", 3,
-         {{VEK_SALTEST_MUTEX_DESTROY, 1, VEK_ST_MUTEX_DESTROY_ERROR}, {VEK_SALTEST_ROBUST_FREE, 2, kDead}}, 0, kDead,
+        {"bitmap fails, mutex destroy fails",
+         3,
+         {{VEK_SALTEST_MUTEX_DESTROY, 1, VEK_ST_MUTEX_DESTROY_ERROR}},
+         0,
+         VEK_ST_MUTEX_DESTROY_ERROR,
          false},
-        {"bitmap fails, registry unlock fails", 3, {{VEK_SALTEST_MUTEX_UNLOCK, 1, VEK_ST_MUTEX_POST_ERROR}}, 0,
-         VEK_ST_NO_MEMORY, false},
+        {"bitmap fails, record release: dead owner",
+         3,
+         {{VEK_SALTEST_MUTEX_DESTROY, 1, VEK_ST_MUTEX_DESTROY_ERROR}, {VEK_SALTEST_ROBUST_FREE, 2, kDead}},
+         0,
+         kDead,
+         false},
+        {"bitmap fails, registry unlock fails",
+         3,
+         {{VEK_SALTEST_MUTEX_UNLOCK, 1, VEK_ST_MUTEX_POST_ERROR}},
+         0,
+         VEK_ST_NO_MEMORY,
+         false},
         {"bitmap fails, registry unlock: dead owner", 3, {{VEK_SALTEST_MUTEX_UNLOCK, 1, kDead}}, 0, kDead, false},
         {"duplicate, registry lock: dead owner", 0, {{VEK_SALTEST_MUTEX_LOCK, 1, kDead}}, 0, kDead, false},
     };
@@ -268,7 +317,7 @@ TEST_F(FaultTest, CreateUnderFaults) {
 struct TeardownCase {
     std::vector<CallFault> calls;
     vek_st_t expected;
-    uint32_t unlocks;  // unlock calls made: a mutex is unlocked whenever its lock holds it
+    uint32_t unlocks; // unlock calls made: a mutex is unlocked whenever its lock holds it
 };
 
 TEST_F(FaultTest, DestroyGoesOnAndReportsTheMergedStatus) {
@@ -288,7 +337,8 @@ TEST_F(FaultTest, DestroyGoesOnAndReportsTheMergedStatus) {
         {{{VEK_SALTEST_ROBUST_FREE, 2, kOther}}, VEK_ST_SUCCESS, 2},
         {{{VEK_SALTEST_ROBUST_FREE, 4, kDead}}, kDead, 2},
         {{{VEK_SALTEST_MUTEX_LOCK, 2, VEK_ST_MUTEX_WAIT_ERROR}, {VEK_SALTEST_ROBUST_FREE, 1, kOther}},
-         VEK_ST_MUTEX_WAIT_ERROR, 1},
+         VEK_ST_MUTEX_WAIT_ERROR,
+         1},
         {{{VEK_SALTEST_MUTEX_DESTROY, 1, VEK_ST_MUTEX_DESTROY_ERROR}, {VEK_SALTEST_ROBUST_FREE, 4, kDead}}, kDead, 2},
     };
     for (const TeardownCase &c : cases) {
@@ -339,7 +389,8 @@ TEST_F(FaultTest, ReleaseGoesOnAndReportsTheMergedStatus) {
         {{{VEK_SALTEST_ROBUST_FREE, 7, kDead}}, kDead, 3},
         {{{VEK_SALTEST_ROBUST_FREE, 1, kOther}, {VEK_SALTEST_MUTEX_LOCK, 3, kDead}}, kDead, 3},
         {{{VEK_SALTEST_MUTEX_LOCK, 1, VEK_ST_MUTEX_WAIT_ERROR}, {VEK_SALTEST_MUTEX_UNLOCK, 1, kOther}},
-         VEK_ST_MUTEX_WAIT_ERROR, 2},
+         VEK_ST_MUTEX_WAIT_ERROR,
+         2},
     };
     for (const TeardownCase &c : cases) {
         SCOPED_TRACE(describe(c.calls));
@@ -387,7 +438,8 @@ TEST_F(FaultTest, InitKeepsNoRegistryWhenItFails) {
     const Case cases[] = {
         {true, {}, VEK_ST_NO_MEMORY},
         {false, {{VEK_SALTEST_MUTEX_INIT, 1, VEK_ST_MUTEX_ATTR_INIT_ERROR}}, VEK_ST_MUTEX_ATTR_INIT_ERROR},
-        {false, {{VEK_SALTEST_MUTEX_INIT, 1, VEK_ST_MUTEX_INIT_ERROR}, {VEK_SALTEST_ROBUST_FREE, 1, kOther}},
+        {false,
+         {{VEK_SALTEST_MUTEX_INIT, 1, VEK_ST_MUTEX_INIT_ERROR}, {VEK_SALTEST_ROBUST_FREE, 1, kOther}},
          VEK_ST_MUTEX_INIT_ERROR},
         {false, {{VEK_SALTEST_MUTEX_INIT, 1, VEK_ST_MUTEX_INIT_ERROR}, {VEK_SALTEST_ROBUST_FREE, 1, kDead}}, kDead},
     };

@@ -16,9 +16,9 @@ TEST_F(FreeRunTest, WordReadingAndPerIdentifierTestsAgree) {
     };
     constexpr uint32_t kNone = UINT32_MAX;
     const Case cases[] = {
-        {0, 1, kNone},     {5, 3, kNone},    {5, 3, 7},      {30, 4, kNone}, {30, 4, 33},
-        {0, 32, kNone},    {0, 32, 31},      {0, 32, 0},     {17, 100, kNone}, {17, 100, 64},
-        {17, 100, 116},    {64, 64, kNone},  {64, 64, 100},  {3, 290, kNone}, {3, 290, 200},
+        {0, 1, kNone},  {5, 3, kNone},   {5, 3, 7},     {30, 4, kNone},   {30, 4, 33},
+        {0, 32, kNone}, {0, 32, 31},     {0, 32, 0},    {17, 100, kNone}, {17, 100, 64},
+        {17, 100, 116}, {64, 64, kNone}, {64, 64, 100}, {3, 290, kNone},  {3, 290, 200},
     };
     for (const uint32_t level : {0u, 0xFu}) {
         for (const Case &c : cases) {

@@ -77,16 +77,32 @@ TEST_F(IdsTest, FailuresChangeNothing) {
     ASSERT_EQ(vek_rsrc_allocate(rec_, 3, &id), VEK_ST_SUCCESS);
     ASSERT_EQ(vek_rsrc_allocate_fixed(rec_, 1, 105), VEK_ST_SUCCESS);
     const Failure cases[] = {
-        {"allocate more than are free", [](vek_rsrc_t *r) { uint32_t i = 0; return vek_rsrc_allocate(r, 7, &i); },
+        {"allocate more than are free",
+         [](vek_rsrc_t *r) {
+             uint32_t i = 0;
+             return vek_rsrc_allocate(r, 7, &i);
+         },
          VEK_ST_RSRC_INSUFF_IDS_AVAIL},
-        {"allocate more than exist", [](vek_rsrc_t *r) { uint32_t i = 0; return vek_rsrc_allocate(r, 11, &i); },
+        {"allocate more than exist",
+         [](vek_rsrc_t *r) {
+             uint32_t i = 0;
+             return vek_rsrc_allocate(r, 11, &i);
+         },
          VEK_ST_RSRC_INSUFF_IDS_AVAIL},
-        {"allocate zero", [](vek_rsrc_t *r) { uint32_t i = 0; return vek_rsrc_allocate(r, 0, &i); },
+        {"allocate zero",
+         [](vek_rsrc_t *r) {
+             uint32_t i = 0;
+             return vek_rsrc_allocate(r, 0, &i);
+         },
          VEK_ST_INVALID_PARAMETER},
         {"allocate to a null pointer", [](vek_rsrc_t *r) { return vek_rsrc_allocate(r, 1, nullptr); },
          VEK_ST_INVALID_PARAMETER},
         {"no run long enough (free ids split)",
-         [](vek_rsrc_t *r) { uint32_t i = 0; return vek_rsrc_allocate(r, 5, &i); }, VEK_ST_INVALID_PARAMETER},
+         [](vek_rsrc_t *r) {
+             uint32_t i = 0;
+             return vek_rsrc_allocate(r, 5, &i);
+         },
+         VEK_ST_INVALID_PARAMETER},
         {"fixed zero", [](vek_rsrc_t *r) { return vek_rsrc_allocate_fixed(r, 0, 103); }, VEK_ST_INVALID_PARAMETER},
         {"fixed more than are free", [](vek_rsrc_t *r) { return vek_rsrc_allocate_fixed(r, 7, 103); },
          VEK_ST_RSRC_INSUFF_IDS_AVAIL},
@@ -108,8 +124,7 @@ TEST_F(IdsTest, FailuresChangeNothing) {
         {"free past the end", [](vek_rsrc_t *r) { return vek_rsrc_free(r, 108, 3); }, VEK_ST_INVALID_PARAMETER},
         {"free zero", [](vek_rsrc_t *r) { return vek_rsrc_free(r, 100, 0); }, VEK_ST_INVALID_PARAMETER},
         {"free a free id", [](vek_rsrc_t *r) { return vek_rsrc_free(r, 103, 1); }, VEK_ST_INVALID_PARAMETER},
-        {"free a run with a free id", [](vek_rsrc_t *r) { return vek_rsrc_free(r, 101, 3); },
-         VEK_ST_INVALID_PARAMETER},
+        {"free a run with a free id", [](vek_rsrc_t *r) { return vek_rsrc_free(r, 101, 3); }, VEK_ST_INVALID_PARAMETER},
         {"free a run whose end wraps", [](vek_rsrc_t *r) { return vek_rsrc_free(r, 101, 0xFFFFFFFFu); },
          VEK_ST_INVALID_PARAMETER},
         {"free the highest id", [](vek_rsrc_t *r) { return vek_rsrc_free(r, 0xFFFFFFFFu, 1); },
@@ -152,7 +167,7 @@ TEST_F(IdsTest, ReadOnlyResourceIsAllInUseAndNeverChanges) {
     EXPECT_EQ(vek_rsrc_allocate(ro, 5, &id), VEK_ST_RSRC_INSUFF_IDS_AVAIL);
     EXPECT_EQ(vek_rsrc_allocate_fixed(ro, 1, 20), VEK_ST_RSRC_READ_ONLY);
     EXPECT_EQ(vek_rsrc_free(ro, 20, 1), VEK_ST_RSRC_READ_ONLY);
-    EXPECT_EQ(vek_rsrc_free(ro, 19, 1), VEK_ST_INVALID_PARAMETER);  // range first
+    EXPECT_EQ(vek_rsrc_free(ro, 19, 1), VEK_ST_INVALID_PARAMETER); // range first
     // Order of the checks: the free count, then the read-only mark, then a
     // zero count, then (allocate_fixed) the position; free tests the count
     // and the range before the mark.
@@ -183,7 +198,7 @@ TEST_F(IdsTest, QueryCopiesTheRecord) {
     vek_rsrc_info_t info{};
     ASSERT_EQ(vek_rsrc_query(rec_, &info), VEK_ST_SUCCESS);
     EXPECT_EQ(info.kind, 1u);
-    EXPECT_EQ(info.name, rec_->name);  // the record's own string
+    EXPECT_EQ(info.name, rec_->name); // the record's own string
     EXPECT_STREQ(info.name, "ten");
     EXPECT_EQ(info.baseId, 100u);
     EXPECT_EQ(info.numElems, 10u);
@@ -229,7 +244,11 @@ struct RecordOp {
 
 TEST_F(IdsTest, RecordOperationsCheckTheRecordAndItsHandle) {
     const RecordOp ops[] = {
-        {"allocate", [](vek_rsrc_t *r) { uint32_t i = 0; return vek_rsrc_allocate(r, 1, &i); }},
+        {"allocate",
+         [](vek_rsrc_t *r) {
+             uint32_t i = 0;
+             return vek_rsrc_allocate(r, 1, &i);
+         }},
         {"allocate_fixed", [](vek_rsrc_t *r) { return vek_rsrc_allocate_fixed(r, 1, 100); }},
         {"free", [](vek_rsrc_t *r) { return vek_rsrc_free(r, 100, 1); }},
         {"issetv2",
@@ -239,7 +258,11 @@ TEST_F(IdsTest, RecordOperationsCheckTheRecordAndItsHandle) {
              EXPECT_EQ(res, 0);
              return st;
          }},
-        {"query", [](vek_rsrc_t *r) { vek_rsrc_info_t info{}; return vek_rsrc_query(r, &info); }},
+        {"query",
+         [](vek_rsrc_t *r) {
+             vek_rsrc_info_t info{};
+             return vek_rsrc_query(r, &info);
+         }},
     };
     vek_hdl_t bad{VEK_HDL_MAGIC ^ 1, reg()};
     vek_hdl_t no_registry{VEK_HDL_MAGIC, nullptr};
@@ -289,8 +312,7 @@ TEST_F(IdsTest, AllocateAndFreeTraceTheirFieldsAndTheBitmapCalls) {
     EXPECT_EQ(got, format("vek_rsrc_allocate inRsrcHdl=%llx inNumIds=0 outStartId=%llx\n"
                           "vek_rsrc_allocate vekStatus=7 outStartId=64\n",
                           r, ptr(&id)));
-    got = vektest::capture_stdout(
-        [&] { EXPECT_EQ(vek_rsrc_allocate(rec_, 1, nullptr), VEK_ST_INVALID_PARAMETER); });
+    got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_allocate(rec_, 1, nullptr), VEK_ST_INVALID_PARAMETER); });
     EXPECT_EQ(got, format("vek_rsrc_allocate inRsrcHdl=%llx inNumIds=1 outStartId=0\n"
                           "vek_rsrc_allocate vekStatus=7 outStartId=0\n",
                           r));
@@ -363,8 +385,8 @@ TEST_F(IdsTest, FreeDoesTheSameWorkAtEveryTraceLevel) {
             if (traced == 0) {
                 EXPECT_EQ(got, "") << c.what;
             } else {
-                std::string want = format("vek_rsrc_free inRsrcHdl=%llx inStartId=%x inNumIds=%x\n", ptr(rec),
-                                          c.start, c.num);
+                std::string want =
+                    format("vek_rsrc_free inRsrcHdl=%llx inStartId=%x inNumIds=%x\n", ptr(rec), c.start, c.num);
                 for (uint32_t i = 0; i < c.shown; ++i) {
                     want += format("vek_bitmap_isset map=%llx id=%x\nvek_bitmap_isset vekStatus=0\n", m, c.start + i);
                 }
@@ -417,8 +439,7 @@ TEST_F(IdsTest, IssetAndARefusedFreeTraceTheBitmapCalls) {
     EXPECT_EQ(rec_->numElemsFree, 9u);
     // Refused before the bitmap is asked.
     uint32_t id = 0;
-    got = vektest::capture_stdout(
-        [&] { EXPECT_EQ(vek_rsrc_allocate(rec_, 10, &id), VEK_ST_RSRC_INSUFF_IDS_AVAIL); });
+    got = vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_allocate(rec_, 10, &id), VEK_ST_RSRC_INSUFF_IDS_AVAIL); });
     EXPECT_EQ(got, format("vek_rsrc_allocate inRsrcHdl=%llx inNumIds=a outStartId=%llx\n"
                           "vek_rsrc_allocate vekStatus=44e outStartId=0\n",
                           r, ptr(&id)));

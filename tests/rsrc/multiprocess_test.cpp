@@ -37,8 +37,7 @@ protected:
         hdl_->magic = VEK_HDL_MAGIC;
         ASSERT_EQ(vek_rsrc_init(hdl_), VEK_ST_SUCCESS);
         ASSERT_EQ(vek_rsrc_create(hdl_, 1, "shared", kIds, kBase, &rec_), VEK_ST_SUCCESS);
-        ASSERT_EQ(vek_nvm_robust_malloc(kIds * sizeof(uint32_t), reinterpret_cast<void **>(&owner_),
-                                        VEK_NVM_ZERO_FILL),
+        ASSERT_EQ(vek_nvm_robust_malloc(kIds * sizeof(uint32_t), reinterpret_cast<void **>(&owner_), VEK_NVM_ZERO_FILL),
                   VEK_ST_SUCCESS);
         ASSERT_EQ(vek_saltest_shared_robust_contains(hdl_->rsrcRegistry), 1);
         ASSERT_EQ(vek_saltest_shared_robust_contains(rec_->bitmap->bits), 1);

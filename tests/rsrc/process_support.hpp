@@ -18,7 +18,7 @@
 
 namespace proctest {
 
-constexpr unsigned kChildSeconds = 30;  // a child stuck longer than this dies
+constexpr unsigned kChildSeconds = 30; // a child stuck longer than this dies
 
 // Whether a process-shared robust mutex reports the death of its owner here
 // (user-mode emulators may not support robust futex lists).

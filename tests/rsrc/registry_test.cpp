@@ -20,7 +20,7 @@ using RegistryLifecycleTest = vektest::LeakCheckedTest;
 
 TEST_F(RegistryLifecycleTest, InitCreatesAnEmptyRegistryOnceAndReleaseRemovesIt) {
     vek_hdl_t hdl{VEK_HDL_MAGIC, nullptr};
-    EXPECT_EQ(vek_rsrc_release(&hdl), VEK_ST_SUCCESS);  // nothing to release
+    EXPECT_EQ(vek_rsrc_release(&hdl), VEK_ST_SUCCESS); // nothing to release
     ASSERT_EQ(vek_rsrc_init(&hdl), VEK_ST_SUCCESS);
     vek_rsrc_registry_t *first = hdl.rsrcRegistry;
     ASSERT_NE(first, nullptr);
@@ -111,7 +111,7 @@ TEST_F(RegistryTest, CreateFillsTheRecordAndPutsItAtTheHead) {
     char name[] = "pool";
     vek_rsrc_t *a = nullptr;
     ASSERT_EQ(vek_rsrc_create(&hdl_, 2, name, 40, 100, &a), VEK_ST_SUCCESS);
-    name[0] = 'P';  // the record keeps its own copy
+    name[0] = 'P'; // the record keeps its own copy
     EXPECT_EQ(a->kind, 2u);
     EXPECT_STREQ(a->name, "pool");
     EXPECT_NE(a->name, name);
@@ -192,7 +192,7 @@ TEST_F(RegistryTest, RegistryOperationsCheckTheHandle) {
             EXPECT_EQ(c.op(&bad_magic), VEK_ST_INVALID_HANDLE);
             EXPECT_EQ(c.op(&no_registry), VEK_ST_ERROR);
         });
-        EXPECT_EQ(out, "");  // dump prints nothing either
+        EXPECT_EQ(out, ""); // dump prints nothing either
         EXPECT_EQ(reg()->numRsrcs, 1u);
         EXPECT_EQ(reg()->rsrcHead, rec);
         EXPECT_EQ(no_registry.rsrcRegistry, nullptr);
@@ -245,7 +245,7 @@ TEST_F(RegistryTest, FindReturnsTheRecordOfThatKindAndName) {
 TEST_F(RegistryTest, DestroyUnlinksTheRecordWhereverItIs) {
     struct Case {
         const char *what;
-        int victim;  // index in creation order
+        int victim; // index in creation order
     };
     const Case cases[] = {{"oldest", 0}, {"middle", 1}, {"newest", 2}};
     const char *names[] = {"r0", "r1", "r2"};
@@ -338,8 +338,8 @@ TEST_F(RegistryTest, DumpPrintsTheTableNewestFirst) {
                        "  2                              beta         0         0         0\n"
                        "  1                             alpha       100        16        11\n");
     EXPECT_EQ(all, std::string(kHeader) +
-                       format("%3d  %32s  %8d  %8d  %8d\n", 5, "a-name-longer-than-thirty-two-characters",
-                              0x7FFFFFF0, 7, 7) +
+                       format("%3d  %32s  %8d  %8d  %8d\n", 5, "a-name-longer-than-thirty-two-characters", 0x7FFFFFF0,
+                              7, 7) +
                        format("%3d  %32s  %8d  %8d  %8d\n", 1, "a-name-of-exactly-thirty-two-chr", 0xFFFFFC, 3, 3) +
                        format("%3d  %32s  %8d  %8d  %8d\n", 2, "beta", 0, 0, 0) +
                        format("%3d  %32s  %8d  %8d  %8d\n", 1, "alpha", 100, 16, 11));
@@ -384,14 +384,13 @@ TEST_F(RegistryTest, CreateTracesItsLineThenTheInternalOnes) {
     const std::string out2 =
         vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_create(&hdl_, 1, "w", 40, 7, &w), VEK_ST_SUCCESS); });
     ASSERT_NE(w, nullptr);
-    EXPECT_EQ(out2,
-              format("vek_rsrc_create inVekHdl=%llx inKind=1 inNumelems=28 inBaseId=7 outRsrcHdl=%llx \n"
-                     "vek_rsrc_create_intern inVekHdl=%llx inKind=1 inNumelems=28 inBaseId=7 outRsrcHdl=%llx "
-                     "readOnly=0\n"
-                     "vek_bitmap_create size=28\n"
-                     "vek_bitmap_create vekStatus=0 size=28 words_needed=2 bits=%llx firstFree=0\n"
-                     "vek_rsrc_create_intern vekStatus=0\n",
-                     ptr(&hdl_), ptr(&w), ptr(&hdl_), ptr(&w), ptr(w->bitmap->bits)));
+    EXPECT_EQ(out2, format("vek_rsrc_create inVekHdl=%llx inKind=1 inNumelems=28 inBaseId=7 outRsrcHdl=%llx \n"
+                           "vek_rsrc_create_intern inVekHdl=%llx inKind=1 inNumelems=28 inBaseId=7 outRsrcHdl=%llx "
+                           "readOnly=0\n"
+                           "vek_bitmap_create size=28\n"
+                           "vek_bitmap_create vekStatus=0 size=28 words_needed=2 bits=%llx firstFree=0\n"
+                           "vek_rsrc_create_intern vekStatus=0\n",
+                           ptr(&hdl_), ptr(&w), ptr(&hdl_), ptr(&w), ptr(w->bitmap->bits)));
 
     // Failures print the status; a null handle prints 0.
     const std::string out3 = vektest::capture_stdout(
@@ -410,8 +409,8 @@ TEST_F(RegistryTest, FindDestroyAndDumpTraceTheirFields) {
     EXPECT_EQ(got, format("vek_rsrc_find inVekHdl=%llx inKind=6 outRsrcHdl=%llx\n"
                           "vek_rsrc_find vekStatus=0 outRsrcHdl=%llx\n",
                           ptr(&hdl_), ptr(&out), ptr(rec)));
-    got = vektest::capture_stdout(
-        [&] { EXPECT_EQ(vek_rsrc_find(&hdl_, 6, "six", nullptr), VEK_ST_INVALID_PARAMETER); });
+    got =
+        vektest::capture_stdout([&] { EXPECT_EQ(vek_rsrc_find(&hdl_, 6, "six", nullptr), VEK_ST_INVALID_PARAMETER); });
     EXPECT_EQ(got, format("vek_rsrc_find inVekHdl=%llx inKind=6 outRsrcHdl=0\n"
                           "vek_rsrc_find vekStatus=7 outRsrcHdl=0\n",
                           ptr(&hdl_)));

@@ -29,8 +29,7 @@ protected:
 
     vek_rsrc_t *make(uint32_t kind, const char *name, uint32_t numElems, uint32_t baseId, uint8_t readOnly = 0) {
         vek_rsrc_t *rec = nullptr;
-        EXPECT_EQ(vek_rsrc_create_intern(&hdl_, kind, name, numElems, baseId, &rec, readOnly), VEK_ST_SUCCESS)
-            << name;
+        EXPECT_EQ(vek_rsrc_create_intern(&hdl_, kind, name, numElems, baseId, &rec, readOnly), VEK_ST_SUCCESS) << name;
         return rec;
     }
 

@@ -29,7 +29,7 @@ TEST_F(SharedArenaTest, ServesRobustBlocksWhileOn) {
     EXPECT_EQ(vek_saltest_shared_robust_live(), -1);
     void *before = robust(32);
     ASSERT_EQ(vek_saltest_shared_robust_begin(64 * 1024), 0);
-    EXPECT_EQ(vek_saltest_shared_robust_begin(64 * 1024), -1);  // one at a time
+    EXPECT_EQ(vek_saltest_shared_robust_begin(64 * 1024), -1); // one at a time
     EXPECT_EQ(vek_saltest_shared_robust_contains(before), 0);
 
     auto *zeroed = static_cast<unsigned char *>(robust(100, VEK_NVM_ZERO_FILL));
@@ -53,9 +53,9 @@ TEST_F(SharedArenaTest, ServesRobustBlocksWhileOn) {
     EXPECT_EQ(vek_nvm_robust_free(&before), VEK_ST_SUCCESS);
     EXPECT_EQ(before, nullptr);
 
-    EXPECT_EQ(vek_saltest_shared_robust_end(), -1);  // blocks still live: kept
+    EXPECT_EQ(vek_saltest_shared_robust_end(), -1); // blocks still live: kept
     EXPECT_EQ(vek_saltest_shared_robust_contains(grown), 1);
-    void *after = robust(16);  // no longer served from the arena
+    void *after = robust(16); // no longer served from the arena
     EXPECT_EQ(vek_saltest_shared_robust_contains(after), 0);
     EXPECT_EQ(vek_nvm_robust_free(&after), VEK_ST_SUCCESS);
     EXPECT_EQ(vek_nvm_robust_free(&grown), VEK_ST_SUCCESS);
@@ -126,7 +126,7 @@ TEST_F(SharedArenaTest, CheckAndAbandon) {
     void *b = robust(8);
     EXPECT_EQ(vek_nvm_robust_free(&a), VEK_ST_SUCCESS);
     EXPECT_EQ(vek_saltest_shared_robust_check(), nullptr);
-    EXPECT_EQ(vek_saltest_shared_robust_end(), -1);  // b is live
+    EXPECT_EQ(vek_saltest_shared_robust_end(), -1); // b is live
     // Abandoning drops the arena with b in it; this process's own count
     // still holds b, which the leak check must not see.
     EXPECT_EQ(vek_saltest_shared_robust_abandon(), 1);

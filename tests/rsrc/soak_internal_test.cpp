@@ -92,7 +92,8 @@ bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
             uint32_t expected = 0;
             uint32_t *o = &owners(s, p)[start - kPools[p].base + i];
             if (!__atomic_compare_exchange_n(o, &expected, me, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
-                violation(s, "identifier ", start + i, " of ", kPools[p].name, " given to ", me, " while ", expected, " holds it");
+                violation(s, "identifier ", start + i, " of ", kPools[p].name, " given to ", me, " while ", expected,
+                          " holds it");
             }
         }
         held.push_back({p, start, n});
@@ -178,7 +179,8 @@ double soak_seconds() {
 class CrashSoak : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!proctest::robust_mutexes_work()) GTEST_SKIP() << "robust mutexes do not report a dead owner on this system";
+        if (!proctest::robust_mutexes_work())
+            GTEST_SKIP() << "robust mutexes do not report a dead owner on this system";
         vek_saltest_reset();
         vek_trace_level = 0;
         ASSERT_EQ(vek_saltest_shared_robust_begin(4u << 20), 0);
@@ -251,7 +253,8 @@ protected:
             if (rec != s_->rec[0] && rec != s_->rec[1]) leftovers.push_back(rec);
         }
         for (vek_rsrc_t *rec : leftovers) {
-            if (vek_rsrc_destroy(&s_->hdl, rec) != VEK_ST_SUCCESS) violation(*s_, "destroy of a dead worker's resource");
+            if (vek_rsrc_destroy(&s_->hdl, rec) != VEK_ST_SUCCESS)
+                violation(*s_, "destroy of a dead worker's resource");
         }
         for (int p = 0; p < kNumPools; ++p) {
             vek_rsrc_t *rec = s_->rec[p];

@@ -43,7 +43,7 @@ TEST(SortedSetSearch, ComparisonCallSequence) {
     const std::vector<Case> cases = {
         {seven, 40, 3, 1, {{40, 40}}},
         {seven, 35, 3, 0, {{35, 40}, {35, 20}, {35, 30}}},
-        {seven, 5, 0, 0, {{5, 40}, {5, 20}, {5, 10}}},   // stops at mid 0
+        {seven, 5, 0, 0, {{5, 40}, {5, 20}, {5, 10}}}, // stops at mid 0
         {seven, 75, 7, 0, {{75, 40}, {75, 60}, {75, 70}}},
         {seven, 60, 5, 1, {{60, 40}, {60, 60}}},
         {seven, 10, 0, 1, {{10, 40}, {10, 20}, {10, 10}}},
@@ -54,7 +54,7 @@ TEST(SortedSetSearch, ComparisonCallSequence) {
         {{10}, 15, 1, 0, {{15, 10}}},
         {{10, 20, 30, 40}, 25, 2, 0, {{25, 20}, {25, 30}}},
         {{10, 20, 30, 40}, 45, 4, 0, {{45, 20}, {45, 30}, {45, 40}}},
-        {{}, 5, 0, 0, {}},                                // empty: no call
+        {{}, 5, 0, 0, {}}, // empty: no call
     };
     for (const Case &c : cases) {
         Set s(c.keys);

@@ -198,10 +198,10 @@ TEST_F(SortedSet, RemovalLeavesTheVacatedNodeZero) {
         }
         return true;
     };
-    EXPECT_EQ(vek_sorted_set_remove(s, 2, ascending), 20u);  // from the middle
+    EXPECT_EQ(vek_sorted_set_remove(s, 2, ascending), 20u); // from the middle
     EXPECT_EQ(keys(s), (std::vector<uintptr_t>{1, 3}));
     EXPECT_TRUE(spares_zero());
-    EXPECT_EQ(vek_sorted_set_remove(s, 3, ascending), 30u);  // the last one
+    EXPECT_EQ(vek_sorted_set_remove(s, 3, ascending), 30u); // the last one
     EXPECT_TRUE(spares_zero());
     EXPECT_EQ(vek_sorted_set_remove(s, 1, ascending), 10u);
     EXPECT_TRUE(spares_zero());
@@ -330,7 +330,8 @@ TEST_F(SortedSet, LookupTraceLines) {
     vektest::TraceLevel trace(4);
     EXPECT_EQ(vektest::capture_stdout([&] { vek_sorted_set_get(s, 4, ascending); }),
               format("vek_sorted_set_get sorted_set=%llx key=4 compareFn=%llx\n"
-                     "vek_sorted_set_get returnvalue=40\n", ps, cmp));
+                     "vek_sorted_set_get returnvalue=40\n",
+                     ps, cmp));
     EXPECT_EQ(vektest::capture_stdout([&] { vek_sorted_set_get_n(s, 1); }),
               format("vek_sorted_set_get_n sorted_set=%llx n=1\nvek_sorted_set_get_n returnvalue=0\n", ps));
     EXPECT_EQ(vektest::capture_stdout([&] { vek_sorted_set_put_n(s, 0, 0x41); }),

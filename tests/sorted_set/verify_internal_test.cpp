@@ -33,10 +33,10 @@ protected:
 
 TEST_F(SortedSetVerify, WholeSetsPass) {
     EXPECT_EQ(vek::sorted_set::verify(s_), nullptr);
-    for (uintptr_t k : {40u, 50u}) vek_sorted_set_put(s_, k, ascending, k);  // grown by two nodes
+    for (uintptr_t k : {40u, 50u}) vek_sorted_set_put(s_, k, ascending, k); // grown by two nodes
     EXPECT_EQ(s_->maxSortedSetSize, 6u);
     EXPECT_EQ(vek::sorted_set::verify(s_), nullptr);
-    vek_sorted_set_t *none = vek_sorted_set_create(8, 0);  // no capacity
+    vek_sorted_set_t *none = vek_sorted_set_create(8, 0); // no capacity
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(vek::sorted_set::verify(none), nullptr);
     vek_sorted_set_delete_nodes_and_set(none, nullptr);

@@ -14,7 +14,6 @@ public:
     }
 };
 
-[[maybe_unused]] ::testing::Environment *const registered =
-    ::testing::AddGlobalTestEnvironment(new SkipWithoutSaltest);
+[[maybe_unused]] ::testing::Environment *const registered = ::testing::AddGlobalTestEnvironment(new SkipWithoutSaltest);
 
-}  // namespace
+} // namespace

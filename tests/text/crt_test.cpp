@@ -13,9 +13,9 @@ struct Seen {
     int calls = 0;
     int argc = 0;
     char **argv = nullptr;
-    std::vector<std::string> words;  // argv[0..argc-1] read up to their NUL
+    std::vector<std::string> words; // argv[0..argc-1] read up to their NUL
     bool null_after_last = false;
-    bool rest_null = true;           // entries argc+1 .. 31 (when argc < 31)
+    bool rest_null = true; // entries argc+1 .. 31 (when argc < 31)
     int optind = 0;
     int opterr = 0;
 };
@@ -49,7 +49,7 @@ protected:
 
 struct SplitCase {
     const char *text;
-    std::vector<std::string> words;  // after the program name, as their strings read
+    std::vector<std::string> words; // after the program name, as their strings read
 };
 
 TEST_F(Crt, SplitsTheTextIntoWords) {
@@ -104,7 +104,7 @@ TEST_F(Crt, ProgramNameIsPassedUnchangedAndTheTextIsNotWritten) {
     };
     EXPECT_EQ(vek_crt(prog_, text, tool), 0);
     EXPECT_EQ(first_entry, prog_);
-    EXPECT_NE(first_word, text);  // the words live in a private copy
+    EXPECT_NE(first_word, text); // the words live in a private copy
     EXPECT_STREQ(text, "a b\nc");
 }
 

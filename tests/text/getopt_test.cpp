@@ -34,12 +34,12 @@ private:
 
 struct Step {
     int result;
-    const char *arg;  // the expected vek_optarg after an option, or nullptr
+    const char *arg; // the expected vek_optarg after an option, or nullptr
 };
 
 struct GetoptCase {
     std::vector<std::string> args;
-    std::vector<Step> steps;  // the last is -1
+    std::vector<Step> steps; // the last is -1
     int optind;
 };
 
@@ -51,7 +51,7 @@ TEST(Getopt, SequencesOfResults) {
         {{"-b", "value", "-a"}, {{'b', "value"}, {'a', nullptr}, {-1, nullptr}}, 4},
         {{"-a", "--", "-c"}, {{'a', nullptr}, {-1, nullptr}}, 3},
         {{"-a", "-", "-c"}, {{'a', nullptr}, {-1, nullptr}}, 3},
-        {{"--", "-c"}, {{-1, nullptr}, {'c', nullptr}, {-1, nullptr}}, 3},  // a further call goes on after "--"
+        {{"--", "-c"}, {{-1, nullptr}, {'c', nullptr}, {-1, nullptr}}, 3}, // a further call goes on after "--"
 
         {{"-xa", "-c"}, {{'?', nullptr}, {'c', nullptr}, {-1, nullptr}}, 3},
         {{"-a", "-b"}, {{'a', nullptr}, {'?', nullptr}, {-1, nullptr}}, 3},
@@ -65,7 +65,7 @@ TEST(Getopt, SequencesOfResults) {
         {{"-abc"}, {{'a', nullptr}, {'b', "c"}, {-1, nullptr}}, 2},
         {{"--a"}, {{'?', nullptr}, {-1, nullptr}}, 2},
         {{"-a:c"}, {{'a', nullptr}, {'?', nullptr}, {'c', nullptr}, {-1, nullptr}}, 2},
-        {{"-d", "v"}, {{'d', "v"}, {-1, nullptr}}, 3},  // d:: takes an argument like d:
+        {{"-d", "v"}, {{'d', "v"}, {-1, nullptr}}, 3}, // d:: takes an argument like d:
     };
     for (const GetoptCase &c : cases) {
         std::string name;

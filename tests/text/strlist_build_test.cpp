@@ -70,7 +70,7 @@ struct BuildCase {
     char mark;
     const char *text;
     vek_st_t status;
-    Items items;  // on failure: none, and the list is null
+    Items items; // on failure: none, and the list is null
 };
 
 TEST_F(StrlistBuild, TableOfTexts) {
@@ -181,7 +181,7 @@ TEST_F(StrlistBuild, ExactlyTheItemLimitIsAccepted) {
     EXPECT_EQ(build("0-16777215", VEK_STRLIST_INT32), VEK_ST_NO_MEMORY);
     EXPECT_EQ(list_, nullptr);
     vek_saltest_reset();
-    vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 3, 1);  // the range's first node, after item 5
+    vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 3, 1); // the range's first node, after item 5
     EXPECT_EQ(build("5,0-16777214", VEK_STRLIST_INT32), VEK_ST_NO_MEMORY);
     EXPECT_EQ(list_, nullptr);
     vek_saltest_reset();
@@ -197,20 +197,15 @@ TEST_F(StrlistBuild, ChecksArgumentsInOrderWithoutTouchingTheOutParameter) {
         vek_st_t status;
     };
     const std::vector<Case> cases = {
-        {nullptr, 2, nullptr, true, VEK_ST_STRLIST_INV_VALUE},
-        {nullptr, 4, nullptr, false, VEK_ST_STRLIST_INV_VALUE},
-        {"1", 2, nullptr, false, VEK_ST_STRLIST_INV_LIST},
-        {"1", 2, conv, false, VEK_ST_STRLIST_INV_LIST},
-        {"1", 4, nullptr, true, VEK_ST_STRLIST_INV_CONV},
-        {"1", 2, conv, true, VEK_ST_STRLIST_INV_CONV},
-        {"1", 1, conv, true, VEK_ST_STRLIST_INV_CONV},
-        {"1", 7, conv, true, VEK_ST_STRLIST_INV_CONV},
+        {nullptr, 2, nullptr, true, VEK_ST_STRLIST_INV_VALUE}, {nullptr, 4, nullptr, false, VEK_ST_STRLIST_INV_VALUE},
+        {"1", 2, nullptr, false, VEK_ST_STRLIST_INV_LIST},     {"1", 2, conv, false, VEK_ST_STRLIST_INV_LIST},
+        {"1", 4, nullptr, true, VEK_ST_STRLIST_INV_CONV},      {"1", 2, conv, true, VEK_ST_STRLIST_INV_CONV},
+        {"1", 1, conv, true, VEK_ST_STRLIST_INV_CONV},         {"1", 7, conv, true, VEK_ST_STRLIST_INV_CONV},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(vektest::format("text %s type %u", c.text ? c.text : "(null)", c.type));
         vek_strlist_node_t *out = sentinel();
-        EXPECT_EQ(vek_strlist_list_build(c.text, c.type, ',', '-', c.conv, nullptr, c.out ? &out : nullptr),
-                  c.status);
+        EXPECT_EQ(vek_strlist_list_build(c.text, c.type, ',', '-', c.conv, nullptr, c.out ? &out : nullptr), c.status);
         EXPECT_EQ(out, sentinel());
     }
     vek_saltest_reset();
@@ -263,7 +258,7 @@ TEST_F(StrlistBuild, CustomValuesAreOrderedByTheComparisonOfTheirWords) {
     };
     ASSERT_EQ(build("p,q", VEK_STRLIST_CUSVAL, ',', '-', conv_copy, record), VEK_ST_SUCCESS);
     ASSERT_FALSE(seen.empty());
-    const vek_strlist_node_t *q = list_;  // 1 > 0: q went before p
+    const vek_strlist_node_t *q = list_; // 1 > 0: q went before p
     const vek_strlist_node_t *p = list_->next;
     EXPECT_EQ(cusval_texts(list_), (Items{"q", "p"}));
     for (const auto &[a, b] : seen) {
@@ -411,13 +406,13 @@ std::string join(const std::vector<int32_t> &values) {
 // values, so the order among equals shows), comes out as the walk makes it.
 TEST_F(StrlistBuild, EveryInputOrderMatchesTheReferenceWalk) {
     struct Set {
-        std::vector<int32_t> values;  // sorted, for next_permutation
+        std::vector<int32_t> values; // sorted, for next_permutation
         int (*cmp)(const void *, const void *);
     };
     const Set sets[] = {
         {{0, 1, 1, 2, 3, 3, 3}, cmp_default_i32},
         {{0, 1, 2, 10, 11, 20, 35}, cmp_last_digit},
-        {{4, 14, 24, 34, 44, 54}, cmp_last_digit},  // all equal
+        {{4, 14, 24, 34, 44, 54}, cmp_last_digit}, // all equal
         {{0, 3, 7, 7, 100000}, cmp_descending_i32},
     };
     for (const Set &set : sets) {
@@ -503,10 +498,10 @@ void sweep_build(const char *text, vek_strlist_type_t type, vek_strlist_conv_fn 
 }
 
 TEST_F(StrlistBuild, EveryAllocationFailureReleasesThePartialList) {
-    sweep_build("b,a,c", VEK_STRLIST_STRING, nullptr, nullptr, 9);   // node, record, copy per item
-    sweep_build("7,1-3", VEK_STRLIST_INT32, nullptr, nullptr, 8);    // node, record per item
+    sweep_build("b,a,c", VEK_STRLIST_STRING, nullptr, nullptr, 9); // node, record, copy per item
+    sweep_build("7,1-3", VEK_STRLIST_INT32, nullptr, nullptr, 8);  // node, record per item
     sweep_build("2-3,1", VEK_STRLIST_INT64, nullptr, nullptr, 6);
-    sweep_build("x,y", VEK_STRLIST_CUSVAL, conv_copy, cmp_cusval_text, 6);  // and the custom values
+    sweep_build("x,y", VEK_STRLIST_CUSVAL, conv_copy, cmp_cusval_text, 6); // and the custom values
     sweep_build("x,y", 9, nullptr, nullptr, 4);
 }
 
@@ -517,7 +512,7 @@ TEST_F(StrlistBuild, FailedCustomItemNeverCallsTheConversion) {
         ++calls;
         return conv_copy(t);
     };
-    vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 2, 1);  // the first item's record
+    vek_saltest_fail_alloc(VEK_SALTEST_HEAP, 2, 1); // the first item's record
     vek_strlist_node_t *out = sentinel();
     EXPECT_EQ(vek_strlist_list_build("x,y", VEK_STRLIST_CUSVAL, ',', '-', conv, nullptr, &out), VEK_ST_NO_MEMORY);
     EXPECT_EQ(out, nullptr);

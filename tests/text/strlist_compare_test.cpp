@@ -18,7 +18,7 @@
 namespace {
 
 using Items = std::vector<std::string>;
-using Call = std::pair<std::string, std::string>;  // (item in the list, new item)
+using Call = std::pair<std::string, std::string>; // (item in the list, new item)
 using Calls = std::vector<Call>;
 
 // Every call of a recording comparison, in order, with the texts of its
@@ -49,9 +49,7 @@ int by_length(const char *a, const char *b) {
     return sign(static_cast<int64_t>(std::strlen(a)) - static_cast<int64_t>(std::strlen(b)));
 }
 // Texts sharing a letter are equal, the others are in byte order.
-int shared_letter(const char *a, const char *b) {
-    return std::strpbrk(a, b) != nullptr ? 0 : text_order(a, b);
-}
+int shared_letter(const char *a, const char *b) { return std::strpbrk(a, b) != nullptr ? 0 : text_order(a, b); }
 
 // ---- recording comparisons, one per item representation -------------------
 
@@ -81,9 +79,7 @@ int rec_str(const void *listItem, const void *newItem) {
 
 // Custom values are heap copies of the item's text (null shown as "(null)"
 // and compared as the empty text); the comparison gets their words.
-const char *cus_text(const void *word) {
-    return reinterpret_cast<const char *>(*static_cast<const uintptr_t *>(word));
-}
+const char *cus_text(const void *word) { return reinterpret_cast<const char *>(*static_cast<const uintptr_t *>(word)); }
 std::string shown(const char *s) { return s != nullptr ? s : "(null)"; }
 
 template <int (*Rule)(const char *, const char *)>
@@ -114,7 +110,8 @@ std::string text_of(vek_strlist_type_t type, const vek_strlist_payload_t &p) {
 
 Items items_of(vek_strlist_node_t *list) {
     Items out;
-    for (vek_strlist_node_t *n = list; n != nullptr; n = n->next) out.push_back(text_of(n->value->type, n->value->payload));
+    for (vek_strlist_node_t *n = list; n != nullptr; n = n->next)
+        out.push_back(text_of(n->value->type, n->value->payload));
     return out;
 }
 
@@ -168,8 +165,8 @@ protected:
     // release at TearDown.
     vek_st_t build(const char *text, vek_strlist_type_t type, vek_strlist_cmp_fn cmp) {
         list_ = sentinel();
-        const vek_st_t st = vek_strlist_list_build(text, type, ',', ':', type == VEK_STRLIST_CUSVAL ? conv_copy : nullptr,
-                                                   cmp, &list_);
+        const vek_st_t st =
+            vek_strlist_list_build(text, type, ',', ':', type == VEK_STRLIST_CUSVAL ? conv_copy : nullptr, cmp, &list_);
         if (list_ != sentinel()) lists_.push_back(list_);
         return st;
     }
@@ -213,50 +210,123 @@ TEST_F(StrlistCompare, WalkStartsAtTheFirstNodeWithTheListItemFirst) {
 struct WalkCase {
     const char *what;
     vek_strlist_type_t type;
-    const char *text;  // ',' separates, ':' marks a range
+    const char *text; // ',' separates, ':' marks a range
     vek_strlist_cmp_fn cmp;
-    Items input;       // the items in input order
-    Items list;        // the list built
-    Calls calls;       // every call of the comparison, in order
+    Items input; // the items in input order
+    Items list;  // the list built
+    Calls calls; // every call of the comparison, in order
 };
 
 TEST_F(StrlistCompare, TableOfConsistentAndInconsistentComparisons) {
     const std::vector<WalkCase> cases = {
         // no consistent order
-        {"within one", 2, "7,8,9,10", rec_i32<within_one>, {"7", "8", "9", "10"}, {"10", "9", "8", "7"},
+        {"within one",
+         2,
+         "7,8,9,10",
+         rec_i32<within_one>,
+         {"7", "8", "9", "10"},
+         {"10", "9", "8", "7"},
          {{"7", "8"}, {"8", "9"}, {"9", "10"}}},
-        {"within one, range", 2, "1:4", rec_i32<within_one>, {"1", "2", "3", "4"}, {"4", "3", "2", "1"},
+        {"within one, range",
+         2,
+         "1:4",
+         rec_i32<within_one>,
+         {"1", "2", "3", "4"},
+         {"4", "3", "2", "1"},
          {{"1", "2"}, {"2", "3"}, {"3", "4"}}},
-        {"within one, 2 = 1 < 3", 2, "3,1,2", rec_i32<within_one>, {"3", "1", "2"}, {"2", "1", "3"},
+        {"within one, 2 = 1 < 3",
+         2,
+         "3,1,2",
+         rec_i32<within_one>,
+         {"3", "1", "2"},
+         {"2", "1", "3"},
          {{"3", "1"}, {"1", "2"}}},
-        {"within one, 64 bits", 3, "10,1,5:6,2", rec_i64<within_one>, {"10", "1", "5", "6", "2"},
-         {"2", "1", "6", "5", "10"}, {{"10", "1"}, {"1", "5"}, {"10", "5"}, {"1", "6"}, {"5", "6"}, {"1", "2"}}},
-        {"always after", 2, "1,2,3", rec_i32<always_after>, {"1", "2", "3"}, {"3", "2", "1"},
-         {{"1", "2"}, {"2", "3"}}},
-        {"always before", 2, "3,1,2", rec_i32<always_before>, {"3", "1", "2"}, {"3", "1", "2"},
+        {"within one, 64 bits",
+         3,
+         "10,1,5:6,2",
+         rec_i64<within_one>,
+         {"10", "1", "5", "6", "2"},
+         {"2", "1", "6", "5", "10"},
+         {{"10", "1"}, {"1", "5"}, {"10", "5"}, {"1", "6"}, {"5", "6"}, {"1", "2"}}},
+        {"always after", 2, "1,2,3", rec_i32<always_after>, {"1", "2", "3"}, {"3", "2", "1"}, {{"1", "2"}, {"2", "3"}}},
+        {"always before",
+         2,
+         "3,1,2",
+         rec_i32<always_before>,
+         {"3", "1", "2"},
+         {"3", "1", "2"},
          {{"3", "1"}, {"3", "2"}, {"1", "2"}}},
         {"cyclic", 2, "0,1,2", rec_i32<cyclic>, {"0", "1", "2"}, {"2", "0", "1"}, {{"0", "1"}, {"0", "2"}}},
-        {"cyclic, range", 3, "0:5", rec_i64<cyclic>, {"0", "1", "2", "3", "4", "5"},
+        {"cyclic, range",
+         3,
+         "0:5",
+         rec_i64<cyclic>,
+         {"0", "1", "2", "3", "4", "5"},
          {"4", "5", "2", "3", "0", "1"},
          {{"0", "1"}, {"0", "2"}, {"2", "3"}, {"0", "3"}, {"2", "4"}, {"4", "5"}, {"2", "5"}}},
-        {"shared letter", 1, "ab,cd,bc", rec_str<shared_letter>, {"ab", "cd", "bc"}, {"bc", "ab", "cd"},
+        {"shared letter",
+         1,
+         "ab,cd,bc",
+         rec_str<shared_letter>,
+         {"ab", "cd", "bc"},
+         {"bc", "ab", "cd"},
          {{"ab", "cd"}, {"ab", "bc"}}},
-        {"custom, shared letter", 4, "ab,cd,bc", rec_cus<shared_letter>, {"ab", "cd", "bc"}, {"bc", "ab", "cd"},
+        {"custom, shared letter",
+         4,
+         "ab,cd,bc",
+         rec_cus<shared_letter>,
+         {"ab", "cd", "bc"},
+         {"bc", "ab", "cd"},
          {{"ab", "cd"}, {"ab", "bc"}}},
         // consistent orders
-        {"ascending", 2, "3,1,2", rec_i32<ascending>, {"3", "1", "2"}, {"1", "2", "3"},
+        {"ascending",
+         2,
+         "3,1,2",
+         rec_i32<ascending>,
+         {"3", "1", "2"},
+         {"1", "2", "3"},
          {{"3", "1"}, {"1", "2"}, {"3", "2"}}},
-        {"always equal", 2, "1:3,0", rec_i32<always_equal>, {"1", "2", "3", "0"}, {"0", "3", "2", "1"},
+        {"always equal",
+         2,
+         "1:3,0",
+         rec_i32<always_equal>,
+         {"1", "2", "3", "0"},
+         {"0", "3", "2", "1"},
          {{"1", "2"}, {"2", "3"}, {"3", "0"}}},
-        {"descending", 2, "2,5:7,1", rec_i32<descending>, {"2", "5", "6", "7", "1"}, {"7", "6", "5", "2", "1"},
+        {"descending",
+         2,
+         "2,5:7,1",
+         rec_i32<descending>,
+         {"2", "5", "6", "7", "1"},
+         {"7", "6", "5", "2", "1"},
          {{"2", "5"}, {"5", "6"}, {"6", "7"}, {"7", "1"}, {"6", "1"}, {"5", "1"}, {"2", "1"}}},
-        {"last digit", 2, "21,11,12,1", rec_i32<last_digit>, {"21", "11", "12", "1"}, {"1", "11", "21", "12"},
+        {"last digit",
+         2,
+         "21,11,12,1",
+         rec_i32<last_digit>,
+         {"21", "11", "12", "1"},
+         {"1", "11", "21", "12"},
          {{"21", "11"}, {"11", "12"}, {"21", "12"}, {"11", "1"}}},
-        {"text order", 1, "b,a,c", rec_str<text_order>, {"b", "a", "c"}, {"a", "b", "c"},
+        {"text order",
+         1,
+         "b,a,c",
+         rec_str<text_order>,
+         {"b", "a", "c"},
+         {"a", "b", "c"},
          {{"b", "a"}, {"a", "c"}, {"b", "c"}}},
-        {"by length", 1, "ccc,a,bb", rec_str<by_length>, {"ccc", "a", "bb"}, {"a", "bb", "ccc"},
+        {"by length",
+         1,
+         "ccc,a,bb",
+         rec_str<by_length>,
+         {"ccc", "a", "bb"},
+         {"a", "bb", "ccc"},
          {{"ccc", "a"}, {"a", "bb"}, {"ccc", "bb"}}},
-        {"custom, text order", 4, "m,c,x", rec_cus<text_order>, {"m", "c", "x"}, {"c", "m", "x"},
+        {"custom, text order",
+         4,
+         "m,c,x",
+         rec_cus<text_order>,
+         {"m", "c", "x"},
+         {"c", "m", "x"},
          {{"m", "c"}, {"c", "x"}, {"m", "x"}}},
         // no call at all: one item, or a type without ordering
         {"one item", 2, "5", rec_i32<within_one>, {"5"}, {"5"}, {}},
@@ -269,7 +339,7 @@ TEST_F(StrlistCompare, TableOfConsistentAndInconsistentComparisons) {
         ASSERT_EQ(build(c.text, c.type, c.cmp), VEK_ST_SUCCESS);
         EXPECT_EQ(items_of(list_), c.list);
         EXPECT_EQ(g_calls, c.calls);
-        if (c.type <= VEK_STRLIST_CUSVAL) {  // the table agrees with the walk as written
+        if (c.type <= VEK_STRLIST_CUSVAL) { // the table agrees with the walk as written
             g_calls.clear();
             EXPECT_EQ(reference_walk(c.type, c.input, c.cmp), c.list);
             EXPECT_EQ(g_calls, c.calls);
@@ -369,14 +439,14 @@ void sweep_walk(vek_strlist_type_t type, const char *text, vek_strlist_cmp_fn cm
     const uint32_t points = vektest::sweep_alloc_failures(VEK_SALTEST_HEAP, [&](uint32_t nth) {
         g_calls.clear();
         vek_strlist_node_t *list = sentinel();
-        const vek_st_t st = vek_strlist_list_build(text, type, ',', ':', type == VEK_STRLIST_CUSVAL ? conv_copy : nullptr,
-                                                   cmp, &list);
+        const vek_st_t st =
+            vek_strlist_list_build(text, type, ',', ':', type == VEK_STRLIST_CUSVAL ? conv_copy : nullptr, cmp, &list);
         const Calls calls = g_calls;
         const bool fired = vek_saltest_faults_fired() != 0;
-        const size_t item = (nth - 1) / per_item;  // the item whose allocation fails
+        const size_t item = (nth - 1) / per_item; // the item whose allocation fails
         Items walked(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(std::min(item, input.size())));
         if (fired && type == VEK_STRLIST_CUSVAL && nth % per_item == 0) {
-            ASSERT_EQ(st, VEK_ST_SUCCESS);  // the conversion's copy
+            ASSERT_EQ(st, VEK_ST_SUCCESS); // the conversion's copy
             Items with_null = input;
             with_null[item] = "(null)";
             g_calls.clear();
@@ -424,7 +494,7 @@ TEST_F(StrlistCompare, BadTextAfterWalkedItemsReleasesThePartialList) {
         std::string text;
         vek_strlist_cmp_fn cmp;
         vek_st_t status;
-        Items made;  // the items inserted before the failure
+        Items made; // the items inserted before the failure
     };
     const std::vector<Case> cases = {
         {2, "7,8,9,5:3", rec_i32<within_one>, VEK_ST_STRLIST_INV_RANGE, {"7", "8", "9"}},

@@ -104,7 +104,7 @@ TEST(StrlistAccess, ChecksNodeThenRecordThenType) {
     vals[4].payload.cusval = 0x1234;
     vek_strlist_node_t nodes[5] = {};
     for (int t = 1; t <= 4; ++t) nodes[t].value = &vals[t];
-    vek_strlist_node_t bare{};  // no value record
+    vek_strlist_node_t bare{}; // no value record
 
     for (int t = 1; t <= 4; ++t) {
         vek_strlist_node_t *node = &nodes[t];

@@ -83,11 +83,11 @@ TEST(StrlistWalk, CallsTheComparisonWithTheListItemFirstUntilOneIsNotBefore) {
     Items items({3, 1, 2, 2});
     g_calls.clear();
     vek_strlist_node_t *list = nullptr;
-    insert_by_walk(&list, items.node(0), recording);  // the empty list: no call
+    insert_by_walk(&list, items.node(0), recording); // the empty list: no call
     EXPECT_TRUE(g_calls.empty());
     insert_by_walk(&list, items.node(1), recording);
     insert_by_walk(&list, items.node(2), recording);
-    insert_by_walk(&list, items.node(3), recording);  // before the equal item
+    insert_by_walk(&list, items.node(3), recording); // before the equal item
     using Calls = std::vector<std::pair<int32_t, int32_t>>;
     EXPECT_EQ(g_calls, (Calls{{3, 1}, {1, 2}, {3, 2}, {1, 2}, {2, 2}}));
     EXPECT_EQ(positions(items, list), (std::vector<size_t>{1, 3, 2, 0}));
@@ -125,8 +125,8 @@ TEST(StrlistSort, AscendingRangeCostsConstantComparisonsPerItem) {
     const std::vector<size_t> order = sorted(items, ascending);
     EXPECT_LE(g_compares, 3 * 20000);
     ASSERT_EQ(order.size(), 20002u);
-    EXPECT_EQ(order[10000], 2u + 10000);  // the 10000 of the range, the later one,
-    EXPECT_EQ(order[10001], 1u);          // goes before the earlier one
+    EXPECT_EQ(order[10000], 2u + 10000); // the 10000 of the range, the later one,
+    EXPECT_EQ(order[10001], 1u);         // goes before the earlier one
     EXPECT_EQ(order.back(), 0u);
 }
 
@@ -134,13 +134,13 @@ TEST(StrlistSort, AscendingRangeCostsConstantComparisonsPerItem) {
 // as the walk makes it.
 TEST(StrlistSort, EveryInputOrderMatchesTheWalk) {
     struct Set {
-        std::vector<int32_t> values;  // sorted, for next_permutation
+        std::vector<int32_t> values; // sorted, for next_permutation
         vek_strlist_cmp_fn cmp;
     };
     const Set sets[] = {
         {{0, 1, 1, 2, 3, 3, 3}, ascending},
         {{0, 1, 2, 10, 11, 20, 35}, last_digit},
-        {{4, 14, 24, 34, 44, 54}, last_digit},  // all equal
+        {{4, 14, 24, 34, 44, 54}, last_digit}, // all equal
         {{0, 3, 7, 7, 100000}, descending},
     };
     for (const Set &set : sets) {
@@ -166,7 +166,7 @@ TEST(StrlistSort, LargeInputOrdersMatchTheWalkWithinNLogNComparisons) {
             Items b(order);
             g_compares = 0;
             const std::vector<size_t> got = sorted(a, cmp);
-            EXPECT_LE(g_compares, n * 11 + n);  // log2(1500) < 11
+            EXPECT_LE(g_compares, n * 11 + n); // log2(1500) < 11
             EXPECT_EQ(got, walked(b, cmp));
         }
     }

@@ -189,8 +189,8 @@ protected:
 };
 
 TEST_F(TextRandom, ListBuildMatchesTheByteWalkForEveryType) {
-    static const vek_strlist_type_t kTypes[] = {VEK_STRLIST_STRING, VEK_STRLIST_INT32, VEK_STRLIST_INT64,
-                                                VEK_STRLIST_CUSVAL, 0u, 9u};
+    static const vek_strlist_type_t kTypes[] = {
+        VEK_STRLIST_STRING, VEK_STRLIST_INT32, VEK_STRLIST_INT64, VEK_STRLIST_CUSVAL, 0u, 9u};
     int built = 0;
     int failed = 0;
     for (int iter = 0; iter < 5000; ++iter) {
@@ -200,8 +200,8 @@ TEST_F(TextRandom, ListBuildMatchesTheByteWalkForEveryType) {
         const std::string text = random_list_text(sep, mark);
         const Expected e = model(text, type, sep, mark);
         if (e.count > kMaxModelItems) continue; // bounded work
-        const std::string what = "type " + std::to_string(type) + " sep '" + sep + "' mark '" + mark + "' text [" +
-                                 text + "]";
+        const std::string what =
+            "type " + std::to_string(type) + " sep '" + sep + "' mark '" + mark + "' text [" + text + "]";
         const long heap_before = vek_saltest_heap_live();
         vek_strlist_node_t *list = reinterpret_cast<vek_strlist_node_t *>(1);
         const vek_st_t st = vek_strlist_list_build(text.c_str(), type, sep, mark,
@@ -389,7 +389,11 @@ TEST_F(TextRandom, CommandRunnerAndOptionParserOnRandomTexts) {
             case 2: text += "--"; break;
             case 3: text += pick("abcxyz:-?"); break;
             case 4: text += std::string(below(3) == 0 ? 510 + below(4) : 1 + below(5), pick("ab-")); break;
-            case 5: text += ' '; text += '-'; text += pick("abcx:"); break;
+            case 5:
+                text += ' ';
+                text += '-';
+                text += pick("abcx:");
+                break;
             default: text += ' '; break;
             }
         }

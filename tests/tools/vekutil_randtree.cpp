@@ -39,8 +39,22 @@ std::string random_bytes(uint32_t maxLen, bool forKey) {
 }
 
 std::string random_key() {
-    static const char *const kPool[] = {"port", "id", "name", "x", "", "a b", "q\"uote", "port[id=1]", "back\\slash",
-                                        "tab\tkey", ("\xc3\xbc" "ber"), "=", "#hash", "(map)", "ID"};
+    static const char *const kPool[] = {"port",
+                                        "id",
+                                        "name",
+                                        "x",
+                                        "",
+                                        "a b",
+                                        "q\"uote",
+                                        "port[id=1]",
+                                        "back\\slash",
+                                        "tab\tkey",
+                                        ("\xc3\xbc"
+                                         "ber"),
+                                        "=",
+                                        "#hash",
+                                        "(map)",
+                                        "ID"};
     if (pick(3) != 0) return kPool[pick(sizeof kPool / sizeof kPool[0])];
     return random_bytes(12, true);
 }
@@ -92,7 +106,7 @@ void fill(vek_map_t *map, int depth, uint32_t &budget) {
         case 4: {
             const float f = special_float();
             if (f != f) {
-                set_node(map, key, VEK_MAP_TYPE_FLOAT, &f, sizeof f);  // the exact NaN pattern
+                set_node(map, key, VEK_MAP_TYPE_FLOAT, &f, sizeof f); // the exact NaN pattern
             } else {
                 check(vek_map_set_float_ll(map, k, f, 0));
             }
@@ -117,7 +131,8 @@ void fill(vek_map_t *map, int depth, uint32_t &budget) {
             if (len > 0) {
                 data = vek_map_malloc(len);
                 if (data == nullptr) check(VEK_ST_NO_MEMORY);
-                for (uint32_t b = 0; b < len; ++b) static_cast<unsigned char *>(data)[b] = static_cast<unsigned char>(u32());
+                for (uint32_t b = 0; b < len; ++b)
+                    static_cast<unsigned char *>(data)[b] = static_cast<unsigned char>(u32());
             }
             check(vek_map_set_bin_ll(map, k, data, len, 0));
             break;
@@ -165,7 +180,7 @@ void fill_ports(vek_map_t *map, uint64_t bytes) {
     }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv) {
     if (argc < 3) {

@@ -60,7 +60,7 @@ int change(const char *name, const std::string &what) {
     if (what == "die-init") {
         void *half = nullptr;
         vek_region_object(region, "half", 32, die_initialising, nullptr, &half);
-        return 1;  // not reached
+        return 1; // not reached
     }
     vek_rsrc_registry_t *reg = dev->rsrcRegistry;
     if (what == "magic") {
@@ -78,7 +78,7 @@ int change(const char *name, const std::string &what) {
         vek_mutex_unlock(&reg->mutex);
     } else if (what == "die-locked") {
         vek_mutex_lock(&reg->mutex);
-        _exit(0);  // the lock's owner is gone; the next locker takes it over
+        _exit(0); // the lock's owner is gone; the next locker takes it over
     } else {
         std::fprintf(stderr, "vekutil_region_fixture: unknown step '%s'\n", what.c_str());
         return 2;
@@ -87,7 +87,7 @@ int change(const char *name, const std::string &what) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv) {
     if (argc != 3) {

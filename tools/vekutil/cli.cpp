@@ -21,9 +21,7 @@ constexpr std::size_t kMaxWordLen = 511;
 const Command *g_command = nullptr;
 std::string g_prog = "vekutil";
 
-bool is_space(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool is_space(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 std::string escape_word(const std::string &arg) {
     if (arg.empty()) return "\\_";
@@ -89,7 +87,7 @@ const OptSpec *find_short(const Command &cmd, char c) {
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 const std::string &prog() { return g_prog; }
 
@@ -153,9 +151,8 @@ int run_command(const Command &cmd, int argc, char **argv) {
     bool onlyOperands = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (onlyOperands || arg.size() < 2 || arg[0] != '-' ||
-            (arg[1] >= '0' && arg[1] <= '9')) {
-            operands.push_back(arg);  // "-" (standard input) and negative numbers too
+        if (onlyOperands || arg.size() < 2 || arg[0] != '-' || (arg[1] >= '0' && arg[1] <= '9')) {
+            operands.push_back(arg); // "-" (standard input) and negative numbers too
             continue;
         }
         if (arg == "--") {
@@ -202,8 +199,8 @@ int run_command(const Command &cmd, int argc, char **argv) {
     words.push_back("--");
     for (const std::string &o : operands) words.push_back(escape_word(o));
     if (words.size() > kMaxWords) {
-        return usage_error("too many arguments (the command runner takes at most " +
-                           std::to_string(kMaxWords) + " words, options included)");
+        return usage_error("too many arguments (the command runner takes at most " + std::to_string(kMaxWords) +
+                           " words, options included)");
     }
     std::string text;
     for (const std::string &w : words) {
@@ -346,4 +343,4 @@ int32_t write_to_file(void *arg, const void *data, uint32_t len) {
     return std::fwrite(data, 1, len, fp) == len ? static_cast<int32_t>(len > 0x7fffffffu ? 0 : len) : -1;
 }
 
-}  // namespace vekutil
+} // namespace vekutil

@@ -13,8 +13,8 @@ namespace vekutil {
 
 // Exit statuses of every subcommand.
 constexpr int kExitOk = 0;
-constexpr int kExitFail = 1;   // bad input or a failed library operation
-constexpr int kExitUsage = 2;  // wrong command line
+constexpr int kExitFail = 1;  // bad input or a failed library operation
+constexpr int kExitUsage = 2; // wrong command line
 
 // One option of a subcommand: short letter, long name (without "--"),
 // whether it takes an argument. --help (-h) and --trace (-T) are added to
@@ -26,9 +26,9 @@ struct OptSpec {
 };
 
 struct Command {
-    const char *name;              // "map dump"
-    std::vector<OptSpec> options;  // besides -h and -T
-    const char *help;              // full --help text
+    const char *name;             // "map dump"
+    std::vector<OptSpec> options; // besides -h and -T
+    const char *help;             // full --help text
     int (*main)(int argc, char **argv);
 };
 
@@ -89,9 +89,9 @@ public:
     OutFile &operator=(const OutFile &) = delete;
     ~OutFile();
 
-    bool open(const std::string &target);  // prints its own message
+    bool open(const std::string &target); // prints its own message
     FILE *stream() { return fp_; }
-    bool commit();                          // prints its own message
+    bool commit(); // prints its own message
     void abort();
 
 private:
@@ -104,4 +104,4 @@ private:
 // vek_map_wrfn_t that writes to a FILE * (arg).
 int32_t write_to_file(void *arg, const void *data, uint32_t len);
 
-}  // namespace vekutil
+} // namespace vekutil

@@ -49,12 +49,11 @@ int ipcsum_main(int argc, char **argv) {
     return kExitOk;
 }
 
-}  // namespace
+} // namespace
 
-const Command kIpcsumCommand{
-    "ipcsum",
-    {{'r', "rev", true}},
-    R"HELP(Usage: vekutil ipcsum --rev N FILE|-
+const Command kIpcsumCommand{"ipcsum",
+                             {{'r', "rev", true}},
+                             R"HELP(Usage: vekutil ipcsum --rev N FILE|-
 
 Decodes a map stream of IP-checksum settings and prints the option words
 that the library packs from it for device revision N (only N & 31 counts):
@@ -84,6 +83,6 @@ Options:
   -T, --trace   turn on the library's trace lines
   -h, --help    print this help
 )HELP",
-    ipcsum_main};
+                             ipcsum_main};
 
-}  // namespace vekutil
+} // namespace vekutil

@@ -35,7 +35,8 @@ int list_main(int argc, char **argv) {
     vek_strlist_node_t *list = nullptr;
     const vek_st_t st = vek_strlist_list_build(argv[vek_optind], type, sep[0], range[0], nullptr, nullptr, &list);
     if (st != VEK_ST_SUCCESS) {
-        const char *why = st == VEK_ST_STRLIST_INV_RANGE     ? "a range mark at the start of an item or twice in one, a range without an end, or one that runs downwards"
+        const char *why = st == VEK_ST_STRLIST_INV_RANGE ? "a range mark at the start of an item or twice in one, a "
+                                                           "range without an end, or one that runs downwards"
                           : st == VEK_ST_STRLIST_ITEM_EXCEED ? "an item of more than 255 characters, or too many items"
                           : st == VEK_ST_NO_MEMORY           ? "out of memory"
                                                              : "cannot build the list";
@@ -71,12 +72,11 @@ int list_main(int argc, char **argv) {
     return kExitOk;
 }
 
-}  // namespace
+} // namespace
 
-const Command kListCommand{
-    "list",
-    {{'t', "type", true}, {'s', "sep", true}, {'r', "range", true}},
-    R"HELP(Usage: vekutil list [--type string|int32|int64] [--sep C] [--range C] TEXT
+const Command kListCommand{"list",
+                           {{'t', "type", true}, {'s', "sep", true}, {'r', "range", true}},
+                           R"HELP(Usage: vekutil list [--type string|int32|int64] [--sep C] [--range C] TEXT
 
 Parses a one-line list with the library's string-list parser and prints the
 items, one a line, in ascending order (duplicates kept). White space is
@@ -92,6 +92,6 @@ Options:
   -T, --trace    turn on the library's trace lines (the parser has none)
   -h, --help     print this help
 )HELP",
-    list_main};
+                           list_main};
 
-}  // namespace vekutil
+} // namespace vekutil

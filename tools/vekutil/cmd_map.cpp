@@ -94,8 +94,8 @@ int encode_main(int argc, char **argv) {
     m.map = read_text_form(text, err);
     if (m.map == nullptr) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s:%zu:%zu: %s: %s\n", prog().c_str(), input_name(file).c_str(), err.line,
-                     err.column, vek_status_get(err.status), err.what.c_str());
+        std::fprintf(stderr, "%s: %s:%zu:%zu: %s: %s\n", prog().c_str(), input_name(file).c_str(), err.line, err.column,
+                     vek_status_get(err.status), err.what.c_str());
         return kExitFail;
     }
     text = std::string();
@@ -143,7 +143,7 @@ public:
                 if (n > 0) {
                     buf_.append(s + i, n);
                     i += n;
-                } else {  // a byte that is not UTF-8: the character of that code
+                } else { // a byte that is not UTF-8: the character of that code
                     buf_ += "\\u00";
                     buf_ += hex[c >> 4];
                     buf_ += hex[c & 15];
@@ -299,12 +299,11 @@ int json_main(int argc, char **argv) {
     return out.commit() ? kExitOk : kExitFail;
 }
 
-}  // namespace
+} // namespace
 
-const Command kMapDumpCommand{
-    "map dump",
-    {{'f', "full", false}},
-    R"HELP(Usage: vekutil map dump [--full] FILE|-
+const Command kMapDumpCommand{"map dump",
+                              {{'f', "full", false}},
+                              R"HELP(Usage: vekutil map dump [--full] FILE|-
 
 Decodes a map stream and prints it with the library's dump: one line per
 entry, nested maps indented by 4 more spaces and marked with their i32 "id"
@@ -316,12 +315,11 @@ Options:
   -T, --trace   turn on the library's trace lines
   -h, --help    print this help
 )HELP",
-    dump_main};
+                              dump_main};
 
-const Command kMapGetCommand{
-    "map get",
-    {},
-    R"HELP(Usage: vekutil map get FILE|- PATH
+const Command kMapGetCommand{"map get",
+                             {},
+                             R"HELP(Usage: vekutil map get FILE|- PATH
 
 Prints the value at a key path with its type, in the value syntax of the
 text form: "(u32) 1500", "(str) \"eth0\"", "(bin) 0a0b". A map prints
@@ -333,12 +331,11 @@ Options:
   -T, --trace   turn on the library's trace lines
   -h, --help    print this help
 )HELP",
-    get_main};
+                             get_main};
 
-const Command kMapTextCommand{
-    "map text",
-    {{'o', "output", true}},
-    R"HELP(Usage: vekutil map text FILE|- [-o OUT]
+const Command kMapTextCommand{"map text",
+                              {{'o', "output", true}},
+                              R"HELP(Usage: vekutil map text FILE|- [-o OUT]
 
 Writes the lossless text form of a map stream: one entry a line, in stream
 order, repeated keys kept, nested entries indented by 4 spaces per level:
@@ -358,12 +355,11 @@ Options:
   -T, --trace       turn on the library's trace lines
   -h, --help        print this help
 )HELP",
-    text_main};
+                              text_main};
 
-const Command kMapEncodeCommand{
-    "map encode",
-    {{'o', "output", true}},
-    R"HELP(Usage: vekutil map encode TEXT|- [-o OUT]
+const Command kMapEncodeCommand{"map encode",
+                                {{'o', "output", true}},
+                                R"HELP(Usage: vekutil map encode TEXT|- [-o OUT]
 
 Reads the text form written by `vekutil map text` and encodes it into a map
 stream with the library. Blank lines and lines starting with '#' are
@@ -375,12 +371,11 @@ Options:
   -T, --trace       turn on the library's trace lines
   -h, --help        print this help
 )HELP",
-    encode_main};
+                                encode_main};
 
-const Command kMapJsonCommand{
-    "map json",
-    {{'o', "output", true}},
-    R"HELP(Usage: vekutil map json FILE|- [-o OUT]
+const Command kMapJsonCommand{"map json",
+                              {{'o', "output", true}},
+                              R"HELP(Usage: vekutil map json FILE|- [-o OUT]
 
 Exports a map stream as JSON (UTF-8, 2-space indentation):
   - a map is an object when no two of its keys are equal (letter case
@@ -401,6 +396,6 @@ Options:
   -T, --trace       turn on the library's trace lines
   -h, --help        print this help
 )HELP",
-    json_main};
+                              json_main};
 
-}  // namespace vekutil
+} // namespace vekutil

@@ -88,7 +88,7 @@ bool value_setter(int32_t type, const std::string &value, ValueSetter &out) {
         };
         return true;
     }
-    default: return true;  // map: no value
+    default: return true; // map: no value
     }
 }
 
@@ -131,22 +131,22 @@ int set_main(int argc, char **argv) {
     const int lrc = load_stream(file, bytes, m, wr);
     if (lrc >= 0) return lrc;
     if (wr.dottedKeys != 0) {
-        return fail_status(VEK_ST_INVALID_VALUE,
-                           input_name(file) + ": " + std::to_string(wr.dottedKeys) +
-                               " key(s) hold a '.', which the decoder takes as a key path: the entries of the "
-                               "stream and of the decoded map differ, and map set cannot tell which bytes a path names");
+        return fail_status(
+            VEK_ST_INVALID_VALUE,
+            input_name(file) + ": " + std::to_string(wr.dottedKeys) +
+                " key(s) hold a '.', which the decoder takes as a key path: the entries of the "
+                "stream and of the decoded map differ, and map set cannot tell which bytes a path names");
     }
     const EditResult r = set_in_stream(bytes, m.map, req);
     if (!r.ok) return fail_status(r.status, r.message);
     return write_stream_bytes(r.bytes, outPath);
 }
 
-}  // namespace
+} // namespace
 
-const Command kMapSetCommand{
-    "map set",
-    {{'c', "create", false}, {'r', "retype", false}, {'o', "output", true}},
-    R"HELP(Usage: vekutil map set [--create] [--retype] FILE PATH TYPE VALUE [-o OUT]
+const Command kMapSetCommand{"map set",
+                             {{'c', "create", false}, {'r', "retype", false}, {'o', "output", true}},
+                             R"HELP(Usage: vekutil map set [--create] [--retype] FILE PATH TYPE VALUE [-o OUT]
 
 Changes one value of the map stream FILE and writes the stream back to
 FILE, or to OUT. PATH is found as `vekutil map get` finds it: dotted, names
@@ -183,6 +183,6 @@ Options:
   -T, --trace       turn on the library's trace lines
   -h, --help        print this help
 )HELP",
-    set_main};
+                             set_main};
 
-}  // namespace vekutil
+} // namespace vekutil

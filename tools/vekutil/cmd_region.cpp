@@ -131,7 +131,7 @@ int rm_main(int argc, char **argv) {
     return kExitOk;
 }
 
-}  // namespace
+} // namespace
 
 bool AttachedRegion::attach(const std::string &name) {
     vek_region_close(region_);
@@ -192,72 +192,62 @@ int find_device(vek_region_t *region, const std::string &object, bool absentOk, 
 }
 
 // The rule of names, one copy in every help text that needs it.
-#define VEKUTIL_NAME_RULE                                                        \
-    "A region's name has 1 to 63 letters, digits and . _ - (not starting\n"      \
+#define VEKUTIL_NAME_RULE                                                   \
+    "A region's name has 1 to 63 letters, digits and . _ - (not starting\n" \
     "with '.'); the region is the shared-memory object /dev/shm/vek.NAME.\n"
 
-const Command kRegionCreateCommand{
-    "region create",
-    {{'s', "size", true}, {'g', "group", false}},
-    "Usage: vekutil region create NAME --size BYTES[K|M|G] [--group]\n"
-    "\n"
-    "Creates a named robust region of BYTES bytes (rounded up to pages; at\n"
-    "least 64K), mapped at one fixed address in every process that attaches\n"
-    "to it. Fails when the region exists already. Mode 0600, or 0660 with\n"
-    "--group. The region stays until `vekutil region rm NAME`.\n"
-    VEKUTIL_NAME_RULE
-    "\n"
-    "Options:\n"
-    "  -s, --size BYTES  size: decimal digits, then K, M or G (1024, 1024^2,\n"
-    "                    1024^3 bytes)\n"
-    "  -g, --group       the group may attach too (mode 0660)\n"
-    "  -T, --trace       turn on the library's trace lines\n"
-    "  -h, --help        print this help\n",
-    create_main};
+const Command kRegionCreateCommand{"region create",
+                                   {{'s', "size", true}, {'g', "group", false}},
+                                   "Usage: vekutil region create NAME --size BYTES[K|M|G] [--group]\n"
+                                   "\n"
+                                   "Creates a named robust region of BYTES bytes (rounded up to pages; at\n"
+                                   "least 64K), mapped at one fixed address in every process that attaches\n"
+                                   "to it. Fails when the region exists already. Mode 0600, or 0660 with\n"
+                                   "--group. The region stays until `vekutil region rm NAME`.\n" VEKUTIL_NAME_RULE "\n"
+                                   "Options:\n"
+                                   "  -s, --size BYTES  size: decimal digits, then K, M or G (1024, 1024^2,\n"
+                                   "                    1024^3 bytes)\n"
+                                   "  -g, --group       the group may attach too (mode 0660)\n"
+                                   "  -T, --trace       turn on the library's trace lines\n"
+                                   "  -h, --help        print this help\n",
+                                   create_main};
 
-const Command kRegionLsCommand{
-    "region ls",
-    {},
-    "Usage: vekutil region ls\n"
-    "\n"
-    "Lists the regions of this host, the shared-memory objects /dev/shm/vek.*,\n"
-    "sorted by name: name, size in bytes, permission bits and owner. Attaches\n"
-    "to none of them.\n"
-    "\n"
-    "Options:\n"
-    "  -T, --trace  turn on the library's trace lines\n"
-    "  -h, --help   print this help\n",
-    ls_main};
+const Command kRegionLsCommand{"region ls",
+                               {},
+                               "Usage: vekutil region ls\n"
+                               "\n"
+                               "Lists the regions of this host, the shared-memory objects /dev/shm/vek.*,\n"
+                               "sorted by name: name, size in bytes, permission bits and owner. Attaches\n"
+                               "to none of them.\n"
+                               "\n"
+                               "Options:\n"
+                               "  -T, --trace  turn on the library's trace lines\n"
+                               "  -h, --help   print this help\n",
+                               ls_main};
 
-const Command kRegionInfoCommand{
-    "region info",
-    {},
-    "Usage: vekutil region info NAME\n"
-    "\n"
-    "Attaches to a region (never creates it) and prints its figures, taken\n"
-    "under its lock: base address, size, bytes and blocks in use, free bytes,\n"
-    "mode, layout version, then its named objects in creation order with\n"
-    "their sizes and whether they are ready.\n"
-    VEKUTIL_NAME_RULE
-    "\n"
-    "Options:\n"
-    "  -T, --trace  turn on the library's trace lines\n"
-    "  -h, --help   print this help\n",
-    info_main};
+const Command kRegionInfoCommand{"region info",
+                                 {},
+                                 "Usage: vekutil region info NAME\n"
+                                 "\n"
+                                 "Attaches to a region (never creates it) and prints its figures, taken\n"
+                                 "under its lock: base address, size, bytes and blocks in use, free bytes,\n"
+                                 "mode, layout version, then its named objects in creation order with\n"
+                                 "their sizes and whether they are ready.\n" VEKUTIL_NAME_RULE "\n"
+                                 "Options:\n"
+                                 "  -T, --trace  turn on the library's trace lines\n"
+                                 "  -h, --help   print this help\n",
+                                 info_main};
 
-const Command kRegionRmCommand{
-    "region rm",
-    {},
-    "Usage: vekutil region rm NAME\n"
-    "\n"
-    "Removes a region's name: no process can attach to it afterwards, while\n"
-    "those attached keep using it; its memory goes back to the system when\n"
-    "the last of them detaches.\n"
-    VEKUTIL_NAME_RULE
-    "\n"
-    "Options:\n"
-    "  -T, --trace  turn on the library's trace lines\n"
-    "  -h, --help   print this help\n",
-    rm_main};
+const Command kRegionRmCommand{"region rm",
+                               {},
+                               "Usage: vekutil region rm NAME\n"
+                               "\n"
+                               "Removes a region's name: no process can attach to it afterwards, while\n"
+                               "those attached keep using it; its memory goes back to the system when\n"
+                               "the last of them detaches.\n" VEKUTIL_NAME_RULE "\n"
+                               "Options:\n"
+                               "  -T, --trace  turn on the library's trace lines\n"
+                               "  -h, --help   print this help\n",
+                               rm_main};
 
-}  // namespace vekutil
+} // namespace vekutil

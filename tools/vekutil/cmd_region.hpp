@@ -44,9 +44,9 @@ int find_device(vek_region_t *region, const std::string &object, bool absentOk, 
 
 // The outcome of a registry walk.
 struct RegistryCheck {
-    std::string violation;  // empty when the registry is whole
-    uint32_t records = 0;   // records walked
-    vek_st_t status = 0;    // a lock that failed (violation names it)
+    std::string violation; // empty when the registry is whole
+    uint32_t records = 0;  // records walked
+    vek_st_t status = 0;   // a lock that failed (violation names it)
 };
 
 // Walks the handle's registry as any user of it would: the registry's
@@ -57,4 +57,4 @@ struct RegistryCheck {
 // violation found.
 RegistryCheck check_registry(const vek_region_info_t &info, const std::string &object, vek_hdl_t *hdl);
 
-}  // namespace vekutil
+} // namespace vekutil

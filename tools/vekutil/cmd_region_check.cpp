@@ -77,7 +77,7 @@ std::string check_record(const Bounds &bounds, const vek_rsrc_t *rec, const std:
                " passes the identifier limit";
     }
     vek_bitmap_t *bitmap = rec->bitmap;
-    if (bitmap == nullptr) {  // read-only: nothing is ever allocated
+    if (bitmap == nullptr) { // read-only: nothing is ever allocated
         if (numElemsFree != numElems) return label + ": read-only, yet numElemsFree differs from numElems";
         return {};
     }
@@ -86,8 +86,7 @@ std::string check_record(const Bounds &bounds, const vek_rsrc_t *rec, const std:
     const uint32_t words = bitmap->words_needed;
     const uint32_t want = numElems == 0 ? 1 : numElems;
     if (size != want) {
-        return label + ": bitmap of " + std::to_string(size) + " identifiers, the resource has " +
-               std::to_string(want);
+        return label + ": bitmap of " + std::to_string(size) + " identifiers, the resource has " + std::to_string(want);
     }
     if (words != (uint64_t{size} + 31) / 32) return label + ": bitmap word count does not match its size";
     if (!bounds.holds(bitmap->bits, uint64_t{words} * sizeof(uint32_t))) {
@@ -127,7 +126,7 @@ int check_main(int argc, char **argv) {
     vek_hdl_t *hdl = nullptr;
     const int drc = find_device(region.get(), object, !named, &hdl);
     if (drc >= 0) return drc;
-    if (hdl == nullptr) return kExitOk;  // no device handle to walk
+    if (hdl == nullptr) return kExitOk; // no device handle to walk
     const RegistryCheck rchk = check_registry(info, object, hdl);
     if (!rchk.violation.empty()) {
         return rchk.status != VEK_ST_SUCCESS ? fail_status(rchk.status, rchk.violation) : fail(rchk.violation);
@@ -136,7 +135,7 @@ int check_main(int argc, char **argv) {
     return kExitOk;
 }
 
-}  // namespace
+} // namespace
 
 RegistryCheck check_registry(const vek_region_info_t &info, const std::string &object, vek_hdl_t *hdl) {
     // The walk's own calls (a bitmap count tests every identifier) would
@@ -223,24 +222,23 @@ RegistryCheck check_registry(const vek_region_info_t &info, const std::string &o
     return out;
 }
 
-const Command kRegionCheckCommand{
-    "region check",
-    {{'o', "object", true}},
-    "Usage: vekutil region check NAME [--object OBJECT]\n"
-    "\n"
-    "Attaches to a region (never creates it) and checks it: its header, its\n"
-    "allocator and its directory of named objects, under the region's lock.\n"
-    "Then, when the region holds the device handle OBJECT (default \"device\";\n"
-    "an OBJECT named on the command line must exist), walks that handle's\n"
-    "resource registry taking the registry's and each resource's lock as any\n"
-    "user does, checks every pointer against the region's bounds, and each\n"
-    "resource's free count against the free identifiers of its bitmap.\n"
-    "Exit status 1 with the first violation on standard error.\n"
-    "\n"
-    "Options:\n"
-    "  -o, --object OBJECT  the named device handle (default \"device\")\n"
-    "  -T, --trace          turn on the library's trace lines\n"
-    "  -h, --help           print this help\n",
-    check_main};
+const Command kRegionCheckCommand{"region check",
+                                  {{'o', "object", true}},
+                                  "Usage: vekutil region check NAME [--object OBJECT]\n"
+                                  "\n"
+                                  "Attaches to a region (never creates it) and checks it: its header, its\n"
+                                  "allocator and its directory of named objects, under the region's lock.\n"
+                                  "Then, when the region holds the device handle OBJECT (default \"device\";\n"
+                                  "an OBJECT named on the command line must exist), walks that handle's\n"
+                                  "resource registry taking the registry's and each resource's lock as any\n"
+                                  "user does, checks every pointer against the region's bounds, and each\n"
+                                  "resource's free count against the free identifiers of its bitmap.\n"
+                                  "Exit status 1 with the first violation on standard error.\n"
+                                  "\n"
+                                  "Options:\n"
+                                  "  -o, --object OBJECT  the named device handle (default \"device\")\n"
+                                  "  -T, --trace          turn on the library's trace lines\n"
+                                  "  -h, --help           print this help\n",
+                                  check_main};
 
-}  // namespace vekutil
+} // namespace vekutil

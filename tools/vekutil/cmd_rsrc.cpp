@@ -44,26 +44,25 @@ int rsrc_main(int argc, char **argv) {
     return kExitOk;
 }
 
-}  // namespace
+} // namespace
 
-const Command kRsrcCommand{
-    "rsrc",
-    {{'o', "object", true}, {'k', "kind", true}},
-    "Usage: vekutil rsrc NAME [--object OBJECT] [--kind K]\n"
-    "\n"
-    "Attaches to region NAME (never creates it), finds its device handle\n"
-    "OBJECT (default \"device\") and prints the handle's resource table with\n"
-    "the library's vek_rsrc_dump: kind, name, first identifier, identifiers\n"
-    "and free identifiers, newest resource first. The registry is walked\n"
-    "within the region's bounds first, then printed under its lock, as any\n"
-    "user of it takes it.\n"
-    "\n"
-    "Options:\n"
-    "  -o, --object OBJECT  the named device handle (default \"device\")\n"
-    "  -k, --kind K         only resources of kind K (0 to 7; 8, the default,\n"
-    "                       lists every kind)\n"
-    "  -T, --trace          turn on the library's trace lines\n"
-    "  -h, --help           print this help\n",
-    rsrc_main};
+const Command kRsrcCommand{"rsrc",
+                           {{'o', "object", true}, {'k', "kind", true}},
+                           "Usage: vekutil rsrc NAME [--object OBJECT] [--kind K]\n"
+                           "\n"
+                           "Attaches to region NAME (never creates it), finds its device handle\n"
+                           "OBJECT (default \"device\") and prints the handle's resource table with\n"
+                           "the library's vek_rsrc_dump: kind, name, first identifier, identifiers\n"
+                           "and free identifiers, newest resource first. The registry is walked\n"
+                           "within the region's bounds first, then printed under its lock, as any\n"
+                           "user of it takes it.\n"
+                           "\n"
+                           "Options:\n"
+                           "  -o, --object OBJECT  the named device handle (default \"device\")\n"
+                           "  -k, --kind K         only resources of kind K (0 to 7; 8, the default,\n"
+                           "                       lists every kind)\n"
+                           "  -T, --trace          turn on the library's trace lines\n"
+                           "  -h, --help           print this help\n",
+                           rsrc_main};
 
-}  // namespace vekutil
+} // namespace vekutil

@@ -9,7 +9,7 @@ namespace vekutil {
 
 namespace {
 
-constexpr uint32_t kLastCode = 65535;  // no name above this code
+constexpr uint32_t kLastCode = 65535; // no name above this code
 
 bool named(vek_st_t code) { return std::strcmp(vek_status_get(code), VEK_ST_OUT_OF_BOUNDS_TEXT) != 0; }
 
@@ -57,8 +57,8 @@ int status_main(int argc, char **argv) {
     for (int i = vek_optind; i < argc; ++i) {
         vek_st_t code;
         if (!parse_code(argv[i], code)) {
-            result = usage_error(std::string("not a status code: '") + argv[i] +
-                                 "' (decimal, negative decimal or 0x hex)");
+            result =
+                usage_error(std::string("not a status code: '") + argv[i] + "' (decimal, negative decimal or 0x hex)");
             continue;
         }
         if (!named(code)) {
@@ -73,12 +73,11 @@ int status_main(int argc, char **argv) {
     return result;
 }
 
-}  // namespace
+} // namespace
 
-const Command kStatusCommand{
-    "status",
-    {{'s', "search", true}},
-    R"HELP(Usage: vekutil status CODE...
+const Command kStatusCommand{"status",
+                             {{'s', "search", true}},
+                             R"HELP(Usage: vekutil status CODE...
        vekutil status --search WORD
 
 Prints each status code with its name, one a line: "104 VEK_ST_MAP_KEY_NOT_EXIST".
@@ -93,6 +92,6 @@ Options:
   -T, --trace        turn on the library's trace lines
   -h, --help         print this help
 )HELP",
-    status_main};
+                             status_main};
 
-}  // namespace vekutil
+} // namespace vekutil

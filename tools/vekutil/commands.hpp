@@ -21,4 +21,4 @@ extern const Command kRegionCheckCommand;
 extern const Command kRegionRmCommand;
 extern const Command kRsrcCommand;
 
-}  // namespace vekutil
+} // namespace vekutil

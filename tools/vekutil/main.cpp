@@ -75,9 +75,11 @@ int unknown(const char *what, const char *name, const char *help) {
     return vekutil::kExitUsage;
 }
 
-bool is_help(const char *arg) { return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "help") == 0; }
+bool is_help(const char *arg) {
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "help") == 0;
+}
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv) {
     using namespace vekutil;
@@ -85,7 +87,7 @@ int main(int argc, char **argv) {
         std::fputs(kToolHelp, stderr);
         return kExitUsage;
     }
-    if (std::strcmp(argv[1], "--trace") == 0) {  // also accepted before the command
+    if (std::strcmp(argv[1], "--trace") == 0) { // also accepted before the command
         vek_trace_level |= VEK_TRACE_API_MASK | VEK_TRACE_DECODE_ERROR;
         --argc;
         ++argv;
@@ -112,7 +114,7 @@ int main(int argc, char **argv) {
             std::fputs(kMapHelp, stdout);
             return kExitOk;
         }
-        static const Command *const kMapCommands[] = {&kMapDumpCommand, &kMapGetCommand, &kMapSetCommand,
+        static const Command *const kMapCommands[] = {&kMapDumpCommand, &kMapGetCommand,    &kMapSetCommand,
                                                       &kMapTextCommand, &kMapEncodeCommand, &kMapJsonCommand};
         for (const Command *c : kMapCommands) {
             if (std::strcmp(c->name + 4, sub) == 0) return run_command(*c, argc - 3, argv + 3);

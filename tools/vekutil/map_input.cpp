@@ -42,7 +42,7 @@ bool binary_to_terminal(const std::string &target) { return target == "-" && isa
 
 int no_terminal() { return usage_error("will not write a binary stream to a terminal (use -o FILE or a pipe)"); }
 
-}  // namespace
+} // namespace
 
 int write_stream(vek_map_t *map, const std::string &target) {
     if (binary_to_terminal(target)) return no_terminal();
@@ -63,10 +63,10 @@ int write_stream_bytes(const std::string &bytes, const std::string &target) {
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out.stream()) != bytes.size()) {
         const int err = errno;
         out.abort();
-        return fail((target == "-" ? std::string("standard output") : target) + ": cannot write: " +
-                    std::strerror(err));
+        return fail((target == "-" ? std::string("standard output") : target) +
+                    ": cannot write: " + std::strerror(err));
     }
     return out.commit() ? kExitOk : kExitFail;
 }
 
-}  // namespace vekutil
+} // namespace vekutil

@@ -39,4 +39,4 @@ std::string path_problem(vek_st_t status);
 int write_stream(vek_map_t *map, const std::string &target);
 int write_stream_bytes(const std::string &bytes, const std::string &target);
 
-}  // namespace vekutil
+} // namespace vekutil

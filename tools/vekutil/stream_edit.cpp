@@ -19,9 +19,9 @@ bool kept_type(int32_t type) { return type >= VEK_MAP_TYPE_STR && type <= VEK_MA
 // Where an entry lies in the stream.
 struct Span {
     int32_t type = VEK_MAP_TYPE_MAP;
-    std::size_t typeAt = 0;             // the type word
-    std::size_t end = 0;                // after the value; a map entry: after its last entry
-    std::vector<std::size_t> children;  // a map: its entries, those the decoder skips included
+    std::size_t typeAt = 0;            // the type word
+    std::size_t end = 0;               // after the value; a map entry: after its last entry
+    std::vector<std::size_t> children; // a map: its entries, those the decoder skips included
 };
 
 // The spans of every entry; spans[0] stands for the top map.
@@ -37,7 +37,7 @@ public:
         s.type = e.type;
         s.typeAt = static_cast<std::size_t>(reinterpret_cast<const unsigned char *>(e.key) - base_) + e.keyLen;
         if (e.type == VEK_MAP_TYPE_MAP) {
-            s.end = s.typeAt + 12;  // type, filler, count; the entries are added below
+            s.end = s.typeAt + 12; // type, filler, count; the entries are added below
         } else if (kept_type(e.type)) {
             s.end = static_cast<std::size_t>(e.value - base_) + e.valueLen;
         } else {
@@ -53,7 +53,7 @@ public:
 private:
     const unsigned char *base_;
     std::vector<Span> &spans_;
-    std::vector<std::size_t> open_;  // the maps whose entries may follow, innermost last
+    std::vector<std::size_t> open_; // the maps whose entries may follow, innermost last
 };
 
 std::vector<Span> spans_of(const std::string &stream) {
@@ -158,9 +158,8 @@ vek_st_t build_chain(vek_map_t *map, const std::vector<std::string> &parts, std:
     vek_map_t *child = nullptr;
     vek_st_t st = vek_map_create(&child);
     if (st != VEK_ST_SUCCESS) return st;
-    const bool nextIsField =
-        !last && from + 2 == parts.size() && req.type != VEK_MAP_TYPE_MAP && c.selector &&
-        vek_stricmp(component_of(parts[from + 1]).name.c_str(), c.field.c_str()) == 0;
+    const bool nextIsField = !last && from + 2 == parts.size() && req.type != VEK_MAP_TYPE_MAP && c.selector &&
+                             vek_stricmp(component_of(parts[from + 1]).name.c_str(), c.field.c_str()) == 0;
     if (c.selector && !nextIsField) st = add_field(child, c);
     if (st == VEK_ST_SUCCESS && !last) st = build_chain(child, parts, from + 1, req);
     if (st == VEK_ST_SUCCESS) st = vek_map_set_map_ll(map, c.name.c_str(), child, 0);
@@ -173,7 +172,8 @@ vek_st_t encode(vek_map_t *map, std::string &out) {
     void *buf = nullptr;
     int32_t len = 0;
     const vek_st_t st = vek_map_encode(map, &buf, &len);
-    if (st == VEK_ST_SUCCESS && buf != nullptr && len > 0) out.assign(static_cast<const char *>(buf), static_cast<std::size_t>(len));
+    if (st == VEK_ST_SUCCESS && buf != nullptr && len > 0)
+        out.assign(static_cast<const char *>(buf), static_cast<std::size_t>(len));
     if (buf != nullptr) vek_map_free(buf);
     return st;
 }
@@ -218,18 +218,18 @@ public:
             // A '[' starts a selector, which needs a ']' and a '=' before it.
             const std::size_t bracket = part.find('[');
             const std::size_t close = part.find(']', bracket);
-            if (bracket != std::string::npos &&
-                (close == std::string::npos || part.find('=', bracket) > close)) {
+            if (bracket != std::string::npos && (close == std::string::npos || part.find('=', bracket) > close)) {
                 return failure(VEK_ST_MAP_INVALID_SEARCH, req_.path + ": " + path_problem(VEK_ST_MAP_INVALID_SEARCH));
             }
         }
         if (component_of(parts_.back()).selector && req_.type != VEK_MAP_TYPE_MAP) {
-            return failure(VEK_ST_MAP_INVALID_TYPE, req_.path + ": a selector picks a map, so the value at this path "
-                                                                "can only be of type map, not " +
+            return failure(VEK_ST_MAP_INVALID_TYPE, req_.path +
+                                                        ": a selector picks a map, so the value at this path "
+                                                        "can only be of type map, not " +
                                                         type_label(req_.type));
         }
         const int deepest = static_cast<int>(n) - 1 + (req_.type == VEK_MAP_TYPE_MAP ? 1 : 0);
-        std::size_t map = 0;  // span of the map searched for the next part
+        std::size_t map = 0; // span of the map searched for the next part
         vek_map_t *in = decoded_;
         for (std::size_t k = 0; k < n; ++k) {
             vek_map_value_t *node = nullptr;
@@ -318,10 +318,10 @@ private:
                 return failure(VEK_ST_MAP_KEY_NOT_EXIST,
                                req_.path + ": " + where + " has no entry '" + c.name + "' (--create adds it)");
             }
-            return failure(VEK_ST_MAP_KEY_NOT_EXIST,
-                           req_.path + ": " + where + " has " + std::to_string(named) +
-                               (named == 1 ? " entry '" : " entries '") + c.name + "', none a map whose '" + c.field +
-                               "' is " + c.text + " (--create adds one)");
+            return failure(VEK_ST_MAP_KEY_NOT_EXIST, req_.path + ": " + where + " has " + std::to_string(named) +
+                                                         (named == 1 ? " entry '" : " entries '") + c.name +
+                                                         "', none a map whose '" + c.field + "' is " + c.text +
+                                                         " (--create adds one)");
         }
         if (EditResult r = check_depth(deepest); !r.message.empty()) return r;
         std::string encoded;
@@ -333,7 +333,7 @@ private:
         std::string out = stream_.substr(0, at);
         put_be32(out, static_cast<uint32_t>(count < 0 ? 1 : count + 1));
         out.append(stream_, at + 4, insertAt - at - 4);
-        out.append(encoded, 4, std::string::npos);  // the one entry, without the count
+        out.append(encoded, 4, std::string::npos); // the one entry, without the count
         out.append(stream_, insertAt, std::string::npos);
         return done(std::move(out));
     }
@@ -347,7 +347,7 @@ private:
         if (EditResult r = check_depth(deepest); !r.message.empty()) return r;
         std::string encoded;
         if (EditResult r = build_new(k + 1, "v", encoded); !r.message.empty()) return r;
-        return replace_value(entry, encoded.substr(9));  // after the count and the key "v"
+        return replace_value(entry, encoded.substr(9)); // after the count and the key "v"
     }
 
     // The path found an entry.
@@ -387,7 +387,7 @@ private:
             if (st == VEK_ST_SUCCESS) st = req_.setValue(t.map, "v");
             if (st == VEK_ST_SUCCESS) st = encode(t.map, encoded);
             if (st != VEK_ST_SUCCESS) return failure(st, req_.path + ": cannot set the value");
-            value = encoded.substr(9);  // after the count and the key "v"
+            value = encoded.substr(9); // after the count and the key "v"
         }
         return replace_value(entry, value);
     }
@@ -429,8 +429,8 @@ private:
     EditResult done(std::string out) const {
         const WalkResult wr = walk_stream(reinterpret_cast<const unsigned char *>(out.data()), out.size(), nullptr);
         OwnedMap check;
-        bool reads = wr.ok && out.size() <= static_cast<std::size_t>(INT32_MAX) &&
-                     vek_map_create(&check.map) == VEK_ST_SUCCESS;
+        bool reads =
+            wr.ok && out.size() <= static_cast<std::size_t>(INT32_MAX) && vek_map_create(&check.map) == VEK_ST_SUCCESS;
         reads = reads && vek_map_decode(check.map, out.data(), static_cast<int32_t>(out.size())) == VEK_ST_SUCCESS;
         if (!reads) {
             return failure(VEK_ST_MAP_INTERNAL_ERROR, req_.path + ": the changed stream would not read back (" +
@@ -448,13 +448,13 @@ private:
     const EditRequest &req_;
     std::vector<Span> spans_;
     std::vector<std::string> parts_;
-    std::vector<std::size_t> ends_;  // where part k ends in the path
+    std::vector<std::size_t> ends_; // where part k ends in the path
 };
 
-}  // namespace
+} // namespace
 
 EditResult set_in_stream(const std::string &stream, vek_map_t *decoded, const EditRequest &req) {
     return Editor(stream, decoded, req).run();
 }
 
-}  // namespace vekutil
+} // namespace vekutil

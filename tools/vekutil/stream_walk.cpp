@@ -163,9 +163,7 @@ private:
                 walk_map(depth + 1, entryLevel);
                 continue;
             }
-            default:
-                ++r_.unknownEntries;
-                break;
+            default: ++r_.unknownEntries; break;
             }
             if (v_ != nullptr) v_->entry(e);
         }
@@ -195,35 +193,18 @@ public:
         line_ += type_label(e.type);
         line_ += ')';
         switch (e.type) {
-        case VEK_MAP_TYPE_I32:
-            line_ += ' ' + std::to_string(static_cast<int32_t>(be32(e.value)));
-            break;
-        case VEK_MAP_TYPE_U32:
-            line_ += ' ' + std::to_string(be32(e.value));
-            break;
-        case VEK_MAP_TYPE_I64:
-            line_ += ' ' + std::to_string(static_cast<int64_t>(be64(e.value)));
-            break;
-        case VEK_MAP_TYPE_U64:
-            line_ += ' ' + std::to_string(be64(e.value));
-            break;
-        case VEK_MAP_TYPE_FLOAT:
-            line_ += ' ' + float_text(be32(e.value));
-            break;
-        case VEK_MAP_TYPE_DOUBLE:
-            line_ += ' ' + double_text(be64(e.value));
-            break;
-        case VEK_MAP_TYPE_BOOL:
-            line_ += be32(e.value) != 0 ? " TRUE" : " FALSE";
-            break;
-        case VEK_MAP_TYPE_STR:
-            line_ += ' ' + quote(reinterpret_cast<const char *>(e.value), e.valueLen);
-            break;
+        case VEK_MAP_TYPE_I32: line_ += ' ' + std::to_string(static_cast<int32_t>(be32(e.value))); break;
+        case VEK_MAP_TYPE_U32: line_ += ' ' + std::to_string(be32(e.value)); break;
+        case VEK_MAP_TYPE_I64: line_ += ' ' + std::to_string(static_cast<int64_t>(be64(e.value))); break;
+        case VEK_MAP_TYPE_U64: line_ += ' ' + std::to_string(be64(e.value)); break;
+        case VEK_MAP_TYPE_FLOAT: line_ += ' ' + float_text(be32(e.value)); break;
+        case VEK_MAP_TYPE_DOUBLE: line_ += ' ' + double_text(be64(e.value)); break;
+        case VEK_MAP_TYPE_BOOL: line_ += be32(e.value) != 0 ? " TRUE" : " FALSE"; break;
+        case VEK_MAP_TYPE_STR: line_ += ' ' + quote(reinterpret_cast<const char *>(e.value), e.valueLen); break;
         case VEK_MAP_TYPE_BIN:
             if (e.valueLen > 0) line_ += ' ' + hex_text(e.value, e.valueLen);
             break;
-        default:
-            break;
+        default: break;
         }
         line_ += '\n';
         std::fwrite(line_.data(), 1, line_.size(), out_);
@@ -234,7 +215,7 @@ private:
     std::string line_;
 };
 
-}  // namespace
+} // namespace
 
 WalkResult walk_stream(const unsigned char *buf, std::size_t len, WalkVisitor *visitor) {
     return Walker(buf, len, visitor).run();
@@ -265,4 +246,4 @@ void write_text_form(const unsigned char *buf, std::size_t len, FILE *out) {
     walk_stream(buf, len, &w);
 }
 
-}  // namespace vekutil
+} // namespace vekutil

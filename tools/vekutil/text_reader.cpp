@@ -10,7 +10,7 @@ namespace vekutil {
 namespace {
 
 struct Fail {
-    std::size_t column;  // 0-based
+    std::size_t column; // 0-based
     vek_st_t status;
     std::string what;
 };
@@ -39,11 +39,26 @@ std::string read_quoted(const std::string &line, std::size_t &pos) {
         if (c == '\\') {
             const char e = pos + 1 < line.size() ? line[pos + 1] : '\0';
             switch (e) {
-            case '\\': out += '\\'; pos += 2; continue;
-            case '"': out += '"'; pos += 2; continue;
-            case 'n': out += '\n'; pos += 2; continue;
-            case 't': out += '\t'; pos += 2; continue;
-            case 'r': out += '\r'; pos += 2; continue;
+            case '\\':
+                out += '\\';
+                pos += 2;
+                continue;
+            case '"':
+                out += '"';
+                pos += 2;
+                continue;
+            case 'n':
+                out += '\n';
+                pos += 2;
+                continue;
+            case 't':
+                out += '\t';
+                pos += 2;
+                continue;
+            case 'r':
+                out += '\r';
+                pos += 2;
+                continue;
             case 'x':
                 if (pos + 3 < line.size() && hex_value(line[pos + 2]) >= 0 && hex_value(line[pos + 3]) >= 0) {
                     out += static_cast<char>(hex_value(line[pos + 2]) * 16 + hex_value(line[pos + 3]));
@@ -51,8 +66,7 @@ std::string read_quoted(const std::string &line, std::size_t &pos) {
                     continue;
                 }
                 throw parse_fail(pos, "\\x must be followed by two hexadecimal digits");
-            default:
-                throw parse_fail(pos, "unknown escape (use \\\\ \\\" \\n \\t \\r or \\xHH)");
+            default: throw parse_fail(pos, "unknown escape (use \\\\ \\\" \\n \\t \\r or \\xHH)");
             }
         }
         if (c < 0x20 || c == 0x7f) throw parse_fail(pos, "a control character in a quoted text (write it as \\xHH)");
@@ -119,7 +133,8 @@ private:
         if (pos % 4 != 0) throw parse_fail(pos, "the indentation must be a multiple of 4 spaces");
         const std::size_t depth = pos / 4;
         if (depth >= stack_.size()) {
-            throw parse_fail(pos, "indented deeper than allowed here (only the entries of a (map) go one level deeper)");
+            throw parse_fail(pos,
+                             "indented deeper than allowed here (only the entries of a (map) go one level deeper)");
         }
         stack_.resize(depth + 1);
         vek_map_t *map = stack_[depth];
@@ -173,7 +188,8 @@ private:
         }
         skip_blanks(line, pos);
         col = pos;
-        if (pos >= line.size() || line[pos] == '#') throw parse_fail(pos, std::string("expected a ") + typeName + " value");
+        if (pos >= line.size() || line[pos] == '#')
+            throw parse_fail(pos, std::string("expected a ") + typeName + " value");
         std::size_t end = line.find(' ', pos);
         if (end == std::string::npos) end = line.size();
         std::string tok = line.substr(pos, end - pos);
@@ -240,7 +256,8 @@ private:
             return;
         }
         case VEK_MAP_TYPE_STR: {
-            if (pos >= line.size() || line[pos] != ' ') throw parse_fail(pos, "expected a blank and a quoted text after (str)");
+            if (pos >= line.size() || line[pos] != ' ')
+                throw parse_fail(pos, "expected a blank and a quoted text after (str)");
             skip_blanks(line, pos);
             if (pos >= line.size() || line[pos] != '"') throw parse_fail(pos, "expected a quoted text");
             col = pos;
@@ -316,11 +333,11 @@ private:
     std::string line_;
 };
 
-}  // namespace
+} // namespace
 
 vek_map_t *read_text_form(const std::string &text, TextError &err) {
     Reader reader;
     return reader.run(text, err);
 }
 
-}  // namespace vekutil
+} // namespace vekutil

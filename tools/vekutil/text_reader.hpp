@@ -18,4 +18,4 @@ struct TextError {
 // Returns the new map, or null with err filled in.
 vek_map_t *read_text_form(const std::string &text, TextError &err);
 
-}  // namespace vekutil
+} // namespace vekutil

@@ -14,10 +14,10 @@ const struct {
     const char *name;
     int32_t type;
 } kTypes[] = {
-    {"str", VEK_MAP_TYPE_STR},     {"map", VEK_MAP_TYPE_MAP},       {"bin", VEK_MAP_TYPE_BIN},
-    {"i32", VEK_MAP_TYPE_I32},     {"i64", VEK_MAP_TYPE_I64},       {"float", VEK_MAP_TYPE_FLOAT},
-    {"bool", VEK_MAP_TYPE_BOOL},   {"u32", VEK_MAP_TYPE_U32},       {"double", VEK_MAP_TYPE_DOUBLE},
-    {"u64", VEK_MAP_TYPE_U64},     {"none", VEK_MAP_TYPE_NONE},
+    {"str", VEK_MAP_TYPE_STR},   {"map", VEK_MAP_TYPE_MAP},   {"bin", VEK_MAP_TYPE_BIN},
+    {"i32", VEK_MAP_TYPE_I32},   {"i64", VEK_MAP_TYPE_I64},   {"float", VEK_MAP_TYPE_FLOAT},
+    {"bool", VEK_MAP_TYPE_BOOL}, {"u32", VEK_MAP_TYPE_U32},   {"double", VEK_MAP_TYPE_DOUBLE},
+    {"u64", VEK_MAP_TYPE_U64},   {"none", VEK_MAP_TYPE_NONE},
 };
 
 const char kHex[] = "0123456789abcdef";
@@ -62,7 +62,7 @@ bool parse_real(const std::string &text, F &value) {
     return r.ec == std::errc() && r.ptr == last;
 }
 
-}  // namespace
+} // namespace
 
 std::string type_label(int32_t type) {
     for (const auto &t : kTypes) {
@@ -160,9 +160,8 @@ bool parse_i64(const std::string &text, int64_t min, int64_t max, int64_t &value
     if (!parse_u64(negative ? text.substr(1) : text, UINT64_MAX, magnitude)) return false;
     if (negative) {
         if (magnitude > static_cast<uint64_t>(INT64_MAX) + 1u) return false;
-        const int64_t v = magnitude == static_cast<uint64_t>(INT64_MAX) + 1u
-                              ? INT64_MIN
-                              : -static_cast<int64_t>(magnitude);
+        const int64_t v =
+            magnitude == static_cast<uint64_t>(INT64_MAX) + 1u ? INT64_MIN : -static_cast<int64_t>(magnitude);
         if (v < min) return false;
         value = v;
         return true;
@@ -250,10 +249,22 @@ std::string node_text(const vek_map_value_t *node) {
     out += ')';
     const vek_map_payload_t &p = node->payload;
     switch (node->type) {
-    case VEK_MAP_TYPE_I32: out += ' '; out += std::to_string(p.i32); break;
-    case VEK_MAP_TYPE_U32: out += ' '; out += std::to_string(p.u32); break;
-    case VEK_MAP_TYPE_I64: out += ' '; out += std::to_string(p.i64); break;
-    case VEK_MAP_TYPE_U64: out += ' '; out += std::to_string(p.u64); break;
+    case VEK_MAP_TYPE_I32:
+        out += ' ';
+        out += std::to_string(p.i32);
+        break;
+    case VEK_MAP_TYPE_U32:
+        out += ' ';
+        out += std::to_string(p.u32);
+        break;
+    case VEK_MAP_TYPE_I64:
+        out += ' ';
+        out += std::to_string(p.i64);
+        break;
+    case VEK_MAP_TYPE_U64:
+        out += ' ';
+        out += std::to_string(p.u64);
+        break;
     case VEK_MAP_TYPE_BOOL: out += p.boolean != 0 ? " TRUE" : " FALSE"; break;
     case VEK_MAP_TYPE_FLOAT: {
         uint32_t bits;
@@ -284,4 +295,4 @@ std::string node_text(const vek_map_value_t *node) {
     return out;
 }
 
-}  // namespace vekutil
+} // namespace vekutil

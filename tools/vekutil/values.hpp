@@ -28,7 +28,7 @@ bool parse_double(const std::string &text, uint64_t &bits);
 // and hexadecimal digits; the value must fit the type.
 bool parse_i64(const std::string &text, int64_t min, int64_t max, int64_t &value);
 bool parse_u64(const std::string &text, uint64_t max, uint64_t &value);
-bool parse_bool(const std::string &text, uint8_t &value);  // TRUE/FALSE, true/false, 1/0
+bool parse_bool(const std::string &text, uint8_t &value); // TRUE/FALSE, true/false, 1/0
 
 // A quoted text: '"', the bytes with \\ \" \n \t \r and \xHH for other
 // control bytes, '"'. Bytes from 0x80 up are kept as they are.
@@ -45,4 +45,4 @@ bool parse_hex(const std::string &text, std::string &bytes);
 // "(str) \"eth0\"", "(bin) 0a0b", "(map)"; "(none)" for no node.
 std::string node_text(const vek_map_value_t *node);
 
-}  // namespace vekutil
+} // namespace vekutil
