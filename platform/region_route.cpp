@@ -3,6 +3,8 @@
 // and which mapping serves new robust blocks.
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "region.hpp"
@@ -19,10 +21,29 @@ std::atomic<const Mapping *> g_current{nullptr};
 
 } // namespace
 
+namespace {
+
+// After a repair the area must be whole: checked builds (VEK_STRUCTURE_CHECKS)
+// stop the program when it is not, as libvekcommon's checks do.
+void prove_mended(const Mapping &m) {
+#if defined(VEK_STRUCTURE_CHECKS) && VEK_STRUCTURE_CHECKS
+    if (const char *broken = heap::check(m.heap(), m.heap_bytes())) {
+        std::fprintf(stderr, "libVekSalIf: structure check failed: %s after a repair of the robust memory at %p\n",
+                     broken, static_cast<void *>(m.base));
+        std::abort();
+    }
+#else
+    (void)m;
+#endif
+}
+
+} // namespace
+
 Locked::Locked(const Mapping &m) : m_(m) {
     const int rc = pthread_mutex_lock(&m.header()->lock);
     if (rc == EOWNERDEAD) {
         heap::mend(m.heap(), m.heap_bytes());
+        prove_mended(m);
         pthread_mutex_consistent(&m.header()->lock);
         took_over_ = true;
     }
