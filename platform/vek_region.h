@@ -161,6 +161,9 @@ VEK_API vek_region_t *vek_region_current(void);
 /**
  * Initialiser of a named object: called with the object's zeroed memory,
  * once, by one process, while the others wait.
+ * @param object The object's memory, zeroed.
+ * @param size   Its size in bytes.
+ * @param ctx    The context given to vek_region_object().
  * @return 0 when the object is ready; any other status leaves it
  *         uninitialised (the next vek_region_object() tries again) and is
  *         returned to the caller.
@@ -199,6 +202,11 @@ VEK_API vek_st_t vek_region_object_find(vek_region_t *region, const char *name, 
 
 /**
  * Visitor of vek_region_objects().
+ * @param name   The object's name.
+ * @param object Its address.
+ * @param size   Its size in bytes.
+ * @param ready  1 when it is initialised, 0 while it is not (yet).
+ * @param ctx    The context given to vek_region_objects().
  * @return 0 to go on, anything else to stop the walk.
  */
 typedef int (*vek_region_object_fn)(const char *name, void *object, size_t size, int ready, void *ctx);
@@ -206,12 +214,17 @@ typedef int (*vek_region_object_fn)(const char *name, void *object, size_t size,
 /**
  * Calls @p fn for every named object of the region, in creation order
  * (ready or not), under no lock of the caller's.
+ * @param region The region.
+ * @param fn     The visitor.
+ * @param ctx    Passed to every call of @p fn.
  * @return 0, ::VEK_ST_INVALID_PARAMETER, ::VEK_ST_NVM_ERROR (directory broken).
  */
 VEK_API vek_st_t vek_region_objects(vek_region_t *region, vek_region_object_fn fn, void *ctx);
 
 /**
  * Reports the region's figures, taken under its lock.
+ * @param region The region.
+ * @param info   Receives the figures.
  * @return 0, ::VEK_ST_INVALID_PARAMETER.
  */
 VEK_API vek_st_t vek_region_info(vek_region_t *region, vek_region_info_t *info);
@@ -231,6 +244,9 @@ VEK_API vek_st_t vek_region_check(vek_region_t *region, const char **violation);
 /**
  * Allocates a block from a region, whether or not it serves the process's
  * robust memory.
+ * @param region The region.
+ * @param size   Bytes wanted (0 is taken as 1).
+ * @param out    Receives the block, 16-byte aligned.
  * @return 0 with the block in @p *out, ::VEK_ST_NO_MEMORY (full; nothing
  *         changes), ::VEK_ST_INVALID_PARAMETER.
  */
@@ -238,6 +254,8 @@ VEK_API vek_st_t vek_region_alloc(vek_region_t *region, size_t size, void **out)
 
 /**
  * Releases a block of the region (NULL is accepted).
+ * @param region The region.
+ * @param block  A block of vek_region_alloc() or of the region's robust memory.
  * @return 0, ::VEK_ST_INVALID_PARAMETER (not a block of this region),
  *         ::VEK_ST_PTHREAD_MUTEX_OWNER_DEAD (the lock was taken over from a
  *         dead owner and the block released all the same).
