@@ -312,7 +312,7 @@ vek_st_t claim(vek_region *r, const char *name, std::size_t size, Entry **out, v
             std::memcpy(e->name, name, std::strlen(name));
             e->size = size;
             e->off = static_cast<std::uint64_t>(static_cast<unsigned char *>(obj) - r->map.base);
-            std::atomic_thread_fence(std::memory_order_seq_cst);
+            std::atomic_signal_fence(std::memory_order_seq_cst); // the entry whole before its state says so
             e->state.store(kMaking);
             *out = e;
             *obj_out = obj;

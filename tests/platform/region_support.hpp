@@ -14,18 +14,21 @@
 #include <vector>
 
 #include "vek_region.h"
+#include "vektest.hpp"
 
 namespace regiontest {
 
 // A region name unique to this process and tag; removed when it goes.
 class Name {
 public:
-    explicit Name(const char *tag) : name_("t" + std::to_string(getpid()) + "." + tag) { vek_region_remove(c_str()); }
+    explicit Name(const char *tag) : name_(vektest::format("t%ld.%s", static_cast<long>(getpid()), tag)) {
+        vek_region_remove(c_str());
+    }
     ~Name() { vek_region_remove(c_str()); }
     Name(const Name &) = delete;
     Name &operator=(const Name &) = delete;
     const char *c_str() const { return name_.c_str(); }
-    std::string shm_path() const { return "/dev/shm/vek." + name_; }
+    std::string shm_path() const { return vektest::format("/dev/shm/vek.%s", name_.c_str()); }
 
 private:
     std::string name_;

@@ -158,7 +158,8 @@ public:
         }
         vek_rsrc_info_t info{};
         if (!held_status(vek_rsrc_query(pool_, &info)) || info.numElemsFree != kPoolIds) {
-            a.problems += "pool not free after the audit: " + std::to_string(info.numElemsFree) + "\n";
+            a.problems += "pool not free after the audit: " + std::to_string(info.numElemsFree) + " by its count, " +
+                          std::to_string(vek_bitmap_count(pool_->bitmap, 0)) + " by its bitmap\n";
         }
         uint32_t first = 0;
         if (!held_status(vek_rsrc_allocate(pool_, kPoolIds, &first)) || first != kPoolBase ||

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "vektest.hpp"
+
 #include <vek_region.h>
 
 #include "region_ledger.hpp"
@@ -32,7 +34,7 @@ class UniqueRegion {
 public:
     explicit UniqueRegion(const char *what) {
         static unsigned counter = 0;
-        name_ = "vektest-" + std::string(what) + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+        name_ = vektest::format("vektest-%s-%ld-%u", what, static_cast<long>(getpid()), ++counter);
         vek_region_remove(name_.c_str());
     }
     ~UniqueRegion() { vek_region_remove(name_.c_str()); }
@@ -98,7 +100,7 @@ public:
     Peer(const std::vector<std::string> &args, const StartPipe *start = nullptr,
          const std::vector<std::string> &env = {}) {
         static unsigned counter = 0;
-        out_ = "region_peer-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".out";
+        out_ = vektest::format("region_peer-%ld-%u.out", static_cast<long>(getpid()), ++counter);
         std::vector<std::string> argv_s = peer_command();
         argv_s.insert(argv_s.end(), args.begin(), args.end());
         if (start != nullptr) {
