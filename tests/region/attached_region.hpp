@@ -17,6 +17,8 @@
 
 #include <vek_region.h>
 
+#include "../rsrc/process_support.hpp"
+
 #include "region_ledger.hpp"
 
 namespace regiontest {
@@ -26,36 +28,8 @@ constexpr vek_st_t kDead = VEK_ST_PTHREAD_MUTEX_OWNER_DEAD;
 inline bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
 
 // Whether a process-shared robust mutex reports the death of its owner
-// here: qemu-user does not implement robust futex lists, so a death is
-// never reported under it. Tried, not assumed.
-inline bool robust_mutexes_work() {
-    void *m = mmap(nullptr, sizeof(pthread_mutex_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (m == MAP_FAILED) return false;
-    auto *mutex = static_cast<pthread_mutex_t *>(m);
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-    bool works = pthread_mutex_init(mutex, &attr) == 0;
-    pthread_mutexattr_destroy(&attr);
-    if (works) {
-        std::fflush(stdout);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            pthread_mutex_lock(mutex);
-            _exit(0);
-        }
-        int status = 0;
-        works = pid > 0 && waitpid(pid, &status, 0) == pid && pthread_mutex_trylock(mutex) == EOWNERDEAD;
-        if (works) {
-            pthread_mutex_consistent(mutex);
-            pthread_mutex_unlock(mutex);
-        }
-        pthread_mutex_destroy(mutex);
-    }
-    munmap(m, sizeof(pthread_mutex_t));
-    return works;
-}
+// here (qemu-user does not implement robust futex lists): tried, not assumed.
+using proctest::robust_mutexes_work;
 
 class Attached {
 public:
