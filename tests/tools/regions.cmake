@@ -99,13 +99,13 @@ vekutil_check(NAME rsrc_object ARGS rsrc ${_dev} --object device STDOUT "${_tabl
 vekutil_check(NAME rsrc_kind ARGS rsrc ${_dev} -k 1 STDOUT "${_table_head}${_queues_row}")
 vekutil_check(NAME rsrc_kind_none ARGS rsrc ${_dev} --kind 7 STDOUT "${_table_head}")
 vekutil_check(NAME rsrc_not_handle ARGS rsrc ${_dev} --object blob RC 1
-  STDERR "vekutil rsrc: VEK_ST_INVALID_HANDLE: object 'blob' holds 100 bytes, not a device handle (16 bytes)\n")
+  STDERR_MATCH "^vekutil rsrc: VEK_ST_INVALID_HANDLE: object 'blob' holds 100 bytes, not a device handle \\((8|16) bytes\\)\n$")
 vekutil_check(NAME rsrc_no_object ARGS rsrc ${_dev} --object nothing RC 1
   STDERR_MATCH "^vekutil rsrc: VEK_ST_INVALID_VALUE: ")
 vekutil_check(NAME check_dev ARGS region check ${_dev}
   STDOUT "region '${_dev}': allocator and 2 named objects whole\nhandle 'device': registry of 2 resources whole\n")
 vekutil_check(NAME info_dev ARGS region info ${_dev}
-  STDOUT_MATCH "\nobjects  2\n  device                           16 bytes  ready\n  blob                            100 bytes  ready\n$")
+  STDOUT_MATCH "\nobjects  2\n  device +(8|16) bytes  ready\n  blob                            100 bytes  ready\n$")
 # The tools change nothing: the same table, the same figures again.
 vekutil_check(NAME rsrc_unchanged ARGS rsrc ${_dev} STDOUT "${_table_head}${_ports_row}${_queues_row}")
 # --trace shows the library's calls, the dump's among them.
@@ -115,14 +115,18 @@ vekutil_check(NAME rsrc_trace ARGS rsrc ${_dev} --trace
 # An object whose initialiser died stays, not ready, until its next user.
 fixture(${_dev} die-init)
 vekutil_check(NAME info_not_ready ARGS region info ${_dev}
-  STDOUT_MATCH "\nobjects  3\n  device                           16 bytes  ready\n  blob                            100 bytes  ready\n  half                             32 bytes  not ready\n$")
+  STDOUT_MATCH "\nobjects  3\n  device +(8|16) bytes  ready\n  blob                            100 bytes  ready\n  half                             32 bytes  not ready\n$")
 vekutil_check(NAME rsrc_not_ready ARGS rsrc ${_dev} --object half RC 1 STDERR_MATCH "^vekutil rsrc: VEK_ST_INVALID_VALUE: ")
 
-# A registry lock whose owner died is taken over; the tools go on.
+# A registry lock whose owner died is taken over; the tools go on. (Not
+# under an emulator: qemu-user never reports a dead owner, so the lock
+# would stay held.)
+if(NOT EMULATOR)
 fixture(${_dev} die-locked)
 vekutil_check(NAME check_after_death ARGS region check ${_dev}
   STDOUT "region '${_dev}': allocator and 3 named objects whole\nhandle 'device': registry of 2 resources whole\n")
 vekutil_check(NAME rsrc_after_death ARGS rsrc ${_dev} STDOUT "${_table_head}${_ports_row}${_queues_row}")
+endif()
 
 # Broken registries: the first violation, exit status 1, no crash.
 fixture(${_dev} free-count)
