@@ -35,15 +35,7 @@ void pause_us(long us) {
     nanosleep(&t, nullptr);
 }
 
-struct Rng {
-    uint64_t x;
-    uint32_t next(uint32_t n) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        return static_cast<uint32_t>((x >> 11) % n);
-    }
-};
+using proctest::Rng;
 
 Rng seeded() {
     return Rng{static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull ^

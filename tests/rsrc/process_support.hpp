@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -78,5 +79,17 @@ inline bool left_by_dead_owner(const vek_mutex_t *m) {
     constexpr unsigned kFutexOwnerDied = 0x40000000u;
     return (static_cast<unsigned>(__atomic_load_n(&m->pmutex.__data.__lock, __ATOMIC_SEQ_CST)) & kFutexOwnerDied) != 0u;
 }
+
+// A small xorshift generator for the random schedules of the process tests:
+// next(n) is below n.
+struct Rng {
+    uint64_t x;
+    uint32_t next(uint32_t n) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        return static_cast<uint32_t>((x >> 11) % n);
+    }
+};
 
 } // namespace proctest

@@ -64,15 +64,7 @@ void violation(Soak &s, const Parts &...parts) {
     }
 }
 
-struct Rng {
-    uint64_t x;
-    uint32_t next(uint32_t n) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        return static_cast<uint32_t>((x >> 11) % n);
-    }
-};
+using proctest::Rng;
 
 bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
 
