@@ -15,6 +15,7 @@
 
 #include <vek/vek_rsrc.h>
 
+#include "../../examples/shared_device.h"
 #include "../rsrc/process_support.hpp"
 #include "region_image.hpp"
 #include "region_support.hpp"
@@ -630,17 +631,8 @@ TEST(RegionRouting, RegistriesInARegionAreSharedWithAnotherProgram) {
     const Name n2("rsrc2");
     EXPECT_EQ(vek_region_open(n2.c_str(), kSize, VEK_REGION_CREATE | VEK_REGION_ROBUST, &other), VEK_ST_HANDLE_IN_USE);
 
-    void *obj = nullptr;
-    ASSERT_EQ(vek_region_object(
-                  r, "hdl", sizeof(vek_hdl_t),
-                  [](void *o, size_t, void *) -> vek_st_t {
-                      auto *h = static_cast<vek_hdl_t *>(o);
-                      h->magic = VEK_HDL_MAGIC;
-                      return vek_rsrc_init(h);
-                  },
-                  nullptr, &obj),
-              VEK_ST_SUCCESS);
-    auto *hdl = static_cast<vek_hdl_t *>(obj);
+    vek_hdl_t *hdl = nullptr;
+    ASSERT_EQ(vek_shared_device(r, "hdl", &hdl), VEK_ST_SUCCESS);
     vek_rsrc_t *ports = nullptr;
     ASSERT_EQ(vek_rsrc_create(hdl, 1, "ports", 64, 0x100, &ports), VEK_ST_SUCCESS);
     uint32_t first = 0;
@@ -718,17 +710,8 @@ TEST(RegionRouting, DeathAtEveryPlatformCallLeavesTheRegionWhole) {
     const Name n("deathpoints");
     vek_region_t *r = create(n, VEK_REGION_ROBUST, 1u << 20);
     ASSERT_NE(r, nullptr);
-    void *obj = nullptr;
-    ASSERT_EQ(vek_region_object(
-                  r, "hdl", sizeof(vek_hdl_t),
-                  [](void *o, size_t, void *) -> vek_st_t {
-                      auto *h = static_cast<vek_hdl_t *>(o);
-                      h->magic = VEK_HDL_MAGIC;
-                      return vek_rsrc_init(h);
-                  },
-                  nullptr, &obj),
-              VEK_ST_SUCCESS);
-    auto *hdl = static_cast<vek_hdl_t *>(obj);
+    vek_hdl_t *hdl = nullptr;
+    ASSERT_EQ(vek_shared_device(r, "hdl", &hdl), VEK_ST_SUCCESS);
     constexpr int kDied = 86;
     for (const int when : {VEK_SALTEST_DIE_BEFORE, VEK_SALTEST_DIE_AFTER}) {
         bool finished = false;
