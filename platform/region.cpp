@@ -78,23 +78,31 @@ vek_st_t sys_fail(const char *name, const char *call) {
 
 std::size_t page_size() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
 
-// The default address of a region: a slot of a window no ASLR placement
-// (x86_64, aarch64, s390x, armhf, qemu's guests) nor AddressSanitizer's
-// shadow uses, chosen by the name.
-std::uint64_t default_base(const char *name) {
+// The window of default addresses: slots no ASLR placement (x86_64,
+// aarch64, s390x, armhf, qemu's guests) nor AddressSanitizer's shadow uses.
+struct Window {
+    std::uint64_t start, slot, slots;
+};
+constexpr Window kWindow = sizeof(void *) == 8 ? Window{0x200000000000ull, 0x40000000ull, 0x4000} // 16 Ti, 1 Gi slots
+                                               : Window{0x50000000ull, 0x4000000ull, 8};          // 512 Mi, 64 Mi slots
+// How many slots a creator tries, from the one its name picks.
+constexpr std::uint64_t kProbes = kWindow.slots < 64 ? kWindow.slots : 64;
+
+// The slot a name picks.
+std::uint64_t name_slot(const char *name) {
     std::uint64_t h = 1469598103934665603ull;
     for (const char *c = name; *c != '\0'; ++c) h = (h ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
-    if constexpr (sizeof(void *) == 8) {
-        return 0x200000000000ull + (h % 0x4000) * 0x40000000ull; // 16 Ti in 1 Gi slots
-    } else {
-        return 0x50000000ull + (h % 8) * 0x4000000ull; // 512 Mi in 64 Mi slots
-    }
+    return h % kWindow.slots;
 }
 
-vek_st_t creation_base(const char *name, std::size_t size, std::uint64_t *base) {
+// Where a new region goes: VEK_ROBUST_REGION_BASE when set (`*fixed`), or
+// the slot its name picks (the creator moves on to the next slots when
+// that one is taken in this process).
+vek_st_t creation_base(const char *name, std::size_t size, std::uint64_t *base, bool *fixed) {
     const char *env = std::getenv("VEK_ROBUST_REGION_BASE");
-    if (env == nullptr || env[0] == '\0') {
-        *base = default_base(name);
+    *fixed = env != nullptr && env[0] != '\0';
+    if (!*fixed) {
+        *base = kWindow.start + name_slot(name) * kWindow.slot;
         return VEK_ST_SUCCESS;
     }
     char *end = nullptr;
@@ -108,8 +116,10 @@ vek_st_t creation_base(const char *name, std::size_t size, std::uint64_t *base) 
     return VEK_ST_SUCCESS;
 }
 
-// Maps the object at `base` or fails naming the range.
-vek_st_t map_at(const char *name, int fd, std::uint64_t base, std::size_t size, unsigned char **out) {
+// Maps the object at `base` or fails naming the range (`*taken` then says
+// the range was in use, when asked).
+vek_st_t map_at(const char *name, int fd, std::uint64_t base, std::size_t size, unsigned char **out,
+                bool *taken = nullptr) {
     void *want = reinterpret_cast<void *>(static_cast<std::uintptr_t>(base));
     void *p = mmap(want, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED_NOREPLACE, fd, 0);
     if (p == MAP_FAILED && errno != EEXIST) p = mmap(want, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -120,6 +130,7 @@ vek_st_t map_at(const char *name, int fd, std::uint64_t base, std::size_t size, 
     }
     if (p == MAP_FAILED) {
         if (errno == EEXIST) {
+            if (taken != nullptr) *taken = true;
             return fail(VEK_ST_NVM_ERROR, name, "address range 0x%llx-0x%llx is taken in this process",
                         static_cast<unsigned long long>(base), static_cast<unsigned long long>(base + size));
         }
@@ -164,11 +175,24 @@ bool header_ready(const HeaderCopy &c) {
 // Makes the region in `fd` (held under LOCK_EX, not ready).
 vek_st_t make(const char *name, int fd, std::size_t size, mode_t mode, bool fresh, Mapping *out) {
     std::uint64_t base = 0;
-    if (const vek_st_t st = creation_base(name, size, &base)) return st;
+    bool fixed = false;
+    if (const vek_st_t st = creation_base(name, size, &base, &fixed)) return st;
     if (fresh && fchmod(fd, mode) != 0) return sys_fail(name, "fchmod");
     if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) return sys_fail(name, "ftruncate");
     unsigned char *mem = nullptr;
-    if (const vek_st_t st = map_at(name, fd, base, size, &mem)) return st;
+    bool taken = false;
+    vek_st_t mapped = map_at(name, fd, base, size, &mem, &taken);
+    if (!fixed) {
+        // Another region of this process (or anything else) in the name's
+        // slot: the next free one, recorded in the header like any base.
+        const std::uint64_t first = (base - kWindow.start) / kWindow.slot;
+        for (std::uint64_t i = 1; mapped != VEK_ST_SUCCESS && taken && i < kProbes; ++i) {
+            taken = false;
+            base = kWindow.start + (first + i) % kWindow.slots * kWindow.slot;
+            mapped = map_at(name, fd, base, size, &mem, &taken);
+        }
+    }
+    if (mapped != VEK_ST_SUCCESS) return mapped;
     if (!format(mem, size, base, kDirEntries)) {
         munmap(mem, size);
         return fail(VEK_ST_NVM_ERROR, name, "the header could not be made");
@@ -358,6 +382,11 @@ VEK_API vek_st_t vek_region_open(const char *name, size_t size, uint32_t flags, 
     int slot = 0;
     while (slot < kMaxOpen && g_open[slot] != nullptr) ++slot;
     if (slot == kMaxOpen) return fail(VEK_ST_NO_MEMORY, name, "too many regions open in this process");
+    // Refused before anything is made or mapped (set_current() below still
+    // settles a race with the environment's region).
+    if ((flags & VEK_REGION_ROBUST) != 0 && has_current()) {
+        return fail(VEK_ST_HANDLE_IN_USE, name, "another region serves this process's robust memory");
+    }
     char path[VEK_REGION_NAME_MAX + 8];
     std::snprintf(path, sizeof path, "/vek.%s", name);
     auto *r = new (std::nothrow) vek_region{};

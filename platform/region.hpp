@@ -61,6 +61,8 @@ void set_arena(const Mapping *m);
 // Makes `m` serve the process's robust memory; false when another does.
 bool set_current(const Mapping *m);
 void clear_current(const Mapping *m);
+// Whether a region serves the process's robust memory.
+bool has_current();
 
 // Allocation from a mapping under its lock. alloc: nullptr when full.
 void *alloc(const Mapping &m, std::size_t size);

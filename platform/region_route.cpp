@@ -96,6 +96,8 @@ bool set_current(const Mapping *m) {
     return g_current.compare_exchange_strong(none, m) || none == m;
 }
 
+bool has_current() { return g_current.load() != nullptr; }
+
 void clear_current(const Mapping *m) {
     const Mapping *want = m;
     g_current.compare_exchange_strong(want, nullptr);

@@ -270,6 +270,38 @@ TEST(RegionOpen, TakenAddressRangeIsNamed) {
     vek_region_close(r);
 }
 
+TEST(RegionOpen, ACreatorWhoseSlotIsTakenTakesTheNextAndRecordsIt) {
+    const Name n("slot");
+    vek_region_t *r = create(n);
+    ASSERT_NE(r, nullptr);
+    vek_region_info_t info{};
+    vek_region_info(r, &info);
+    vek_region_close(r);
+    ASSERT_EQ(vek_region_remove(n.c_str()), VEK_ST_SUCCESS);
+    // Another region of this process (here: a mapping) in the slot the name picks.
+    void *squat = mmap(reinterpret_cast<void *>(info.base), 4096, PROT_READ,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    ASSERT_NE(squat, MAP_FAILED);
+    r = create(n);
+    ASSERT_NE(r, nullptr);
+    vek_region_info_t moved{};
+    vek_region_info(r, &moved);
+    EXPECT_NE(moved.base, info.base);
+    EXPECT_EQ(region_violation(r), "");
+    vek_region_close(r);
+    // Other programs attach at the recorded base.
+    EXPECT_EQ(wait_status(run_role("attach", {n.c_str()})), 0);
+    ASSERT_EQ(vek_region_remove(n.c_str()), VEK_ST_SUCCESS);
+
+    // A base the environment fixes is not moved.
+    setenv("VEK_ROBUST_REGION_BASE", hex(info.base).c_str(), 1);
+    EXPECT_EQ(vek_region_open(n.c_str(), kSize, VEK_REGION_CREATE, &r), VEK_ST_NVM_ERROR);
+    unsetenv("VEK_ROBUST_REGION_BASE");
+    EXPECT_EQ(vek_region_error(), vektest::format("region '%s': address range %s-%s is taken in this process",
+                                                  n.c_str(), hex(info.base).c_str(), hex(info.base + kSize).c_str()));
+    munmap(squat, 4096);
+}
+
 // ---- header refusals ----------------------------------------------------------
 
 TEST(RegionHeader, EachCorruptedFieldIsRefusedByName) {
@@ -630,6 +662,10 @@ TEST(RegionRouting, RegistriesInARegionAreSharedWithAnotherProgram) {
     vek_region_t *other = nullptr;
     const Name n2("rsrc2");
     EXPECT_EQ(vek_region_open(n2.c_str(), kSize, VEK_REGION_CREATE | VEK_REGION_ROBUST, &other), VEK_ST_HANDLE_IN_USE);
+    EXPECT_EQ(vek_region_error(),
+              vektest::format("region '%s': another region serves this process's robust memory", n2.c_str()));
+    EXPECT_EQ(other, nullptr);
+    EXPECT_NE(access(n2.shm_path().c_str(), F_OK), 0) << "a refused open made the region";
 
     vek_hdl_t *hdl = nullptr;
     ASSERT_EQ(vek_shared_device(r, "hdl", &hdl), VEK_ST_SUCCESS);
