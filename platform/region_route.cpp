@@ -16,6 +16,9 @@ namespace {
 
 constexpr int kMaxMappings = 32;
 std::atomic<const Mapping *> g_mappings[kMaxMappings];
+// Slots at and past this one were never used: a lookup stops there, so a
+// process with no mapping (most of them) pays one load per release.
+std::atomic<int> g_mappings_used{0};
 std::atomic<const Mapping *> g_arena{nullptr};
 std::atomic<const Mapping *> g_current{nullptr};
 
@@ -55,9 +58,13 @@ Locked::~Locked() {
 }
 
 bool enlist(const Mapping *m) {
-    for (auto &slot : g_mappings) {
+    for (int i = 0; i < kMaxMappings; ++i) {
         const Mapping *none = nullptr;
-        if (slot.compare_exchange_strong(none, m)) return true;
+        if (!g_mappings[i].compare_exchange_strong(none, m)) continue;
+        int used = g_mappings_used.load();
+        while (used <= i && !g_mappings_used.compare_exchange_weak(used, i + 1)) {
+        }
+        return true;
     }
     return false;
 }
@@ -72,8 +79,9 @@ void delist(const Mapping *m) {
 const Mapping *mapping_of(const void *p) {
     if (p == nullptr) return nullptr;
     const auto *c = static_cast<const unsigned char *>(p);
-    for (auto &slot : g_mappings) {
-        const Mapping *m = slot.load();
+    const int used = g_mappings_used.load(std::memory_order_acquire);
+    for (int i = 0; i < used; ++i) {
+        const Mapping *m = g_mappings[i].load(std::memory_order_acquire);
         if (m != nullptr && c >= m->base && c < m->base + m->size) return m;
     }
     return nullptr;

@@ -19,6 +19,7 @@
 
 #include <vek/vek_sal.h>
 
+#include "live_count.hpp"
 #include "private_heap.hpp"
 #include "region.hpp"
 #include "vek_saltest.h"
@@ -68,8 +69,6 @@ struct Fault {
 Fault g_alloc[3]; // heap, robust, any
 Fault g_call[VEK_SALTEST_NUM_CALLS];
 std::atomic<uint32_t> g_fired{0};
-std::atomic<long> g_heap_live{0};
-std::atomic<long> g_robust_live{0};
 std::atomic<bool> g_zero_null{false}; // a 0-byte robust request answers null, status 0
 std::atomic<vek_saltest_holder_fn_t> g_holder_fn{nullptr};
 std::atomic<void *> g_holder_ctx{nullptr};
@@ -130,13 +129,13 @@ bool call_fails(int call, vek_st_t *st) {
 void *heap_alloc(std::size_t size) {
     if (alloc_fails(VEK_SALTEST_HEAP)) return nullptr;
     void *p = std::malloc(size);
-    if (p != nullptr) g_heap_live.fetch_add(1);
+    if (p != nullptr) vek_sal::live::add(vek_sal::live::kHeap, 1);
     return p;
 }
 
 void heap_release(void *ptr) {
     if (ptr == nullptr) return;
-    g_heap_live.fetch_sub(1);
+    vek_sal::live::add(vek_sal::live::kHeap, -1);
     std::free(ptr);
 }
 
@@ -144,7 +143,7 @@ void *robust_alloc(std::size_t size) {
     if (alloc_fails(VEK_SALTEST_ROBUST)) return nullptr;
     const vek_sal::region::Mapping *m = vek_sal::region::serving();
     void *p = m != nullptr ? vek_sal::region::alloc(*m, size) : vek_sal::private_heap::alloc(size);
-    if (p != nullptr) g_robust_live.fetch_add(1);
+    if (p != nullptr) vek_sal::live::add(vek_sal::live::kRobust, 1);
     return p;
 }
 
@@ -169,10 +168,10 @@ vek_st_t robust_release(void *ptr) {
         // Inside a mapping but not a block of it in use: nothing to release.
         const vek_st_t st = vek_sal::region::release(*m, ptr);
         if (st == VEK_ST_INVALID_PARAMETER) return VEK_ST_SUCCESS;
-        g_robust_live.fetch_sub(1);
+        vek_sal::live::add(vek_sal::live::kRobust, -1);
         return st;
     }
-    g_robust_live.fetch_sub(1);
+    vek_sal::live::add(vek_sal::live::kRobust, -1);
     vek_sal::private_heap::release(ptr);
     return VEK_ST_SUCCESS;
 }
@@ -396,7 +395,7 @@ VEK_API void vek_saltest_die_at(uint32_t nth, int when, int exitCode) {
 VEK_API uint32_t vek_saltest_platform_calls(void) { return g_platform_calls.load(); }
 
 VEK_API uint32_t vek_saltest_faults_fired(void) { return g_fired.load(); }
-VEK_API long vek_saltest_heap_live(void) { return g_heap_live.load(); }
-VEK_API long vek_saltest_robust_live(void) { return g_robust_live.load(); }
+VEK_API long vek_saltest_heap_live(void) { return vek_sal::live::total(vek_sal::live::kHeap); }
+VEK_API long vek_saltest_robust_live(void) { return vek_sal::live::total(vek_sal::live::kRobust); }
 
 } // extern "C"

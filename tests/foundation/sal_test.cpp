@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -32,6 +33,45 @@ TEST_F(SalTest, MallocAndFreeAreCounted) {
     EXPECT_EQ(vek_saltest_heap_live(), live);
     vek_free(nullptr); // accepted, counts nothing
     EXPECT_EQ(vek_saltest_heap_live(), live);
+}
+
+// The counters are kept per thread: blocks taken by threads that are still
+// running, by threads that ended holding them and by threads released
+// elsewhere all show in the totals, also with more threads at once than
+// the counters have per-thread places (256).
+TEST_F(SalTest, BlocksOfManyThreadsAreCountedWhileTheyRunAndAfterTheyEnd) {
+    constexpr int kThreads = 300;
+    std::vector<void *> heap(kThreads), robust(kThreads);
+    std::atomic<int> arrived{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            heap[t] = vek_malloc(16);
+            vek_nvm_robust_malloc(16, &robust[t], VEK_NVM_NO_FILL);
+            ++arrived;
+            while (!go.load()) std::this_thread::yield();
+            // The even threads give their blocks back; the odd ones end
+            // holding them.
+            if (t % 2 == 0) {
+                vek_free(heap[t]);
+                vek_nvm_robust_free(&robust[t]);
+            }
+        });
+    }
+    while (arrived.load() < kThreads) std::this_thread::yield();
+    EXPECT_EQ(vek_saltest_heap_live(), heap_at_start_ + kThreads);
+    EXPECT_EQ(vek_saltest_robust_live(), robust_at_start_ + kThreads);
+    go = true;
+    for (std::thread &th : threads) th.join();
+    EXPECT_EQ(vek_saltest_heap_live(), heap_at_start_ + kThreads / 2);
+    EXPECT_EQ(vek_saltest_robust_live(), robust_at_start_ + kThreads / 2);
+    for (int t = 1; t < kThreads; t += 2) {
+        vek_free(heap[t]);
+        vek_nvm_robust_free(&robust[t]);
+    }
+    EXPECT_EQ(vek_saltest_heap_live(), heap_at_start_);
+    EXPECT_EQ(vek_saltest_robust_live(), robust_at_start_);
 }
 
 TEST_F(SalTest, ReallocKeepsContents) {
