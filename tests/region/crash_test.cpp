@@ -44,8 +44,7 @@ Rng seeded() {
 
 double soak_seconds() {
     if (const char *env = std::getenv("VEK_SOAK_SECONDS")) return std::atof(env);
-    const char *preload = std::getenv("LD_PRELOAD");
-    if (preload != nullptr && std::strstr(preload, "vgpreload") != nullptr) return 3;
+    if (vektest::under_valgrind()) return 3;
     return 20;
 }
 

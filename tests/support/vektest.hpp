@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -69,6 +71,13 @@ std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 // Widens a pointer the way trace lines print it.
 inline unsigned long long ptr(const void *p) {
     return static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p));
+}
+
+// True when the program runs under valgrind (its preload is in the
+// environment): tests that serialise badly there scale down.
+inline bool under_valgrind() {
+    const char *preload = std::getenv("LD_PRELOAD");
+    return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
 }
 
 } // namespace vektest
