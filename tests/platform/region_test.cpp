@@ -251,20 +251,38 @@ TEST(RegionOpen, ExclusiveCreationAndTheEnvironmentsBase) {
               vektest::format("region '%s': VEK_ROBUST_REGION_BASE=0x1234 is not a page-aligned address", bad.c_str()));
 }
 
-TEST(RegionOpen, TakenAddressRangeIsNamed) {
-    const Name n("taken");
+// Creates region `n`, closes it and gives its base (0 when it failed).
+std::uint64_t created_base(const Name &n) {
     vek_region_t *r = create(n);
-    ASSERT_NE(r, nullptr);
+    if (r == nullptr) return 0;
     vek_region_info_t info{};
     vek_region_info(r, &info);
     vek_region_close(r);
+    return info.base;
+}
+
+// A page of this process's own at `at` (MAP_FAILED when that is taken).
+void *squat_at(std::uint64_t at) {
+    return mmap(reinterpret_cast<void *>(at), 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1,
+                0);
+}
+
+// The message of a create or attach whose range is taken.
+std::string taken_message(const Name &n, std::uint64_t base) {
+    return vektest::format("region '%s': address range %s-%s is taken in this process", n.c_str(), hex(base).c_str(),
+                           hex(base + kSize).c_str());
+}
+
+TEST(RegionOpen, TakenAddressRangeIsNamed) {
+    const Name n("taken");
+    const std::uint64_t base = created_base(n);
+    ASSERT_NE(base, 0u);
     // Something else of this process sits where the region belongs.
-    void *squat = mmap(reinterpret_cast<void *>(info.base + 4096), 4096, PROT_READ,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    void *squat = squat_at(base + 4096);
     ASSERT_NE(squat, MAP_FAILED);
+    vek_region_t *r = nullptr;
     EXPECT_EQ(vek_region_open(n.c_str(), 0, 0, &r), VEK_ST_NVM_ERROR);
-    EXPECT_EQ(vek_region_error(), vektest::format("region '%s': address range %s-%s is taken in this process",
-                                                  n.c_str(), hex(info.base).c_str(), hex(info.base + kSize).c_str()));
+    EXPECT_EQ(vek_region_error(), taken_message(n, base));
     munmap(squat, 4096);
     ASSERT_EQ(vek_region_open(n.c_str(), 0, 0, &r), VEK_ST_SUCCESS);
     vek_region_close(r);
@@ -272,21 +290,17 @@ TEST(RegionOpen, TakenAddressRangeIsNamed) {
 
 TEST(RegionOpen, ACreatorWhoseSlotIsTakenTakesTheNextAndRecordsIt) {
     const Name n("slot");
-    vek_region_t *r = create(n);
-    ASSERT_NE(r, nullptr);
-    vek_region_info_t info{};
-    vek_region_info(r, &info);
-    vek_region_close(r);
+    const std::uint64_t base = created_base(n);
+    ASSERT_NE(base, 0u);
     ASSERT_EQ(vek_region_remove(n.c_str()), VEK_ST_SUCCESS);
     // Another region of this process (here: a mapping) in the slot the name picks.
-    void *squat = mmap(reinterpret_cast<void *>(info.base), 4096, PROT_READ,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    void *squat = squat_at(base);
     ASSERT_NE(squat, MAP_FAILED);
-    r = create(n);
+    vek_region_t *r = create(n);
     ASSERT_NE(r, nullptr);
     vek_region_info_t moved{};
     vek_region_info(r, &moved);
-    EXPECT_NE(moved.base, info.base);
+    EXPECT_NE(moved.base, base);
     EXPECT_EQ(region_violation(r), "");
     vek_region_close(r);
     // Other programs attach at the recorded base.
@@ -294,11 +308,10 @@ TEST(RegionOpen, ACreatorWhoseSlotIsTakenTakesTheNextAndRecordsIt) {
     ASSERT_EQ(vek_region_remove(n.c_str()), VEK_ST_SUCCESS);
 
     // A base the environment fixes is not moved.
-    setenv("VEK_ROBUST_REGION_BASE", hex(info.base).c_str(), 1);
+    setenv("VEK_ROBUST_REGION_BASE", hex(base).c_str(), 1);
     EXPECT_EQ(vek_region_open(n.c_str(), kSize, VEK_REGION_CREATE, &r), VEK_ST_NVM_ERROR);
     unsetenv("VEK_ROBUST_REGION_BASE");
-    EXPECT_EQ(vek_region_error(), vektest::format("region '%s': address range %s-%s is taken in this process",
-                                                  n.c_str(), hex(info.base).c_str(), hex(info.base + kSize).c_str()));
+    EXPECT_EQ(vek_region_error(), taken_message(n, base));
     munmap(squat, 4096);
 }
 
