@@ -185,7 +185,7 @@ vek_st_t make(const char *name, int fd, std::size_t size, mode_t mode, bool fres
     if (!fixed) {
         // Another region of this process (or anything else) in the name's
         // slot: the next free one, recorded in the header like any base.
-        const std::uint64_t first = (base - kWindow.start) / kWindow.slot;
+        const std::uint64_t first = name_slot(name);
         for (std::uint64_t i = 1; mapped != VEK_ST_SUCCESS && taken && i < kProbes; ++i) {
             taken = false;
             base = kWindow.start + (first + i) % kWindow.slots * kWindow.slot;
