@@ -11,8 +11,6 @@
 #include <time.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,12 +38,6 @@ using proctest::Rng;
 Rng seeded() {
     return Rng{static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull ^
                static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^ 1u};
-}
-
-double soak_seconds() {
-    if (const char *env = std::getenv("VEK_SOAK_SECONDS")) return std::atof(env);
-    if (vektest::under_valgrind()) return 3;
-    return 20;
 }
 
 bool wait_for_programs(const Attached &a, uint32_t n) {
@@ -130,7 +122,7 @@ TEST(RegionCrash, SoakAcrossIndependentPrograms) {
     };
 
     const auto began = std::chrono::steady_clock::now();
-    const auto deadline = began + std::chrono::duration<double>(soak_seconds());
+    const auto deadline = began + std::chrono::duration<double>(vektest::soak_seconds(20));
     const auto violations = [&] { return __atomic_load_n(&a.ledger().violations, __ATOMIC_SEQ_CST); };
     while (std::chrono::steady_clock::now() < deadline && violations() == 0 && problems.empty()) {
         for (int w = 0; w < kSlots; ++w) start(w);

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -161,12 +160,6 @@ bool held_status(vek_st_t st) { return st == VEK_ST_SUCCESS || st == kDead; }
     }
 }
 
-double soak_seconds() {
-    if (const char *env = std::getenv("VEK_SOAK_SECONDS")) return std::atof(env);
-    if (vektest::under_valgrind()) return 3;
-    return 45;
-}
-
 class CrashSoak : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -276,7 +269,7 @@ protected:
 };
 
 TEST_F(CrashSoak, WorkersKilledAtRandomInstants) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(soak_seconds());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(vektest::soak_seconds(45));
     Rng rng{static_cast<uint64_t>(getpid()) * 0x9E3779B97F4A7C15ull + 1};
     const auto began = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() < deadline && s_->violations == 0) {

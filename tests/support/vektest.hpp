@@ -80,4 +80,11 @@ inline bool under_valgrind() {
     return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
 }
 
+// How long a soak runs: VEK_SOAK_SECONDS when set, 3 s under valgrind,
+// else `usual`.
+inline double soak_seconds(double usual) {
+    if (const char *env = std::getenv("VEK_SOAK_SECONDS")) return std::atof(env);
+    return under_valgrind() ? 3 : usual;
+}
+
 } // namespace vektest
